@@ -1,0 +1,6 @@
+// The shortcuts that start the loader.
+#pragma once
+
+#include "loader/loader_context.h"
+
+void CreateShortcuts(LoaderContext* context);

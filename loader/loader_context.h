@@ -1,0 +1,52 @@
+// The loader's one state record. Built on the main thread's stack at start-up and handed by
+// pointer to the dialog, the worker and every operation; it owns nothing.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/dialog.h"
+#include "platform/text.h"
+
+using platform::MAX_PATH;
+
+inline constexpr std::size_t STATUS_MESSAGE_SIZE = 100;
+
+struct LoaderContext {
+  // Fills every field with its start value and classifies the device.
+  LoaderContext();
+  LoaderContext(const LoaderContext&) = delete;
+  LoaderContext& operator=(const LoaderContext&) = delete;
+
+  platform::WindowHandle dialog;
+  platform::WindowHandle statusLabel;
+  platform::WindowHandle urlEdit;
+  platform::WindowHandle okButton;
+  platform::WindowHandle cancelButton;
+  wchar_t serverAddress[MAX_PATH];
+  char installDirAnsi[MAX_PATH];
+  char appDirAnsi[MAX_PATH];
+  const wchar_t* const* requiredFiles;
+  const wchar_t* const* setupPackages;
+  std::int32_t dialogId;
+  std::int32_t statusLabelId;
+  std::int32_t urlEditId;
+  std::int32_t okButtonId;
+  std::int32_t cancelButtonId;
+  wchar_t statusMessage[STATUS_MESSAGE_SIZE];
+  wchar_t installDir[MAX_PATH];
+  wchar_t appDir[MAX_PATH];
+  bool appDirAvailable;
+  bool forceUpgrade;
+  bool updateLoader;
+  bool installCfMessages;
+  wchar_t loaderExeName[MAX_PATH];
+  wchar_t newLoaderExeName[MAX_PATH];
+  wchar_t shortcutName[MAX_PATH];
+  wchar_t downloadUrlFormat[MAX_PATH];
+  wchar_t downloadUrlFormatWithScheme[MAX_PATH];
+  wchar_t clientExeName[MAX_PATH];
+  std::int32_t platformKind;
+};
+
+// The client's files, in the order they are checked and fetched, ending in a null entry.
+extern const wchar_t* const REQUIRED_FILES[];

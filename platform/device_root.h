@@ -1,0 +1,30 @@
+// The emulated device lives in a folder of the host, the device root. Device paths
+// ("Program Files\FerroVanMobile\x.dll", "\Windows\WCELOAD.EXE") map into it.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace platform {
+
+// The root to use: optionValue (from --device-root) when given; else $FERROVAN_DEVICE_ROOT;
+// else X when programPath stands in X/Program Files/FerroVanMobile/; else
+// $XDG_DATA_HOME/ferrovan/device (or ~/.local/share/ferrovan/device). Made absolute.
+std::string ChooseDeviceRoot(const char* optionValue, const std::string& programPath);
+
+// Sets the root (made absolute). Called once at start-up, before any thread exists.
+void SetDeviceRoot(std::string_view hostFolder);
+const std::string& DeviceRoot();
+
+// Drops a leading backslash, turns every backslash into a slash and joins the result to the
+// root. A device path of "" maps to the root itself.
+std::string ToHostPath(std::wstring_view devicePath);
+std::string ToHostPath(std::string_view devicePath);
+
+// Creates the root and the folders every device has (Windows, Windows/Desktop,
+// Windows/Programs, Windows/Start Menu/Programs, Program Files, Temp) when missing.
+// Not Application: whether it exists tells where the settings file may live. False when the
+// root itself cannot be made.
+bool CreateSystemFolders();
+
+}  // namespace platform

@@ -1,0 +1,79 @@
+// The dialog manager: a front end that shows the loader's one dialog (console or window) and
+// runs its modal loop. The dialog's own logic lives with the loader and sees only this.
+#pragma once
+
+#include <cstdint>
+#include <span>
+
+#include "platform/service.h"
+
+namespace platform {
+
+struct Window;  // owned by the front end
+using WindowHandle = Window*;
+
+inline constexpr unsigned WM_SETTEXT = 0x000C;
+inline constexpr unsigned WM_INITDIALOG = 0x0110;
+inline constexpr unsigned WM_COMMAND = 0x0111;
+inline constexpr int IDOK = 1;
+inline constexpr int IDCANCEL = 2;
+inline constexpr int SM_CXSCREEN = 0;
+inline constexpr int SM_CYSCREEN = 1;
+
+using DialogProc = std::intptr_t (*)(WindowHandle dialog, unsigned message, std::uintptr_t wParam,
+                                     std::intptr_t lParam);
+
+enum class ControlKind { DefaultPushButton, PushButton, Edit, Static };
+
+// A dialog template, in dialog units. Control styles are the device's window style bits.
+struct ControlTemplate {
+  int id;
+  ControlKind kind;
+  const wchar_t* text;
+  std::uint32_t style;
+  int x, y, width, height;
+  bool visible;
+};
+
+struct DialogTemplate {
+  std::uint32_t style;
+  int x, y, width, height;
+  const wchar_t* fontName;
+  int fontPointSize;
+  std::span<const ControlTemplate> controls;  // in tab order
+};
+
+class DialogFrontEnd {
+ public:
+  virtual ~DialogFrontEnd() = default;
+
+  // DialogBoxIndirectParamW: creates the dialog, sends WM_INITDIALOG with param as lParam to
+  // proc and runs the modal loop on the calling thread until EndDialog; returns its result.
+  // Commands from the controls reach proc as WM_COMMAND with the control id in the low word.
+  virtual std::intptr_t RunModal(const DialogTemplate& dialogTemplate, DialogProc proc,
+                                 std::intptr_t param) = 0;
+
+  // The following may be called from any thread while the modal loop runs.
+  virtual WindowHandle GetItem(WindowHandle dialog, int controlId) = 0;
+  virtual void SetUserData(WindowHandle window, std::intptr_t value) = 0;
+  virtual std::intptr_t GetUserData(WindowHandle window) = 0;
+  virtual int GetSystemMetrics(int index) = 0;
+  virtual void Move(WindowHandle window, int x, int y, int width, int height, bool repaint) = 0;
+  virtual void Show(WindowHandle window, bool visible) = 0;
+  // WM_SETTEXT as a sent message: carried out on the front end's thread while the caller waits,
+  // so text only needs to live for the call.
+  virtual void SetText(WindowHandle window, const wchar_t* text) = 0;
+  // GetWindowTextW: at most text.size() - 1 characters and the terminator; returns the length.
+  virtual int GetText(WindowHandle window, std::span<wchar_t> text) = 0;
+  virtual void EndDialog(WindowHandle dialog, std::intptr_t result) = 0;
+  // MessageBoxW with no owner and one Ok button; returns when the user has dismissed it.
+  virtual void MessageBox(const wchar_t* text, const wchar_t* caption) = 0;
+
+  // Told by the thread service each time a background thread has ended, so that a front end
+  // that cannot show a prompt while work goes on (the console) knows when to ask.
+  virtual void BackgroundThreadEnded() {}
+};
+
+inline DialogFrontEnd& Dialogs() { return Use<DialogFrontEnd>(); }
+
+}  // namespace platform

@@ -1,0 +1,2 @@
+// Placeholder until the host entry lands.
+int main() { return 0; }

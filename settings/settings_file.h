@@ -1,0 +1,12 @@
+// RFConfig.xml: the server address kept between runs.
+#pragma once
+
+#include "loader/loader_context.h"
+
+inline constexpr const char* SETTINGS_FILE_FORMAT = "%sRFConfig.xml";
+
+// Fills address (MAX_PATH characters) from the settings file in appDir, or in installDir when
+// that one does not load; leaves it untouched when neither loads.
+void ReadServerAddress(LoaderContext* context, wchar_t* address);
+// Writes address into the settings file of appDir (when available) or installDir. Always true.
+bool SaveServerAddress(LoaderContext* context, const wchar_t* address);
