@@ -74,6 +74,8 @@ class DialogFrontEnd {
   virtual void BackgroundThreadEnded() {}
 };
 
-inline DialogFrontEnd& Dialogs() { return Use<DialogFrontEnd>(); }
+inline DialogFrontEnd& Dialogs() {
+  return Use<DialogFrontEnd>();
+}
 
 }  // namespace platform

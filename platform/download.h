@@ -55,6 +55,8 @@ class DownloadService {
                                  IBindStatusCallback* callback) = 0;
 };
 
-inline DownloadService& Downloads() { return Use<DownloadService>(); }
+inline DownloadService& Downloads() {
+  return Use<DownloadService>();
+}
 
 }  // namespace platform

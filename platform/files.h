@@ -43,7 +43,9 @@ class FileService {
   virtual bool FreeBytesAvailable(const wchar_t* path, std::uint64_t& bytes) = 0;
 };
 
-inline FileService& Files() { return Use<FileService>(); }
+inline FileService& Files() {
+  return Use<FileService>();
+}
 
 // The device's wildcard matching, case-sensitive as host file names are.
 bool MatchesWildcard(const wchar_t* pattern, const wchar_t* name);

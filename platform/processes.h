@@ -31,6 +31,8 @@ class ProcessService {
   virtual bool Terminate(std::uint32_t processId) = 0;
 };
 
-inline ProcessService& Processes() { return Use<ProcessService>(); }
+inline ProcessService& Processes() {
+  return Use<ProcessService>();
+}
 
 }  // namespace platform

@@ -13,6 +13,8 @@ class ShellService {
   virtual bool CreateShortcut(const wchar_t* shortcut, const wchar_t* target) = 0;
 };
 
-inline ShellService& Shell() { return Use<ShellService>(); }
+inline ShellService& Shell() {
+  return Use<ShellService>();
+}
 
 }  // namespace platform

@@ -16,6 +16,8 @@ class SystemInfoService {
   virtual bool QueryPlatformType(std::span<wchar_t> type) = 0;
 };
 
-inline SystemInfoService& SystemInfo() { return Use<SystemInfoService>(); }
+inline SystemInfoService& SystemInfo() {
+  return Use<SystemInfoService>();
+}
 
 }  // namespace platform

@@ -16,6 +16,8 @@ class ThreadService {
   virtual bool StartDetached(ThreadEntry entry, void* parameter) = 0;
 };
 
-inline ThreadService& Threads() { return Use<ThreadService>(); }
+inline ThreadService& Threads() {
+  return Use<ThreadService>();
+}
 
 }  // namespace platform

@@ -19,10 +19,10 @@ struct RunResult {
 };
 
 struct RunOptions {
-  std::string input;                                       // standard input, then end of input
-  std::vector<std::pair<std::string, std::string>> env;    // set (value "" with unset: removes)
+  std::string input;                                     // standard input, then end of input
+  std::vector<std::pair<std::string, std::string>> env;  // set (value "" with unset: removes)
   std::vector<std::string> unsetEnv;
-  std::string workingFolder;                               // empty: the test's own
+  std::string workingFolder;  // empty: the test's own
   std::chrono::milliseconds timeout = std::chrono::seconds(60);
 };
 

@@ -41,12 +41,12 @@ std::intptr_t FakeFrontEnd::GetUserData(platform::WindowHandle window) {
   return userData_[IdOf(window)];
 }
 
-void FakeFrontEnd::Move(platform::WindowHandle window, int x, int y, int width, int height,
-                        bool) {
+void FakeFrontEnd::Move(platform::WindowHandle window, int x, int y, int width, int height, bool) {
   Record(L"Move " + std::to_wstring(IdOf(window)) + L" " + std::to_wstring(x) + L" " +
          std::to_wstring(y) + L" " + std::to_wstring(width) + L" " + std::to_wstring(height));
   std::lock_guard lock(mutex_);
-  if (IdOf(window) == 0) dialogSize_ = {width, height};
+  if (IdOf(window) == 0)
+    dialogSize_ = {width, height};
 }
 
 void FakeFrontEnd::Show(platform::WindowHandle window, bool visible) {
@@ -65,7 +65,8 @@ void FakeFrontEnd::SetText(platform::WindowHandle window, const wchar_t* text) {
 
 int FakeFrontEnd::GetText(platform::WindowHandle window, std::span<wchar_t> text) {
   std::wstring current = TextOf(IdOf(window));
-  if (text.empty()) return 0;
+  if (text.empty())
+    return 0;
   std::size_t length = std::min(current.size(), text.size() - 1);
   current.copy(text.data(), length);
   text[length] = L'\0';
@@ -114,7 +115,8 @@ bool FakeFrontEnd::WaitFor(const std::function<bool(FakeFrontEnd&)>& predicate,
                            std::chrono::milliseconds timeout) {
   const auto deadline = std::chrono::steady_clock::now() + timeout;
   for (;;) {
-    if (predicate(*this)) return true;
+    if (predicate(*this))
+      return true;
     std::unique_lock lock(mutex_);
     if (changed_.wait_until(lock, deadline) == std::cv_status::timeout) {
       lock.unlock();
