@@ -64,7 +64,7 @@ double TimeUntilLine(const std::vector<std::string>& args, const std::string& ma
 
 void Report(const char* what, std::vector<double> samples) {
   std::sort(samples.begin(), samples.end());
-  auto at = [&](double q) { return samples[static_cast<size_t>(q * (samples.size() - 1))]; };
+  auto at = [&](double q) { return samples[static_cast<size_t>(q * static_cast<double>(samples.size() - 1))]; };
   std::printf("%-28s median %8.0f us   p90 %8.0f us   min %8.0f us   (%zu runs)\n", what, at(0.5),
               at(0.9), samples.front(), samples.size());
 }

@@ -1,2 +1,210 @@
-// Placeholder until the host entry lands.
-int main() { return 0; }
+// The host's entry: takes the host options off the command line, prepares the emulated device
+// and the front end, and hands the rest of the command line to the loader.
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "loader/start_up.h"
+#include "platform/device_root.h"
+#include "platform/front_end.h"
+#include "platform/text.h"
+
+namespace {
+
+constexpr const char* kProgram = "ferrovan-loader";
+// The longest command line the device's process start takes, terminator included.
+constexpr std::size_t kCommandLineSize = 32768;
+
+constexpr const char* kUsage =
+    "Usage: ferrovan-loader [--device-root DIR] [--ui console|window] [--help] [--version] "
+    "[TEXT...]\n";
+
+constexpr const char* kHelp =
+    "Starts the Quillmar RF loader against an emulated device kept in a folder.\n"
+    "\n"
+    "Host options (they come first; \"--\" ends them):\n"
+    "  --device-root DIR  the folder that holds the emulated device\n"
+    "  --ui console|window\n"
+    "                     the front end that shows the loader dialog\n"
+    "  --help             show this text and exit\n"
+    "  --version          show the version and exit\n"
+    "\n"
+    "The remaining arguments, joined with blanks, are the loader's command line. Flags:\n"
+    "  -InstallCF35MessagesEN  install the Compact Framework 3.5 English messages package\n"
+    "  -ForceToUpgrade         empty the install folder and fetch every client file anew\n"
+    "  -DoNotRunNewLoader      fetch the client files in this loader instead of fetching\n"
+    "                          and starting the newest loader first\n"
+    "\n"
+    "Environment:\n"
+    "  FERROVAN_DEVICE_ROOT  the device root when --device-root is not given\n"
+    "  FERROVAN_UI           the front end (console or window) when --ui is not given\n"
+    "  DISPLAY, WAYLAND_DISPLAY\n"
+    "                        without --ui and FERROVAN_UI, the window is used when one of\n"
+    "                        these is set and a window can be opened; else the console\n"
+    "\n"
+    "Device root: --device-root, else FERROVAN_DEVICE_ROOT, else X when this program stands\n"
+    "in X/Program Files/FerroVanMobile/, else $XDG_DATA_HOME/ferrovan/device (by default\n"
+    "~/.local/share/ferrovan/device). Device paths map into it with backslashes as slashes;\n"
+    "file names are case-sensitive. Programs the loader starts see FERROVAN_DEVICE_ROOT and\n"
+    "FERROVAN_UI. The loader exits with status 0; a bad host option gives status 2.\n";
+
+struct HostOptions {
+  std::optional<std::string> deviceRoot;
+  std::optional<platform::FrontEndKind> frontEnd;
+  bool help = false;
+  bool version = false;
+  std::string text;  // the loader's command line, UTF-8
+};
+
+[[noreturn]] void Refuse(const std::string& message) {
+  std::fprintf(stderr, "%s: %s\n%s", kProgram, message.c_str(), kUsage);
+  std::exit(2);
+}
+
+// "--name VALUE" or "--name=VALUE"; advances index past what it used.
+std::optional<std::string> OptionValue(std::string_view argument, std::string_view name, int argc,
+                                       char** argv, int& index) {
+  if (argument == name) {
+    if (index + 1 >= argc) {
+      Refuse("option " + std::string(name) + " needs a value");
+    }
+    return std::string(argv[++index]);
+  }
+  if (argument.size() > name.size() && argument.substr(0, name.size()) == name &&
+      argument[name.size()] == '=') {
+    return std::string(argument.substr(name.size() + 1));
+  }
+  return std::nullopt;
+}
+
+platform::FrontEndKind FrontEndFrom(const std::string& value, const char* source) {
+  platform::FrontEndKind kind;
+  if (!platform::ParseFrontEndKind(value, kind)) {
+    Refuse(std::string(source) + ": unknown front end '" + value + "' (console or window)");
+  }
+  return kind;
+}
+
+HostOptions ParseHostOptions(int argc, char** argv) {
+  HostOptions options;
+  int index = 1;
+  for (; index < argc; ++index) {
+    const std::string_view argument = argv[index];
+    if (argument.substr(0, 2) != "--") {
+      break;
+    }
+    if (argument == "--") {
+      ++index;
+      break;
+    }
+    if (auto root = OptionValue(argument, "--device-root", argc, argv, index)) {
+      if (root->empty()) {
+        Refuse("option --device-root needs a folder");
+      }
+      options.deviceRoot = *root;
+    } else if (auto ui = OptionValue(argument, "--ui", argc, argv, index)) {
+      options.frontEnd = FrontEndFrom(*ui, "--ui");
+    } else if (argument == "--help") {
+      options.help = true;
+    } else if (argument == "--version") {
+      options.version = true;
+    } else {
+      Refuse("unknown option " + std::string(argument));
+    }
+  }
+  for (; index < argc; ++index) {
+    if (!options.text.empty()) {
+      options.text += ' ';
+    }
+    options.text += argv[index];
+  }
+  if (!options.frontEnd) {
+    const char* fromEnvironment = std::getenv("FERROVAN_UI");
+    if (fromEnvironment != nullptr && *fromEnvironment != '\0') {
+      options.frontEnd = FrontEndFrom(fromEnvironment, "FERROVAN_UI");
+    }
+  }
+  return options;
+}
+
+std::string OwnProgramPath() {
+  std::vector<char> path(4096);
+  for (;;) {
+    const ssize_t length = readlink("/proc/self/exe", path.data(), path.size());
+    if (length < 0) {
+      return std::string();
+    }
+    if (static_cast<std::size_t>(length) < path.size()) {
+      return std::string(path.data(), static_cast<std::size_t>(length));
+    }
+    path.resize(path.size() * 2);
+  }
+}
+
+bool HasDisplay() {
+  for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY"}) {
+    const char* value = std::getenv(name);
+    if (value != nullptr && *value != '\0') {
+      return true;
+    }
+  }
+  return false;
+}
+
+void ChooseFrontEnd(const HostOptions& options) {
+  if (options.frontEnd) {
+    if (!platform::SelectFrontEnd(*options.frontEnd)) {
+      std::fprintf(
+          stderr, "%s: %s; using the console\n", kProgram,
+          platform::WindowFrontEndBuilt() ? "no window can be opened" : "this build has no window");
+    }
+    return;
+  }
+  if (!platform::WindowFrontEndBuilt() || !HasDisplay() ||
+      !platform::SelectFrontEnd(platform::FrontEndKind::Window)) {
+    platform::SelectFrontEnd(platform::FrontEndKind::Console);
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const HostOptions options = ParseHostOptions(argc, argv);
+  if (options.help) {
+    std::printf("%s%s", kUsage, kHelp);
+    return 0;
+  }
+  if (options.version) {
+    std::printf("%s %s\n", kProgram, FERROVAN_VERSION);
+    return 0;
+  }
+  std::vector<wchar_t> commandLine(kCommandLineSize);
+  if (!platform::NarrowToWide(commandLine, options.text.c_str())) {
+    Refuse("the command line is too long (at most " + std::to_string(kCommandLineSize - 1) +
+           " characters)");
+  }
+
+  const char* rootOption = options.deviceRoot ? options.deviceRoot->c_str() : nullptr;
+  platform::SetDeviceRoot(platform::ChooseDeviceRoot(rootOption, OwnProgramPath()));
+  if (!platform::CreateSystemFolders()) {
+    std::fprintf(stderr, "%s: cannot create the device root %s\n", kProgram,
+                 platform::DeviceRoot().c_str());
+    return 1;
+  }
+  ChooseFrontEnd(options);
+  setenv("FERROVAN_DEVICE_ROOT", platform::DeviceRoot().c_str(), 1);
+  setenv("FERROVAN_UI", platform::FrontEndName(platform::SelectedFrontEnd()), 1);
+
+  LoaderMain(commandLine.data());
+
+  // A worker may still be finishing its last steps: end now, without waiting for it and
+  // without running static destructors under it.
+  std::fflush(stdout);
+  std::fflush(stderr);
+  _exit(0);
+}

@@ -3,8 +3,11 @@
 // stopping a process (OpenProcess, TerminateProcess).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
-#include <span>
+#include <memory>
+#include <utility>
+#include <vector>
 
 #include "platform/service.h"
 #include "platform/text.h"
@@ -16,6 +19,24 @@ struct ProcessEntry {
   wchar_t exeFile[MAX_PATH];  // the program file's name, without folder
 };
 
+// One snapshot of the process table, walked entry by entry (Process32First / Process32Next).
+class ProcessSnapshot {
+ public:
+  explicit ProcessSnapshot(std::vector<ProcessEntry> entries) : entries_(std::move(entries)) {}
+  // Copies the next entry; false after the last.
+  bool Next(ProcessEntry& entry) {
+    if (next_ == entries_.size()) {
+      return false;
+    }
+    entry = entries_[next_++];
+    return true;
+  }
+
+ private:
+  std::vector<ProcessEntry> entries_;
+  std::size_t next_ = 0;
+};
+
 class ProcessService {
  public:
   virtual ~ProcessService() = default;
@@ -23,9 +44,8 @@ class ProcessService {
   // command line, the device root as working folder. When wait is true, returns only after the
   // program has ended. False when the program could not be started.
   virtual bool Start(const wchar_t* file, const wchar_t* parameters, bool wait) = 0;
-  // Fills entries with the running processes; writes their number to count (at most
-  // entries.size()). False when no snapshot can be taken.
-  virtual bool Snapshot(std::span<ProcessEntry> entries, std::size_t& count) = 0;
+  // The running processes; null when no snapshot can be taken.
+  virtual std::unique_ptr<ProcessSnapshot> TakeSnapshot() = 0;
   // OpenProcess and TerminateProcess in one: false when the process cannot be opened (gone, or
   // not ours to signal) or not be stopped. Does not wait for it to end.
   virtual bool Terminate(std::uint32_t processId) = 0;

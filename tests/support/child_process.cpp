@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -116,7 +117,9 @@ RunResult Run(const std::string& program, const std::vector<std::string>& args,
       close(fd.fd);
   }
   int status = 0;
-  waitpid(pid, &status, 0);
+  rusage usage{};
+  wait4(pid, &status, 0, &usage);
+  result.maxResidentKb = usage.ru_maxrss;
   feeder.join();
   result.exitStatus = result.timedOut ? -1 : StatusOf(status);
   return result;
@@ -170,7 +173,7 @@ int BackgroundProcess::Wait(std::chrono::milliseconds timeout) {
     pid_t done = waitpid(pid_, &status, WNOHANG);
     if (done == pid_) {
       ended_ = true;
-      return StatusOf(status);
+      return WIFSIGNALED(status) ? 128 + WTERMSIG(status) : StatusOf(status);
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }

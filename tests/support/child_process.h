@@ -16,6 +16,7 @@ struct RunResult {
   bool timedOut = false;
   std::string out;
   std::string err;
+  long maxResidentKb = 0;  // the program's own peak resident size
 };
 
 struct RunOptions {
@@ -43,7 +44,7 @@ class BackgroundProcess {
   // The next line of its standard output, without the line end; empty on end or time-out.
   std::string ReadLine(std::chrono::milliseconds timeout = std::chrono::seconds(20));
   pid_t Pid() const { return pid_; }
-  // Waits for it to end; its exit status, or -1.
+  // Waits for it to end: its exit status, 128 + the signal that ended it, or -1 on time-out.
   int Wait(std::chrono::milliseconds timeout = std::chrono::seconds(20));
 
  private:

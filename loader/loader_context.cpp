@@ -1,0 +1,65 @@
+#include "loader/loader_context.h"
+
+#include "loader/platform_detection.h"
+
+const wchar_t* const REQUIRED_FILES[] = {
+    L"Solvane.Mobile.Common.dll",
+    L"Solvane.FerroVan.Mobile.Client.exe",
+    L"Solvane.Ferrovan.Mobile.Client.Business.dll",
+    L"Solvane.Ferrovan.Mobile.Client.Common.dll",
+    L"Solvane.Ferrovan.Mobile.Client.Data.dll",
+    L"Solvane.Ferrovan.Mobile.GUI.dll",
+    nullptr,
+};
+
+// platformKind is left to DetectPlatform, which always sets it.
+LoaderContext::LoaderContext()
+    : dialog(nullptr),
+      statusLabel(nullptr),
+      urlEdit(nullptr),
+      okButton(nullptr),
+      cancelButton(nullptr),
+      serverAddress{},
+      installDirAnsi{},
+      appDirAnsi{},
+      requiredFiles(nullptr),
+      setupPackages(nullptr),
+      dialogId(0),
+      statusLabelId(0),
+      urlEditId(0),
+      okButtonId(0),
+      cancelButtonId(0),
+      statusMessage{},
+      installDir{},
+      appDir{},
+      appDirAvailable(false),
+      forceUpgrade(false),
+      updateLoader(false),
+      installCfMessages(false),
+      loaderExeName{},
+      newLoaderExeName{},
+      shortcutName{},
+      downloadUrlFormat{},
+      downloadUrlFormatWithScheme{},
+      clientExeName{} {
+  DetectPlatform(this);
+
+  platform::CopyText(installDir, L"Program Files\\FerroVanMobile\\");
+  platform::CopyText(appDir, L"Application\\FerroVanMobile\\");
+
+  platform::WideToNarrow(installDirAnsi, installDir);
+  platform::WideToNarrow(appDirAnsi, appDir);
+
+  platform::CopyText(loaderExeName, L"FerroVan.Mobile.Client.Load.exe");
+  platform::CopyText(newLoaderExeName, L"FerroVan.Mobile.Client.Load.New.exe");
+  platform::CopyText(clientExeName, L"Solvane.FerroVan.Mobile.Client.exe");
+  platform::CopyText(shortcutName, L"Quillmar Transport");
+  platform::CopyText(downloadUrlFormat, L"http://%sFerroVanService/WebService/Downloads/%s");
+  platform::CopyText(downloadUrlFormatWithScheme, L"%sWebService/Downloads/%s");
+
+  dialogId = 102;
+  statusLabelId = 1004;
+  urlEditId = 1003;
+  okButtonId = 1001;
+  cancelButtonId = 1002;
+}

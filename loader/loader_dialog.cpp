@@ -1,0 +1,80 @@
+#include "loader/loader_dialog.h"
+
+#include "loader/worker.h"
+#include "settings/settings_file.h"
+
+namespace {
+
+constexpr std::intptr_t TRUE = 1;
+constexpr std::intptr_t FALSE = 0;
+
+void StartWorkerOrClose(LoaderContext* context) {
+  if (!StartWorker(context)) {
+    CloseLoader(context);
+  }
+}
+
+void InitDialog(platform::WindowHandle window, LoaderContext* context) {
+  platform::DialogFrontEnd& dialogs = platform::Dialogs();
+  dialogs.SetUserData(window, reinterpret_cast<std::intptr_t>(context));
+  context->dialog = window;
+  context->statusLabel = dialogs.GetItem(context->dialog, context->statusLabelId);
+  context->urlEdit = dialogs.GetItem(context->dialog, context->urlEditId);
+  context->okButton = dialogs.GetItem(context->dialog, context->okButtonId);
+  context->cancelButton = dialogs.GetItem(context->dialog, context->cancelButtonId);
+  // The controls keep their template places; only the dialog itself fills the screen.
+  dialogs.Move(context->dialog, 0, 0, dialogs.GetSystemMetrics(platform::SM_CXSCREEN),
+               dialogs.GetSystemMetrics(platform::SM_CYSCREEN), false);
+  SetStatusText(context, L"Quillmar RF Loader");
+  StartWorkerOrClose(context);
+}
+
+// Runs on the main thread while the prompt is shown, so no worker touches the context.
+void AcceptAddress(LoaderContext* context) {
+  ShowAddressPrompt(context, false, nullptr);
+  platform::Dialogs().GetText(context->urlEdit, context->serverAddress);
+  SaveServerAddress(context, context->serverAddress);
+  StartWorkerOrClose(context);
+}
+
+}  // namespace
+
+std::intptr_t LoaderDialogProc(platform::WindowHandle window, unsigned message,
+                               std::uintptr_t wParam, std::intptr_t lParam) {
+  if (message == platform::WM_INITDIALOG) {
+    InitDialog(window, reinterpret_cast<LoaderContext*>(lParam));
+    return TRUE;
+  }
+  if (message == platform::WM_COMMAND) {
+    auto* context = reinterpret_cast<LoaderContext*>(platform::Dialogs().GetUserData(window));
+    if (context == nullptr) {
+      return FALSE;
+    }
+    const int controlId = static_cast<int>(wParam & 0xFFFF);
+    if (controlId == context->okButtonId) {
+      AcceptAddress(context);
+    } else if (controlId == context->cancelButtonId) {
+      CloseLoader(context);
+    }
+    return FALSE;
+  }
+  return FALSE;
+}
+
+void SetStatusText(LoaderContext* context, const wchar_t* text) {
+  platform::Dialogs().SetText(context->statusLabel, text);
+}
+
+void ShowAddressPrompt(LoaderContext* context, bool show, const wchar_t* text) {
+  platform::DialogFrontEnd& dialogs = platform::Dialogs();
+  dialogs.Show(context->urlEdit, show);
+  dialogs.Show(context->okButton, show);
+  dialogs.Show(context->cancelButton, show);
+  if (text != nullptr) {
+    dialogs.SetText(context->urlEdit, text);
+  }
+}
+
+void CloseLoader(LoaderContext* context) {
+  platform::Dialogs().EndDialog(context->dialog, 0);
+}

@@ -1,0 +1,104 @@
+#include "loader/loading_sequence.h"
+
+#include "device/install_folder.h"
+#include "device/messages_package.h"
+#include "device/program_launch.h"
+#include "device/shortcuts.h"
+#include "download/file_update.h"
+#include "download/progress_callback.h"
+#include "loader/loader_dialog.h"
+#include "platform/files.h"
+#include "settings/settings_file.h"
+
+namespace {
+
+constexpr const wchar_t* LATEST_LOADER_FAILED =
+    L"Unable to download the latest loader.\r\nPlease check your connection settings.";
+
+// installDir followed by name; false when the path does not fit, so that a cut path is never
+// handed on.
+bool BuildInstallPath(const LoaderContext* context, const wchar_t* name,
+                      wchar_t (&path)[MAX_PATH]) {
+  return platform::FormatText(path, L"%s%s", context->installDir, name);
+}
+
+void StartProgram(LoaderContext* context, const wchar_t* name, const wchar_t* parameters) {
+  wchar_t path[MAX_PATH];
+  if (BuildInstallPath(context, name, path)) {
+    RunProgram(path, parameters);
+  }
+}
+
+// Fetches the newest loader and hands over to it; false when it could not be fetched.
+bool HandOverToNewestLoader(LoaderContext* context) {
+  DownloadProgressCallback progress(context);
+  if (!DownloadFile(context, context->loaderExeName, &progress, context->newLoaderExeName)) {
+    return false;
+  }
+  StartProgram(context, context->newLoaderExeName, L"-DoNotRunNewLoader");
+  CloseLoader(context);
+  return true;
+}
+
+}  // namespace
+
+void RunLoadingSequence(LoaderContext* context) {
+  platform::FileService& files = platform::Files();
+  // Only a missing parent means this device has no place for the folder; any other outcome
+  // leaves it usable for the settings file.
+  context->appDirAvailable =
+      files.CreateFolder(context->appDir) != platform::CreateFolderResult::PathNotFound;
+  files.CreateFolder(context->installDir);
+
+  if (context->serverAddress[0] == L'\0') {
+    ReadServerAddress(context, context->serverAddress);
+  }
+  if (context->serverAddress[0] == L'\0') {
+    SetStatusText(context, L"Enter URL");
+    ShowAddressPrompt(context, true, context->serverAddress);
+    return;
+  }
+
+  bool complete = false;
+  if (context->forceUpgrade) {
+    ClearInstallFolder(context);
+  }
+  if (context->installCfMessages && InstallCfMessagesPackage(context)) {
+    context->installCfMessages = false;
+  }
+
+  if (!context->forceUpgrade && CheckRequiredFiles(context)) {
+    complete = true;
+  } else if (context->updateLoader) {
+    if (HandOverToNewestLoader(context)) {
+      return;
+    }
+    platform::CopyText(context->statusMessage, LATEST_LOADER_FAILED);
+  } else if (DownloadRequiredFiles(context)) {
+    CreateShortcuts(context);
+    InstallSetupPackages(context);
+    complete = true;
+  }
+
+  if (complete && !context->installCfMessages) {
+    StartProgram(context, context->clientExeName, L"-NewLoader");
+    CloseLoader(context);
+    return;
+  }
+  SetStatusText(context, context->statusMessage);
+  context->statusMessage[0] = L'\0';
+  // The prompt must be the run's last action: Ok on it starts the next worker.
+  ShowAddressPrompt(context, true, context->serverAddress);
+}
+
+void InstallSetupPackages(LoaderContext* context) {
+  if (context->setupPackages == nullptr) {
+    return;
+  }
+  for (const wchar_t* const* package = context->setupPackages; *package != nullptr; ++package) {
+    wchar_t path[MAX_PATH];
+    if (BuildInstallPath(context, *package, path)) {
+      RunInstaller(path);
+    }
+  }
+}

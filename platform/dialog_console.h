@@ -1,0 +1,16 @@
+// The console front end: the dialog in a terminal or a pipe.
+#pragma once
+
+#include <memory>
+
+#include "platform/dialog.h"
+
+namespace platform {
+
+// The process's console front end, on standard input, output and error.
+DialogFrontEnd& ConsoleFrontEnd();
+
+// A console front end on other descriptors (for tests).
+std::unique_ptr<DialogFrontEnd> MakeConsoleFrontEnd(int input, int output, int error);
+
+}  // namespace platform

@@ -1,0 +1,326 @@
+// Downloads over libcurl. Each file is one GET whose body goes straight to disk as it arrives;
+// progress reaches the caller's IBindStatusCallback as the device's URL moniker reports it.
+//
+// FERROVAN_DOWNLOAD_STALL_SECONDS (a positive whole number, default 60) sets how long a transfer
+// may receive nothing before it fails; the tests shorten it.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdint>
+#include <cstdlib>
+#include <cwchar>
+#include <random>
+#include <string>
+#include <string_view>
+
+#include <curl/curl.h>
+
+#include "platform/device_root.h"
+#include "platform/download.h"
+#include "platform/text.h"
+
+namespace platform {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr long kConnectSeconds = 30;
+constexpr long kDefaultStallSeconds = 60;
+constexpr long kMaxRedirects = 10;
+constexpr auto kReportInterval = std::chrono::milliseconds(100);
+constexpr std::size_t kMaxCacheNameLength = 100;
+
+long StallSeconds() {
+  const char* text = std::getenv("FERROVAN_DOWNLOAD_STALL_SECONDS");
+  if (text == nullptr || *text == '\0') {
+    return kDefaultStallSeconds;
+  }
+  char* end = nullptr;
+  long value = std::strtol(text, &end, 10);
+  return (*end == '\0' && value > 0) ? value : kDefaultStallSeconds;
+}
+
+bool CurlReady() {
+  // Magic statics make the one global initialisation safe against racing threads.
+  static const bool ready = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
+  return ready;
+}
+
+// One easy handle per thread, kept for the thread's life so that its connection cache lets
+// the downloads of one worker reuse their connection.
+class ThreadEasyHandle {
+ public:
+  ThreadEasyHandle() : handle_(curl_easy_init()) {}
+  ~ThreadEasyHandle() {
+    if (handle_ != nullptr) {
+      curl_easy_cleanup(handle_);
+    }
+  }
+  ThreadEasyHandle(const ThreadEasyHandle&) = delete;
+  ThreadEasyHandle& operator=(const ThreadEasyHandle&) = delete;
+  CURL* Get() const { return handle_; }
+
+ private:
+  CURL* handle_;
+};
+
+CURL* FreshEasyHandle() {
+  if (!CurlReady()) {
+    return nullptr;
+  }
+  thread_local ThreadEasyHandle easy;
+  if (easy.Get() != nullptr) {
+    curl_easy_reset(easy.Get());  // keeps the live connections
+  }
+  return easy.Get();
+}
+
+class FileDescriptor {
+ public:
+  explicit FileDescriptor(int fd) : fd_(fd) {}
+  ~FileDescriptor() {
+    if (fd_ >= 0) {
+      ::close(fd_);
+    }
+  }
+  FileDescriptor(const FileDescriptor&) = delete;
+  FileDescriptor& operator=(const FileDescriptor&) = delete;
+  int Get() const { return fd_; }
+  // Closes now, so that a late write error (full disk, network file system) is seen.
+  bool Close() {
+    int fd = fd_;
+    fd_ = -1;
+    return ::close(fd) == 0;
+  }
+
+ private:
+  int fd_;
+};
+
+bool WriteAll(int fd, const char* data, std::size_t size) {
+  while (size > 0) {
+    ssize_t written = ::write(fd, data, size);
+    if (written < 0) {
+      if (errno == EINTR) {
+        continue;
+      }
+      return false;
+    }
+    data += written;
+    size -= static_cast<std::size_t>(written);
+  }
+  return true;
+}
+
+std::uint32_t Clamp32(std::uint64_t value) {
+  return value > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<std::uint32_t>(value);
+}
+
+struct Transfer {
+  CURL* easy = nullptr;
+  int fd = -1;
+  const wchar_t* url = nullptr;
+  IBindStatusCallback* callback = nullptr;
+  std::uint64_t received = 0;
+  bool begun = false;
+  Clock::time_point lastReport{};
+};
+
+std::uint64_t AnnouncedLength(CURL* easy) {
+  curl_off_t length = -1;
+  if (curl_easy_getinfo(easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) != CURLE_OK ||
+      length < 0) {
+    return 0;
+  }
+  return static_cast<std::uint64_t>(length);
+}
+
+void Report(Transfer& transfer, std::uint32_t status) {
+  transfer.lastReport = Clock::now();
+  if (transfer.callback != nullptr) {
+    transfer.callback->OnProgress(Clamp32(transfer.received),
+                                  Clamp32(AnnouncedLength(transfer.easy)), status, transfer.url);
+  }
+}
+
+std::size_t OnBodyData(char* data, std::size_t size, std::size_t count, void* user) {
+  auto& transfer = *static_cast<Transfer*>(user);
+  const std::size_t bytes = size * count;
+  if (!WriteAll(transfer.fd, data, bytes)) {
+    return 0;  // anything short of bytes ends the transfer with CURLE_WRITE_ERROR
+  }
+  transfer.received += bytes;
+  if (!transfer.begun) {
+    transfer.begun = true;
+    Report(transfer, BINDSTATUS_BEGINDOWNLOADDATA);
+  } else if (Clock::now() - transfer.lastReport >= kReportInterval) {
+    Report(transfer, BINDSTATUS_DOWNLOADINGDATA);
+  }
+  return bytes;
+}
+
+void SetTransferOptions(CURL* easy, const char* url, Transfer& transfer) {
+  curl_easy_setopt(easy, CURLOPT_URL, url);
+  curl_easy_setopt(easy, CURLOPT_HTTPGET, 1L);
+  curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);  // several threads may download at once
+  curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
+  curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
+  curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+  curl_easy_setopt(easy, CURLOPT_MAXREDIRS, kMaxRedirects);
+  curl_easy_setopt(easy, CURLOPT_FAILONERROR, 1L);
+  curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT, kConnectSeconds);
+  curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
+  curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, StallSeconds());
+  curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L);
+  curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L);
+  const char* caFile = std::getenv("SSL_CERT_FILE");
+  if (caFile != nullptr && *caFile != '\0') {
+    // The named file replaces the system's trust store, as it does for OpenSSL's own tools.
+    curl_easy_setopt(easy, CURLOPT_CAINFO, caFile);
+    curl_easy_setopt(easy, CURLOPT_CAPATH, static_cast<char*>(nullptr));
+  }
+  curl_easy_setopt(easy, CURLOPT_USERAGENT, "ferrovan-loader");
+  curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &OnBodyData);
+  curl_easy_setopt(easy, CURLOPT_WRITEDATA, &transfer);
+}
+
+// Fetches url into the open file. True only when the whole body has arrived and is on disk.
+bool Fetch(const wchar_t* url, FileDescriptor& file, IBindStatusCallback* callback) {
+  std::size_t wideLength = std::wcslen(url);
+  std::string narrowUrl(wideLength * 4 + 1, '\0');
+  if (wideLength == 0 || !WideToNarrow(narrowUrl, url)) {
+    return false;
+  }
+  CURL* easy = FreshEasyHandle();
+  if (easy == nullptr) {
+    return false;
+  }
+  Transfer transfer;
+  transfer.easy = easy;
+  transfer.fd = file.Get();
+  transfer.url = url;
+  transfer.callback = callback;
+  SetTransferOptions(easy, narrowUrl.c_str(), transfer);
+
+  const CURLcode result = curl_easy_perform(easy);
+  long status = 0;
+  curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
+  curl_off_t announced = -1;
+  curl_easy_getinfo(easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced);
+  // A redirect without a usable Location ends "successfully" on a 3xx: that body is not the file.
+  const bool complete =
+      result == CURLE_OK && status >= 200 && status < 300 &&
+      (announced < 0 || static_cast<std::uint64_t>(announced) == transfer.received);
+  const bool stored = file.Close();
+  if (!complete || !stored) {
+    return false;
+  }
+  if (!transfer.begun) {
+    Report(transfer, BINDSTATUS_BEGINDOWNLOADDATA);  // an empty body still begins and ends
+  }
+  Report(transfer, BINDSTATUS_DOWNLOADINGDATA);
+  return true;
+}
+
+// The last component of the URL's path, cut to characters safe in a file name.
+std::string CacheNameFor(const wchar_t* url) {
+  std::wstring_view text(url);
+  std::size_t cut = text.find_first_of(L"?#");
+  if (cut != std::wstring_view::npos) {
+    text = text.substr(0, cut);
+  }
+  std::size_t slash = text.find_last_of(L'/');
+  if (slash != std::wstring_view::npos) {
+    text = text.substr(slash + 1);
+  }
+  std::string name;
+  for (wchar_t c : text) {
+    if (name.size() == kMaxCacheNameLength) {
+      break;
+    }
+    bool safe = (c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z') || (c >= L'0' && c <= L'9') ||
+                c == L'.' || c == L'-' || c == L'_';
+    name += safe ? static_cast<char>(c) : '_';
+  }
+  if (name.empty() || name == "." || name == "..") {
+    name = "download";
+  }
+  return name;
+}
+
+// Creates a new file of a unique name "XXXXXXXX-name" in folder, with mode 0777 less the umask
+// (mkstemp would give 0600, and reading the umask is not thread-safe). Returns its name.
+std::string CreateUniqueFile(const std::string& folder, const std::string& name, int& fd) {
+  static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+  thread_local std::mt19937_64 random{std::random_device{}()};
+  std::uniform_int_distribution<std::size_t> pick(0, sizeof kLetters - 2);
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::string unique(8, 'x');
+    for (char& c : unique) {
+      c = kLetters[pick(random)];
+    }
+    unique += "-" + name;
+    fd = ::open((folder + "/" + unique).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0777);
+    if (fd >= 0) {
+      return unique;
+    }
+    if (errno != EEXIST) {
+      break;
+    }
+  }
+  fd = -1;
+  return {};
+}
+
+class CurlDownloadService final : public DownloadService {
+ public:
+  HRESULT DownloadToCacheFile(const wchar_t* url, std::span<wchar_t> cachePath,
+                              IBindStatusCallback* callback) override {
+    if (url == nullptr || cachePath.empty()) {
+      return E_FAIL;
+    }
+    cachePath[0] = L'\0';
+    const std::string folder = DeviceRoot() + "/Temp";
+    ::mkdir(folder.c_str(), 0777);  // a device always has it; recreate it if someone removed it
+    int fd = -1;
+    const std::string name = CreateUniqueFile(folder, CacheNameFor(url), fd);
+    if (fd < 0) {
+      return E_FAIL;
+    }
+    FileDescriptor file(fd);
+    const std::string hostPath = folder + "/" + name;
+    const std::string devicePath = "Temp\\" + name;
+    if (!NarrowToWide(cachePath, devicePath.c_str()) || !Fetch(url, file, callback)) {
+      cachePath[0] = L'\0';
+      ::unlink(hostPath.c_str());
+      return E_FAIL;
+    }
+    return S_OK;
+  }
+
+  HRESULT DownloadToFile(const wchar_t* url, const wchar_t* target,
+                         IBindStatusCallback* callback) override {
+    if (url == nullptr || target == nullptr) {
+      return E_FAIL;
+    }
+    const std::string hostPath = ToHostPath(std::wstring_view(target));
+    FileDescriptor file(::open(hostPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0777));
+    if (file.Get() < 0) {
+      return E_FAIL;
+    }
+    return Fetch(url, file, callback) ? S_OK : E_FAIL;
+  }
+};
+
+}  // namespace
+
+template <>
+DownloadService& LinuxService<DownloadService>() {
+  static CurlDownloadService service;
+  return service;
+}
+
+}  // namespace platform

@@ -1,0 +1,200 @@
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <system_error>
+
+#include "platform/device_root.h"
+#include "platform/files.h"
+#include "platform/text.h"
+#include "platform/utf8.h"
+
+namespace platform {
+namespace {
+
+// * and ? over whole names, * matching any run of characters (the empty one too).
+bool MatchesGlob(const wchar_t* pattern, const wchar_t* name) {
+  const wchar_t* star = nullptr;
+  const wchar_t* retry = nullptr;
+  while (*name != L'\0') {
+    if (*pattern == L'?' || (*pattern != L'*' && *pattern == *name)) {
+      ++pattern;
+      ++name;
+    } else if (*pattern == L'*') {
+      star = pattern++;
+      retry = name;
+    } else if (star != nullptr) {
+      pattern = star + 1;
+      name = ++retry;
+    } else {
+      return false;
+    }
+  }
+  while (*pattern == L'*') {
+    ++pattern;
+  }
+  return *pattern == L'\0';
+}
+
+class FolderSearch final : public FileSearch {
+ public:
+  FolderSearch(DIR* folder, std::wstring pattern) : folder_(folder), pattern_(std::move(pattern)) {}
+  ~FolderSearch() override { closedir(folder_); }
+  FolderSearch(const FolderSearch&) = delete;
+  FolderSearch& operator=(const FolderSearch&) = delete;
+
+  bool Next(std::span<wchar_t> name) override {
+    while (const dirent* entry = readdir(folder_)) {
+      const std::string_view hostName = entry->d_name;
+      if (hostName == "." || hostName == "..") {
+        continue;
+      }
+      const std::wstring wideName = FromUtf8(hostName);
+      if (MatchesWildcard(pattern_.c_str(), wideName.c_str())) {
+        return CopyText(name, wideName.c_str());
+      }
+    }
+    return false;
+  }
+
+ private:
+  DIR* folder_;
+  std::wstring pattern_;
+};
+
+// A move between file systems (a Temp or install folder mounted apart) is a copy and a delete,
+// as the device's own move between volumes is.
+bool MoveAcrossFileSystems(const std::string& from, const std::string& to) {
+  std::error_code error;
+  if (!std::filesystem::copy_file(from, to, std::filesystem::copy_options::none, error)) {
+    return false;
+  }
+  if (unlink(from.c_str()) != 0) {
+    unlink(to.c_str());
+    return false;
+  }
+  return true;
+}
+
+// For file systems without RENAME_NOREPLACE: a hard link fails on an existing destination
+// atomically; where links are not possible either, a check ahead of the rename has to do.
+bool MoveWithoutReplaceFlag(const std::string& from, const std::string& to) {
+  if (link(from.c_str(), to.c_str()) == 0) {
+    if (unlink(from.c_str()) == 0) {
+      return true;
+    }
+    unlink(to.c_str());
+    return false;
+  }
+  if (errno == EEXIST) {
+    return false;
+  }
+  struct stat existing {};
+  if (lstat(to.c_str(), &existing) == 0 || errno != ENOENT) {
+    return false;
+  }
+  return rename(from.c_str(), to.c_str()) == 0;
+}
+
+class LinuxFiles final : public FileService {
+ public:
+  CreateFolderResult CreateFolder(const wchar_t* path) override {
+    if (mkdir(ToHostPath(path).c_str(), 0777) == 0) {
+      return CreateFolderResult::Created;
+    }
+    switch (errno) {
+      case EEXIST:
+        return CreateFolderResult::AlreadyExists;
+      case ENOENT:
+      case ENOTDIR:
+        return CreateFolderResult::PathNotFound;
+      default:
+        return CreateFolderResult::OtherError;
+    }
+  }
+
+  std::uint32_t GetAttributes(const wchar_t* path) override {
+    struct stat status {};
+    if (stat(ToHostPath(path).c_str(), &status) != 0) {
+      return INVALID_FILE_ATTRIBUTES;
+    }
+    return S_ISDIR(status.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
+  }
+
+  // unlink(2) on Linux refuses every folder (EISDIR), empty or not; a link to a folder is
+  // removed as the link it is.
+  bool DeleteFile(const wchar_t* path) override { return unlink(ToHostPath(path).c_str()) == 0; }
+
+  bool MoveFile(const wchar_t* from, const wchar_t* to) override {
+    const std::string hostFrom = ToHostPath(from);
+    const std::string hostTo = ToHostPath(to);
+    if (renameat2(AT_FDCWD, hostFrom.c_str(), AT_FDCWD, hostTo.c_str(), RENAME_NOREPLACE) == 0) {
+      return true;
+    }
+    switch (errno) {
+      case EXDEV:
+        return MoveAcrossFileSystems(hostFrom, hostTo);
+      case EINVAL:
+      case ENOSYS:
+        return MoveWithoutReplaceFlag(hostFrom, hostTo);
+      default:
+        return false;
+    }
+  }
+
+  std::unique_ptr<FileSearch> FindFiles(const wchar_t* pattern) override {
+    const std::wstring_view whole = pattern != nullptr ? pattern : L"";
+    const std::size_t split = whole.find_last_of(L"\\/");
+    const std::wstring_view folder =
+        split == std::wstring_view::npos ? std::wstring_view() : whole.substr(0, split + 1);
+    const std::wstring_view namePattern =
+        split == std::wstring_view::npos ? whole : whole.substr(split + 1);
+    DIR* handle = opendir(ToHostPath(folder).c_str());
+    if (handle == nullptr) {
+      return nullptr;
+    }
+    return std::make_unique<FolderSearch>(handle, std::wstring(namePattern));
+  }
+
+  bool FreeBytesAvailable(const wchar_t* path, std::uint64_t& bytes) override {
+    struct statvfs storage {};
+    if (statvfs(ToHostPath(path).c_str(), &storage) != 0) {
+      return false;
+    }
+    bytes = static_cast<std::uint64_t>(storage.f_bavail) * storage.f_frsize;
+    return true;
+  }
+};
+
+}  // namespace
+
+bool MatchesWildcard(const wchar_t* pattern, const wchar_t* name) {
+  if (pattern == nullptr || name == nullptr) {
+    return false;
+  }
+  if (MatchesGlob(pattern, name)) {
+    return true;
+  }
+  // As on the device, a trailing ".*" also matches names without that dot: "*.*" matches
+  // "README", "Setup.*" matches "Setup".
+  const std::wstring_view whole = pattern;
+  if (whole.size() >= 2 && whole.ends_with(L".*")) {
+    const std::wstring stem(whole.substr(0, whole.size() - 2));
+    return MatchesGlob(stem.c_str(), name);
+  }
+  return false;
+}
+
+template <>
+FileService& LinuxService<FileService>() {
+  static LinuxFiles service;
+  return service;
+}
+
+}  // namespace platform

@@ -1,0 +1,66 @@
+#include "platform/front_end.h"
+
+#include "platform/dialog_console.h"
+#if FERROVAN_HAVE_WINDOW
+#include "platform/dialog_window.h"
+#endif
+
+namespace platform {
+namespace {
+
+FrontEndKind selectedKind = FrontEndKind::Console;
+DialogFrontEnd* windowFrontEnd = nullptr;
+
+}  // namespace
+
+bool WindowFrontEndBuilt() {
+#if FERROVAN_HAVE_WINDOW
+  return true;
+#else
+  return false;
+#endif
+}
+
+bool SelectFrontEnd(FrontEndKind kind) {
+  if (kind == FrontEndKind::Console) {
+    selectedKind = FrontEndKind::Console;
+    return true;
+  }
+#if FERROVAN_HAVE_WINDOW
+  if (windowFrontEnd == nullptr) {
+    windowFrontEnd = OpenWindowFrontEnd();
+  }
+  if (windowFrontEnd != nullptr) {
+    selectedKind = FrontEndKind::Window;
+    return true;
+  }
+#endif
+  return false;
+}
+
+FrontEndKind SelectedFrontEnd() {
+  return selectedKind;
+}
+
+bool ParseFrontEndKind(std::string_view text, FrontEndKind& kind) {
+  if (text == "console") {
+    kind = FrontEndKind::Console;
+    return true;
+  }
+  if (text == "window") {
+    kind = FrontEndKind::Window;
+    return true;
+  }
+  return false;
+}
+
+const char* FrontEndName(FrontEndKind kind) {
+  return kind == FrontEndKind::Window ? "window" : "console";
+}
+
+template <>
+DialogFrontEnd& LinuxService<DialogFrontEnd>() {
+  return selectedKind == FrontEndKind::Window ? *windowFrontEnd : ConsoleFrontEnd();
+}
+
+}  // namespace platform

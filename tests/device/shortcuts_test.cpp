@@ -1,0 +1,58 @@
+#include "device/shortcuts.h"
+
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "loader/platform_detection.h"
+#include "tests/device/device_fakes.h"
+
+namespace {
+
+using testing_support::WriteFile;
+
+const std::wstring TARGET = L"\"Program Files\\FerroVanMobile\\FerroVan.Mobile.Client.Load.exe\"";
+
+class ShortcutsTest : public testing_support::DeviceTest {
+ protected:
+  ShortcutsTest() {
+    for (const char* name : {"Quillmar Transport Old.lnk", "Quillmar Transport2.lnk", "Other.lnk",
+                             "Quillmar Transport.txt", "quillmar transport x.lnk"}) {
+      WriteFile(StartMenu() + name, "old");
+    }
+  }
+  std::string StartMenu() const { return Device("Windows/Start Menu/Programs/"); }
+
+  testing_support::RecordingShell shell;
+  platform::ScopedService<platform::ShellService> guard{shell};
+};
+
+TEST_F(ShortcutsTest, PlainCeGetsProgramsAndDesktopAndKeepsTheStartMenu) {
+  context.platformKind = PLATFORM_PLAIN_CE;
+  CreateShortcuts(&context);
+  using Created = std::pair<std::wstring, std::wstring>;
+  EXPECT_EQ(shell.created,
+            (std::vector<Created>{{L"\\Windows\\Programs\\Quillmar Transport.lnk", TARGET},
+                                  {L"\\Windows\\Desktop\\Quillmar Transport.lnk", TARGET}}));
+  EXPECT_EQ(Names(StartMenu()).size(), 5u);
+  EXPECT_EQ(StatusTexts(), std::vector<std::wstring>{L"Creating shortcuts"});
+}
+
+TEST_F(ShortcutsTest, OtherKindsGetOneStartMenuShortcutAndLoseItsOlderNames) {
+  for (std::int32_t kind : {PLATFORM_POCKET_PC, PLATFORM_SMARTPHONE, PLATFORM_UNKNOWN}) {
+    SCOPED_TRACE(kind);
+    context.platformKind = kind;
+    shell.created.clear();
+    CreateShortcuts(&context);
+    EXPECT_EQ(shell.created,
+              (std::vector<std::pair<std::wstring, std::wstring>>{
+                  {L"\\Windows\\Start Menu\\Programs\\Quillmar Transport.lnk", TARGET}}));
+    EXPECT_EQ(Names(StartMenu()),
+              (std::vector<std::string>{"Other.lnk", "Quillmar Transport.lnk",
+                                        "Quillmar Transport.txt", "quillmar transport x.lnk"}));
+    EXPECT_TRUE(Names(Device("Windows/Desktop")).empty());
+    EXPECT_TRUE(Names(Device("Windows/Programs")).empty());
+  }
+}
+
+}  // namespace

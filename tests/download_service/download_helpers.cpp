@@ -1,0 +1,111 @@
+#include "tests/download_service/download_helpers.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <random>
+#include <stdexcept>
+
+#include "platform/device_root.h"
+
+namespace download_testing {
+
+Service::Service(const std::string& folder, std::vector<std::string> switches) {
+  // The tests' requests go straight to 127.0.0.1 even where a proxy is configured.
+  setenv("no_proxy", "127.0.0.1,localhost", 1);
+  switches.insert(switches.begin(), {"--folder", folder});
+  process_ = std::make_unique<testing_support::BackgroundProcess>(
+      FERROVAN_BINARY_DIR "/ferrovan-download-service", switches);
+  const std::string line = process_->ReadLine();
+  const std::string lead = "listening on ";
+  if (line.rfind(lead, 0) != 0) {
+    throw std::runtime_error("the download service did not start: '" + line + "'");
+  }
+  base_ = line.substr(lead.size()) + "/FerroVanService/WebService/Downloads/";
+}
+
+std::wstring Service::Url(const std::string& name) const {
+  return Wide(base_ + name);
+}
+
+Device::Device() {
+  platform::SetDeviceRoot(folder_.Path());
+  if (!platform::CreateSystemFolders()) {
+    throw std::runtime_error("cannot create the device's folders");
+  }
+}
+
+std::string Device::Host(const std::wstring& devicePath) const {
+  return platform::ToHostPath(devicePath);
+}
+
+std::vector<std::string> Device::TempFiles() const {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(folder_ / "Temp")) {
+    names.push_back(entry.path().filename().string());
+  }
+  return names;
+}
+
+std::wstring Wide(const std::string& text) {
+  return std::wstring(text.begin(), text.end());
+}
+
+std::string PseudoRandomBytes(std::size_t size, unsigned seed) {
+  std::mt19937 random(seed);
+  std::string bytes(size, '\0');
+  for (char& c : bytes) {
+    c = static_cast<char>(random() & 0xFF);
+  }
+  return bytes;
+}
+
+namespace {
+
+sockaddr_in Loopback(int port) {
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<std::uint16_t>(port));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  return address;
+}
+
+}  // namespace
+
+int UnusedPort() {
+  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address = Loopback(0);
+  socklen_t length = sizeof address;
+  if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+    throw std::runtime_error("cannot pick a port");
+  }
+  close(fd);
+  return ntohs(address.sin_port);
+}
+
+bool Accepts(int port) {
+  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address = Loopback(port);
+  bool connected = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+  close(fd);
+  return connected;
+}
+
+unsigned ExpectedFileMode() {
+  mode_t mask = umask(0);
+  umask(mask);
+  return 0777u & ~static_cast<unsigned>(mask);
+}
+
+unsigned ModeOf(const std::string& path) {
+  struct stat info {};
+  return stat(path.c_str(), &info) == 0 ? static_cast<unsigned>(info.st_mode & 07777) : 0;
+}
+
+}  // namespace download_testing

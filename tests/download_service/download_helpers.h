@@ -1,0 +1,86 @@
+// What the download tests share: a running download service, a progress recorder, and an
+// emulated device to download into.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/download.h"
+#include "tests/support/child_process.h"
+#include "tests/support/temp_dir.h"
+
+namespace download_testing {
+
+struct Notification {
+  std::uint32_t progress = 0;
+  std::uint32_t total = 0;
+  std::uint32_t status = 0;
+  std::wstring text;
+  std::chrono::steady_clock::time_point at;
+};
+
+class RecordingCallback final : public platform::IBindStatusCallback {
+ public:
+  platform::HRESULT QueryInterface(const void*, void**) override { return platform::E_NOTIMPL; }
+  std::uint32_t AddRef() override { return 0; }
+  std::uint32_t Release() override { return 0; }
+  platform::HRESULT OnStartBinding(std::uint32_t, void*) override { return platform::E_NOTIMPL; }
+  platform::HRESULT GetPriority(std::int32_t*) override { return platform::E_NOTIMPL; }
+  platform::HRESULT OnLowResource(std::uint32_t) override { return platform::E_NOTIMPL; }
+  platform::HRESULT OnProgress(std::uint32_t progress, std::uint32_t total, std::uint32_t status,
+                               const wchar_t* text) override {
+    notes.push_back({progress, total, status, text != nullptr ? text : L"(null)",
+                     std::chrono::steady_clock::now()});
+    return platform::S_OK;
+  }
+  platform::HRESULT OnStopBinding(platform::HRESULT, const wchar_t*) override {
+    return platform::E_NOTIMPL;
+  }
+  platform::HRESULT GetBindInfo(std::uint32_t*, void*) override { return platform::E_NOTIMPL; }
+  platform::HRESULT OnDataAvailable(std::uint32_t, std::uint32_t, void*, void*) override {
+    return platform::E_NOTIMPL;
+  }
+  platform::HRESULT OnObjectAvailable(const void*, void*) override { return platform::E_NOTIMPL; }
+
+  std::vector<Notification> notes;
+};
+
+// A ferrovan-download-service serving folder, started with extra switches.
+class Service {
+ public:
+  Service(const std::string& folder, std::vector<std::string> switches);
+  // "http://127.0.0.1:PORT/FerroVanService/WebService/Downloads/" (or https).
+  const std::string& Base() const { return base_; }
+  std::wstring Url(const std::string& name) const;
+  testing_support::BackgroundProcess& Process() { return *process_; }
+
+ private:
+  std::unique_ptr<testing_support::BackgroundProcess> process_;
+  std::string base_;
+};
+
+// A device root in a fresh temporary folder, with its system folders.
+class Device {
+ public:
+  Device();
+  const std::string& Root() const { return folder_.Path(); }
+  std::string Host(const std::wstring& devicePath) const;
+  std::vector<std::string> TempFiles() const;
+
+ private:
+  testing_support::TempDir folder_;
+};
+
+std::wstring Wide(const std::string& text);
+std::string PseudoRandomBytes(std::size_t size, unsigned seed);
+// A port on 127.0.0.1 that was free a moment ago.
+int UnusedPort();
+bool Accepts(int port);
+// Mode bits a new file gets here: 0777 less the umask.
+unsigned ExpectedFileMode();
+unsigned ModeOf(const std::string& path);
+
+}  // namespace download_testing

@@ -1,0 +1,93 @@
+#include "tests/e2e/loopback_device.h"
+
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <stdexcept>
+
+namespace testing_support {
+
+namespace fs = std::filesystem;
+
+std::vector<std::string> RequiredFiles() {
+  return {kClientLibraries[0], kClientExe,          kClientLibraries[1],
+          kClientLibraries[2], kClientLibraries[3], kClientLibraries[4]};
+}
+
+Device::Device() { MakeFolders(root_ / "Program Files/FerroVanMobile"); }
+
+std::string Device::Install(const std::string& name) const {
+  return root_ / ("Program Files/FerroVanMobile/" + name);
+}
+
+void Device::SetPlatformType(const std::string& type) {
+  WriteFile(root_ / "Windows/PlatformType", type + "\n");
+}
+
+void Device::WriteSettings(const std::string& folder, const std::string& address) {
+  WriteFile(root_ / (folder + "/RFConfig.xml"),
+            "<?xml version=\"1.0\"?>\n<Config>\n\t<WebHostName>" + address +
+                "</WebHostName>\n</Config>\n");
+}
+
+void Device::AddPackageInstaller() {
+  MakeFolders(root_ / "Windows");
+  fs::copy_file(std::string(FERROVAN_BINARY_DIR) + "/ferrovan-demo-client",
+                root_ / "Windows/WCELOAD.EXE", fs::copy_options::overwrite_existing);
+}
+
+RunResult Device::RunLoader(const std::vector<std::string>& flags, const std::string& input,
+                            std::vector<std::pair<std::string, std::string>> env) {
+  std::vector<std::string> args = {"--device-root", Root(), "--ui", "console"};
+  args.insert(args.end(), flags.begin(), flags.end());
+  RunOptions options;
+  options.input = input;
+  options.env = std::move(env);
+  options.unsetEnv = {"FERROVAN_DEVICE_ROOT", "FERROVAN_UI", "DISPLAY", "WAYLAND_DISPLAY"};
+  options.timeout = std::chrono::seconds(120);
+  return Run(FERROVAN_LOADER_PATH, args, options);
+}
+
+std::vector<std::vector<std::string>> Device::ProgramStarts() const {
+  std::vector<std::vector<std::string>> starts;
+  std::istringstream log(ReadFile(root_ / "demo-client.log"));
+  for (std::string line; std::getline(log, line);) {
+    std::vector<std::string> fields;
+    std::istringstream parts(line);
+    for (std::string field; std::getline(parts, field, '\t');) fields.push_back(field);
+    starts.push_back(fields);
+  }
+  return starts;
+}
+
+DownloadService::DownloadService(const std::vector<std::string>& switches,
+                                 std::size_t libraryBytes)
+    : switches_(switches) {
+  fs::copy_file(FERROVAN_LOADER_PATH, folder_ / kLoaderExe);
+  fs::copy_file(std::string(FERROVAN_BINARY_DIR) + "/ferrovan-demo-client",
+                folder_ / kClientExe);
+  std::mt19937 random(7);
+  for (const char* library : kClientLibraries) {
+    std::string bytes(libraryBytes, '\0');
+    for (auto& byte : bytes) byte = static_cast<char>(random());
+    WriteFile(folder_ / library, bytes);
+  }
+}
+
+void DownloadService::Start() {
+  std::vector<std::string> args = {"--folder", Folder(), "--port", "0"};
+  args.insert(args.end(), switches_.begin(), switches_.end());
+  process_ = std::make_unique<BackgroundProcess>(
+      std::string(FERROVAN_BINARY_DIR) + "/ferrovan-download-service", args);
+  const std::string line = process_->ReadLine();
+  const std::string prefix = "listening on http://";
+  if (line.rfind(prefix, 0) != 0) throw std::runtime_error("download service: " + line);
+  address_ = line.substr(prefix.size());
+}
+
+bool Contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+}  // namespace testing_support

@@ -1,0 +1,68 @@
+// An emulated device in a temporary folder and a download service on loopback, for tests that
+// drive the built loader as a user would.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "tests/support/child_process.h"
+#include "tests/support/temp_dir.h"
+
+namespace testing_support {
+
+inline const char* const kClientLibraries[] = {
+    "Solvane.Mobile.Common.dll", "Solvane.Ferrovan.Mobile.Client.Business.dll",
+    "Solvane.Ferrovan.Mobile.Client.Common.dll", "Solvane.Ferrovan.Mobile.Client.Data.dll",
+    "Solvane.Ferrovan.Mobile.GUI.dll"};
+inline constexpr const char* kClientExe = "Solvane.FerroVan.Mobile.Client.exe";
+inline constexpr const char* kLoaderExe = "FerroVan.Mobile.Client.Load.exe";
+
+// The six client files in list order.
+std::vector<std::string> RequiredFiles();
+
+class Device {
+ public:
+  Device();
+  const std::string& Root() const { return root_.Path(); }
+  std::string Path(const std::string& relative) const { return root_ / relative; }
+  std::string Install(const std::string& name) const;
+  void SetPlatformType(const std::string& type);
+  void WriteSettings(const std::string& folder, const std::string& address);
+  // Puts the demo client in place as the device's package installer.
+  void AddPackageInstaller();
+  // Runs the built loader on this device with the console front end and waits for it and
+  // everything it started to end.
+  RunResult RunLoader(const std::vector<std::string>& flags, const std::string& input = "",
+                      std::vector<std::pair<std::string, std::string>> env = {});
+  // Starts recorded by the demo client: program name, working folder, device root, arguments.
+  std::vector<std::vector<std::string>> ProgramStarts() const;
+
+ private:
+  TempDir root_;
+};
+
+// A download service on 127.0.0.1 serving a folder that holds the newest loader, the demo client
+// and five library files (of libraryBytes bytes each).
+class DownloadService {
+ public:
+  explicit DownloadService(const std::vector<std::string>& switches = {},
+                           std::size_t libraryBytes = 20000);
+  // Starts serving; call after adjusting Folder().
+  void Start();
+  const std::string& Folder() const { return folder_.Path(); }
+  std::string File(const std::string& name) const { return folder_ / name; }
+  // "127.0.0.1:PORT"
+  const std::string& Address() const { return address_; }
+
+ private:
+  TempDir folder_;
+  std::vector<std::string> switches_;
+  std::unique_ptr<BackgroundProcess> process_;
+  std::string address_;
+};
+
+// Lines of text with the console's line breaks, for comparing status output.
+bool Contains(const std::string& text, const std::string& part);
+
+}  // namespace testing_support

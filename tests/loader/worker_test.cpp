@@ -1,0 +1,85 @@
+// The worker on real threads, driven through the dialog as the user would.
+#include "loader/worker.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "loader/start_up.h"
+#include "tests/loader/loader_fakes.h"
+
+namespace loader_test {
+namespace {
+
+using testing_support::FakeFrontEnd;
+
+TEST(LoaderFailureTest, CarriesTheFormattedTextCutToItsBuffer) {
+  try {
+    RaiseFailure(L"5MB required for installation of '%s'.", L"NETCFv35.Messages.EN.cab");
+    FAIL() << "nothing raised";
+  } catch (const LoaderFailure& failure) {
+    EXPECT_STREQ(failure.Message(),
+                 L"5MB required for installation of 'NETCFv35.Messages.EN.cab'.");
+  }
+  const std::wstring longText(400, L'x');
+  LoaderFailure cut(longText.c_str());
+  EXPECT_EQ(std::wstring(cut.Message()), longText.substr(0, MAX_PATH - 1));
+}
+
+class WorkerTest : public LoaderTest {
+ protected:
+  bool WaitForThreadsEnded(int count) {
+    return frontEnd.WaitFor([count](FakeFrontEnd& f) { return f.ThreadsEnded() == count; });
+  }
+  LoaderContext context;
+};
+
+TEST_F(WorkerTest, ARaisedFailureIsShownOnceAndClosesTheLoader) {
+  WriteSettings("server.example");
+  // Files missing and the free-space query failing: fetching the client's files raises.
+  EXPECT_EQ(RunLoaderDialog(&context, L"-DoNotRunNewLoader", REQUIRED_FILES, nullptr), 0);
+  ASSERT_TRUE(WaitForThreadsEnded(1));
+
+  EXPECT_EQ(
+      frontEnd.MessageBoxes(),
+      (std::vector<std::pair<std::wstring, std::wstring>>{
+          {L"Loader cannot continue", L"10MB required for installation of this application."}}));
+  EXPECT_EQ(frontEnd.EndCount(), 1);
+  EXPECT_FALSE(frontEnd.Visible(1003));
+  EXPECT_TRUE(processes.starts.empty());
+}
+
+TEST_F(WorkerTest, OkOnThePromptRunsTheWholeSequenceAgainInANewWorker) {
+  testing_support::MakeFolders(InstallFolder());
+  files.folderResults[L"Application\\FerroVanMobile\\"] = CreateFolderResult::PathNotFound;
+  for (const wchar_t* const* name = REQUIRED_FILES; *name != nullptr; ++name) {
+    files.present.insert(std::wstring(L"Program Files\\FerroVanMobile\\") + *name);
+  }
+
+  std::intptr_t result = -2;
+  std::thread dialog([&] { result = RunLoaderDialog(&context, L"", REQUIRED_FILES, nullptr); });
+  ASSERT_TRUE(frontEnd.WaitFor([](FakeFrontEnd& f) {
+    return f.ThreadsEnded() == 1 && f.Visible(1003) && f.Visible(1001) && f.Visible(1002);
+  }));
+  EXPECT_EQ(frontEnd.TextOf(1004), L"Enter URL");
+  EXPECT_EQ(frontEnd.TextOf(1003), L"");
+
+  frontEnd.SetText(FakeFrontEnd::Handle(1003), L"server.example");
+  frontEnd.Command(1001);
+  ASSERT_TRUE(WaitForThreadsEnded(2));
+  dialog.join();
+
+  EXPECT_EQ(result, 0);
+  EXPECT_EQ(frontEnd.EndCount(), 1);
+  EXPECT_NE(testing_support::ReadFile(InstallFolder() + "/RFConfig.xml")
+                .find("<WebHostName>server.example</WebHostName>"),
+            std::string::npos);
+  EXPECT_EQ(files.createdFolders.size(), 4u);  // both folders, on each run
+  ASSERT_EQ(processes.starts.size(), 1u);
+  EXPECT_EQ(std::get<0>(processes.starts[0]),
+            L"Program Files\\FerroVanMobile\\Solvane.FerroVan.Mobile.Client.exe");
+  EXPECT_EQ(std::get<1>(processes.starts[0]), L"-NewLoader");
+}
+
+}  // namespace
+}  // namespace loader_test

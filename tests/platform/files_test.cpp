@@ -1,0 +1,169 @@
+#include "platform/files.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "platform/device_root.h"
+#include "platform/text.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+using platform::CreateFolderResult;
+using platform::Files;
+using testing_support::Exists;
+using testing_support::ReadFile;
+using testing_support::WriteFile;
+
+class FilesTest : public ::testing::Test {
+ protected:
+  FilesTest() {
+    platform::SetDeviceRoot(root_.Path());
+    std::filesystem::create_directories(root_ / "Program Files");
+  }
+
+  std::vector<std::wstring> Found(const wchar_t* pattern) {
+    std::vector<std::wstring> names;
+    auto search = Files().FindFiles(pattern);
+    EXPECT_NE(search, nullptr) << "cannot search " << pattern;
+    std::array<wchar_t, platform::MAX_PATH> name;
+    while (search != nullptr && search->Next(name)) {
+      names.emplace_back(name.data());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+
+  testing_support::TempDir root_;
+};
+
+TEST_F(FilesTest, CreateFolderTellsItsFourOutcomes) {
+  WriteFile(root_ / "a-file", "x");
+  const std::wstring tooLong = L"Program Files\\" + std::wstring(300, L'n');
+  const struct {
+    const wchar_t* path;
+    CreateFolderResult expected;
+  } steps[] = {
+      {L"Program Files\\FerroVanMobile\\", CreateFolderResult::Created},
+      {L"Program Files\\FerroVanMobile\\", CreateFolderResult::AlreadyExists},
+      {L"a-file", CreateFolderResult::AlreadyExists},
+      {L"Application\\FerroVanMobile\\", CreateFolderResult::PathNotFound},
+      {L"a-file\\below", CreateFolderResult::PathNotFound},
+      {tooLong.c_str(), CreateFolderResult::OtherError},
+  };
+  for (const auto& step : steps) {
+    EXPECT_EQ(Files().CreateFolder(step.path), step.expected) << step.path;
+  }
+  EXPECT_TRUE(std::filesystem::is_directory(root_ / "Program Files/FerroVanMobile"));
+  EXPECT_FALSE(Exists(root_ / "Application"));
+}
+
+TEST_F(FilesTest, AttributesTellFoldersFilesAndAbsence) {
+  WriteFile(root_ / "Program Files/f.dll", "x");
+  EXPECT_EQ(Files().GetAttributes(L"Program Files\\"), platform::FILE_ATTRIBUTE_DIRECTORY);
+  EXPECT_EQ(Files().GetAttributes(L"Program Files\\f.dll"), platform::FILE_ATTRIBUTE_NORMAL);
+  EXPECT_EQ(Files().GetAttributes(L"Program Files\\g.dll"), platform::INVALID_FILE_ATTRIBUTES);
+}
+
+TEST_F(FilesTest, DeleteFileRemovesFilesButNeverFolders) {
+  WriteFile(root_ / "Program Files/f.dll", "x");
+  WriteFile(root_ / "Program Files/full/inner.txt", "x");
+  std::filesystem::create_directories(root_ / "Program Files/empty");
+
+  EXPECT_TRUE(Files().DeleteFile(L"Program Files\\f.dll"));
+  EXPECT_FALSE(Exists(root_ / "Program Files/f.dll"));
+  EXPECT_FALSE(Files().DeleteFile(L"Program Files\\f.dll"));
+  EXPECT_FALSE(Files().DeleteFile(L"Program Files\\empty"));
+  EXPECT_FALSE(Files().DeleteFile(L"Program Files\\full"));
+  EXPECT_TRUE(std::filesystem::is_directory(root_ / "Program Files/empty"));
+  EXPECT_TRUE(Exists(root_ / "Program Files/full/inner.txt"));
+}
+
+TEST_F(FilesTest, MoveFileNeverReplacesTheDestination) {
+  WriteFile(root_ / "Temp/cache1", "new");
+  WriteFile(root_ / "Program Files/old.dll", "old");
+
+  EXPECT_FALSE(Files().MoveFile(L"\\Temp\\cache1", L"Program Files\\old.dll"));
+  EXPECT_EQ(ReadFile(root_ / "Program Files/old.dll"), "old");
+  EXPECT_EQ(ReadFile(root_ / "Temp/cache1"), "new");
+
+  EXPECT_TRUE(Files().MoveFile(L"\\Temp\\cache1", L"Program Files\\new.dll"));
+  EXPECT_EQ(ReadFile(root_ / "Program Files/new.dll"), "new");
+  EXPECT_FALSE(Exists(root_ / "Temp/cache1"));
+
+  EXPECT_FALSE(Files().MoveFile(L"\\Temp\\cache1", L"Program Files\\other.dll"));
+  EXPECT_FALSE(Exists(root_ / "Program Files/other.dll"));
+}
+
+TEST(MatchesWildcard, FollowsTheDevicesRules) {
+  const struct {
+    const wchar_t* pattern;
+    const wchar_t* name;
+    bool matches;
+  } cases[] = {
+      {L"*.*", L"README", true},
+      {L"*.*", L"a.b", true},
+      {L"*.*", L".hidden", true},
+      {L"*", L"anything.at.all", true},
+      {L"Quillmar Transport*.lnk", L"Quillmar Transport.lnk", true},
+      {L"Quillmar Transport*.lnk", L"Quillmar Transport (2).lnk", true},
+      {L"Quillmar Transport*.lnk", L"quillmar transport.lnk", false},
+      {L"Quillmar Transport*.lnk", L"Quillmar Transport.lnk.bak", false},
+      {L"Quillmar Transport*.lnk", L"Other.lnk", false},
+      {L"Setup.*", L"Setup", true},
+      {L"Setup.*", L"Setup.cab", true},
+      {L"Setup.*", L"Setupx", false},
+      {L"?.dll", L"a.dll", true},
+      {L"?.dll", L"ab.dll", false},
+      {L"?.dll", L".dll", false},
+      {L"a*b*c", L"aXbYbZc", true},
+      {L"a*b*c", L"aXbYcZ", false},
+      {L"", L"", true},
+      {L"", L"a", false},
+      {L"exact.txt", L"Exact.txt", false},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(platform::MatchesWildcard(c.pattern, c.name), c.matches)
+        << c.pattern << " vs " << c.name;
+  }
+}
+
+TEST_F(FilesTest, FindFilesYieldsMatchesWithoutDotEntries) {
+  const std::string programs = root_ / "Windows/Start Menu/Programs/";
+  for (const char* name : {"Quillmar Transport.lnk", "Quillmar Transport 2.lnk", "Other.lnk",
+                           "Quillmar Transport.txt", "README", ".hidden"}) {
+    WriteFile(programs + name, "x");
+  }
+  std::filesystem::create_directories(programs + "Sub Folder");
+
+  EXPECT_EQ(Found(L"\\Windows\\Start Menu\\Programs\\Quillmar Transport*.lnk"),
+            (std::vector<std::wstring>{L"Quillmar Transport 2.lnk", L"Quillmar Transport.lnk"}));
+  EXPECT_EQ(Found(L"\\Windows\\Start Menu\\Programs\\*.*"),
+            (std::vector<std::wstring>{L".hidden", L"Other.lnk", L"Quillmar Transport 2.lnk",
+                                       L"Quillmar Transport.lnk", L"Quillmar Transport.txt",
+                                       L"README", L"Sub Folder"}));
+  EXPECT_EQ(Found(L"Program Files\\*.*"), std::vector<std::wstring>{});
+  EXPECT_EQ(Files().FindFiles(L"Program Files\\FerroVanMobile\\*.*"), nullptr);
+}
+
+TEST_F(FilesTest, FindFilesStopsWhenANameDoesNotFit) {
+  WriteFile(root_ / "Program Files/README", "x");
+  auto search = Files().FindFiles(L"Program Files\\*.*");
+  ASSERT_NE(search, nullptr);
+  std::array<wchar_t, 4> small;
+  EXPECT_FALSE(search->Next(small));
+  EXPECT_EQ(small[0], L'\0');
+}
+
+TEST_F(FilesTest, FreeBytesNeedsAnExistingPath) {
+  std::uint64_t bytes = 0;
+  EXPECT_TRUE(Files().FreeBytesAvailable(L"Program Files\\", bytes));
+  EXPECT_FALSE(Files().FreeBytesAvailable(L"Program Files\\missing\\", bytes));
+}
+
+}  // namespace

@@ -1,0 +1,87 @@
+#include <gtest/gtest.h>
+
+#include <array>
+#include <filesystem>
+#include <optional>
+#include <string>
+
+#include "platform/device_root.h"
+#include "platform/shell.h"
+#include "platform/system_info.h"
+#include "platform/text.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+using testing_support::ReadFile;
+using testing_support::WriteFile;
+
+class ShellSystemTest : public ::testing::Test {
+ protected:
+  ShellSystemTest() { platform::SetDeviceRoot(root_.Path()); }
+  testing_support::TempDir root_;
+};
+
+TEST_F(ShellSystemTest, ShortcutIsTheDevicesTextForm) {
+  const std::string programs = root_ / "Windows/Start Menu/Programs/";
+  WriteFile(programs + "Quillmar Transport.lnk", std::string(200, 'o'));
+  const struct {
+    const wchar_t* target;
+    const char* content;
+  } cases[] = {
+      {L"\"Program Files\\FerroVanMobile\\FerroVan.Mobile.Client.Load.exe\"",
+       "62#\"Program Files\\FerroVanMobile\\FerroVan.Mobile.Client.Load.exe\""},
+      {L"\"caf\xE9\"", "6#\"caf\xC3\xA9\""},  // characters counted, not bytes
+      {L"", "0#"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_TRUE(platform::Shell().CreateShortcut(
+        L"\\Windows\\Start Menu\\Programs\\Quillmar Transport.lnk", c.target));
+    EXPECT_EQ(ReadFile(programs + "Quillmar Transport.lnk"), c.content);
+  }
+  EXPECT_FALSE(platform::Shell().CreateShortcut(L"\\Windows\\Missing\\x.lnk", L"t"));
+}
+
+TEST_F(ShellSystemTest, HostCountsAsWindowsCe) {
+  bool isWindowsCe = false;
+  EXPECT_TRUE(platform::SystemInfo().QueryVersion(isWindowsCe));
+  EXPECT_TRUE(isWindowsCe);
+}
+
+TEST_F(ShellSystemTest, PlatformTypeIsTheFirstLineOfItsFile) {
+  const struct {
+    std::optional<std::string> content;  // none: no file
+    bool readable;
+    const wchar_t* type;
+  } cases[] = {
+      {"PocketPC\r\n", true, L"PocketPC"},
+      {"Smartphone\nsecond line\n", true, L"Smartphone"},
+      {"SmartPhone", true, L"SmartPhone"},
+      {"CE\rNet\n", true, L"CE"},
+      {"\xEF\xBB\xBFPocketPC\n", true, L"PocketPC"},
+      {"Caf\xC3\xA9\n", true, L"Caf\xE9"},
+      {"", true, L""},
+      {"\n", true, L""},
+      {std::string(300, 'x'), false, L""},
+      {std::nullopt, false, L""},
+  };
+  const std::string file = root_ / "Windows/PlatformType";
+  for (const auto& c : cases) {
+    std::filesystem::remove(file);
+    if (c.content) {
+      WriteFile(file, *c.content);
+    }
+    std::array<wchar_t, platform::MAX_PATH> type;
+    type.fill(L'#');
+    EXPECT_EQ(platform::SystemInfo().QueryPlatformType(type), c.readable)
+        << c.content.value_or("(no file)");
+    if (c.readable) {
+      EXPECT_STREQ(type.data(), c.type);
+    }
+  }
+  std::filesystem::create_directories(file);
+  std::array<wchar_t, platform::MAX_PATH> type;
+  EXPECT_FALSE(platform::SystemInfo().QueryPlatformType(type)) << "a folder is no file";
+}
+
+}  // namespace

@@ -1,0 +1,221 @@
+// The built loader with --ui window on a private X server, used as a person would: looking at
+// the screen and typing and clicking through xdotool.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "tests/support/child_process.h"
+#include "tests/support/temp_dir.h"
+#include "tests/window/x_session.h"
+
+namespace {
+
+using testing_support::BackgroundProcess;
+using testing_support::Exists;
+using testing_support::ReadFile;
+using testing_support::TempDir;
+using testing_support::WaitUntil;
+using testing_support::WriteFile;
+using window_testing::LoaderControlRect;
+using window_testing::XServer;
+
+constexpr int kOk = 1001;
+constexpr int kCancel = 1002;
+constexpr int kEdit = 1003;
+constexpr int kStatus = 1004;
+constexpr const char* kCaption = "Loader cannot continue";
+
+const std::string kLoader = FERROVAN_LOADER_PATH;
+const std::string kService = std::string(FERROVAN_BINARY_DIR) + "/ferrovan-download-service";
+const std::string kSettings = "Program Files/FerroVanMobile/RFConfig.xml";
+
+platform::PixelRect BottomHalf(platform::PixelRect rect) {
+  rect.y += rect.height / 2;
+  rect.height -= rect.height / 2;
+  return rect;
+}
+
+// The download service on a folder of the test's, on a port the system picks.
+class Service {
+ public:
+  explicit Service(const std::string& folder)
+      : process_(kService, {"--folder", folder, "--port", "0"}) {
+    const std::string line = process_.ReadLine();
+    const std::string prefix = "listening on http://";
+    if (line.rfind(prefix, 0) == 0) {
+      address_ = line.substr(prefix.size()) + "/";
+    }
+  }
+  // The server address as a user types it: "127.0.0.1:PORT/".
+  const std::string& Address() const { return address_; }
+
+ private:
+  BackgroundProcess process_;
+  std::string address_;
+};
+
+class LoaderWindowTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    const std::string missing = window_testing::MissingTools();
+    if (!missing.empty()) {
+      GTEST_SKIP() << missing;
+    }
+    std::string why;
+    server_ = window_testing::SharedServer(why);
+    ASSERT_NE(server_, nullptr) << why;
+  }
+
+  std::unique_ptr<BackgroundProcess> StartLoader(const std::vector<std::string>& flags = {}) {
+    std::vector<std::string> args = {"--device-root", device_.Path(), "--ui", "window"};
+    args.insert(args.end(), flags.begin(), flags.end());
+    testing_support::RunOptions options;
+    options.env = {{"DISPLAY", server_->Name()}};
+    return std::make_unique<BackgroundProcess>(kLoader, args, options);
+  }
+
+  bool PromptShown() const {
+    const auto shot = server_->Capture();
+    for (int id : {kOk, kCancel, kEdit}) {
+      if (window_testing::InkIn(shot, server_->Width(), LoaderControlRect(id)) == 0) {
+        return false;
+      }
+    }
+    return true;
+  }
+
+  void ClickCenter(int id) const {
+    const platform::PixelRect rect = LoaderControlRect(id);
+    server_->Click(rect.x + rect.width / 2, rect.y + rect.height / 2);
+  }
+
+  // Cancel acts only while the prompt shows; a click while the loader works falls on the bare
+  // window. So: click until the loader has ended.
+  int CancelUntilEnded(BackgroundProcess& loader) const {
+    int status = -1;
+    WaitUntil([&] {
+      ClickCenter(kCancel);
+      status = loader.Wait(std::chrono::milliseconds(200));
+      return status != -1;
+    });
+    return status;
+  }
+
+  std::string Settings() const {
+    return Exists(device_ / kSettings) ? ReadFile(device_ / kSettings) : "";
+  }
+
+  XServer* server_ = nullptr;
+  TempDir device_;
+};
+
+TEST_F(LoaderWindowTest, FillsTheScreenAndSavesTheTypedAddressForTheNextRun) {
+  TempDir served;
+  Service service(served.Path());
+  ASSERT_FALSE(service.Address().empty());
+  auto loader = StartLoader();
+
+  const std::string window = server_->WaitForWindow("FerroVanLoader");
+  ASSERT_FALSE(window.empty());
+  window_testing::WindowGeometry geometry;
+  ASSERT_TRUE(server_->Geometry(window, geometry));
+  EXPECT_EQ(geometry.x, 0);
+  EXPECT_EQ(geometry.y, 0);
+  EXPECT_EQ(geometry.width, server_->Width());
+  EXPECT_EQ(geometry.height, server_->Height());
+
+  // A fresh device has no address: the status line ("Enter URL", one line) and the prompt, all
+  // in the top-left part of the screen and nothing elsewhere.
+  ASSERT_TRUE(WaitUntil([&] { return PromptShown(); }));
+  const auto shot = server_->Capture();
+  EXPECT_GT(window_testing::InkIn(shot, server_->Width(), LoaderControlRect(kStatus)), 0);
+  EXPECT_EQ(window_testing::InkIn(shot, server_->Width(), BottomHalf(LoaderControlRect(kStatus))),
+            0);
+  int inControls = 0;
+  for (int id : {kOk, kCancel, kEdit, kStatus}) {
+    inControls += window_testing::InkIn(shot, server_->Width(), LoaderControlRect(id));
+  }
+  EXPECT_EQ(window_testing::InkIn(shot, server_->Width(), {0, 0, geometry.width, geometry.height}),
+            inControls);
+
+  server_->Type(service.Address());
+  server_->Key("Return");
+  ASSERT_TRUE(WaitUntil([&] {
+    return Settings().find("<WebHostName>" + service.Address() + "</WebHostName>") !=
+           std::string::npos;
+  })) << Settings();
+
+  // The next run finds no loader on the server: a two-line failure text and the prompt again,
+  // its edit box holding the address, with the caret after it.
+  ASSERT_TRUE(WaitUntil(
+      [&] { return server_->Ink(BottomHalf(LoaderControlRect(kStatus))) > 0 && PromptShown(); }));
+  server_->Type("x");
+  server_->Key("Return");
+  ASSERT_TRUE(WaitUntil([&] {
+    return Settings().find("<WebHostName>" + service.Address() + "x</WebHostName>") !=
+           std::string::npos;
+  })) << Settings();
+
+  EXPECT_EQ(CancelUntilEnded(*loader), 0);
+}
+
+TEST_F(LoaderWindowTest, EscapeAndCloseRequestsAreIgnoredAndCancelEndsTheLoader) {
+  auto loader = StartLoader();
+  const std::string window = server_->WaitForWindow("FerroVanLoader");
+  ASSERT_FALSE(window.empty());
+  ASSERT_TRUE(WaitUntil([&] { return PromptShown(); }));
+
+  // Events are handled in order: once the key typed after them shows in the edit box, Escape and
+  // the close request have been handled, and the loader is still there.
+  const int emptyEdit = server_->Ink(LoaderControlRect(kEdit));
+  server_->Key("Escape");
+  server_->RequestClose(window);
+  server_->Type("q");
+  ASSERT_TRUE(WaitUntil([&] { return server_->Ink(LoaderControlRect(kEdit)) > emptyEdit; }));
+  EXPECT_EQ(server_->FindWindows("FerroVanLoader").size(), 1u);
+
+  ClickCenter(kCancel);
+  EXPECT_EQ(loader->Wait(), 0);
+  EXPECT_FALSE(Exists(device_ / kSettings)) << "Cancel stores nothing";
+}
+
+TEST_F(LoaderWindowTest, RaisedFailureShowsTheMessageBoxAndTheLoaderEndsAfterOk) {
+  // The message package is served, but the device has no CAB installer to run it with.
+  TempDir served;
+  WriteFile(served / "NETCFv35.Messages.EN.cab", "cab");
+  WriteFile(served / "NETCFv35.Messages.EN.wm.cab", "cab");
+  Service service(served.Path());
+  ASSERT_FALSE(service.Address().empty());
+  WriteFile(device_ / kSettings, "<?xml version=\"1.0\"?>\n<Config><WebHostName>" +
+                                     service.Address() + "</WebHostName></Config>\n");
+  auto loader = StartLoader({"-InstallCF35MessagesEN"});
+
+  const std::string box = server_->WaitForWindow(kCaption, true);
+  ASSERT_FALSE(box.empty());
+  window_testing::WindowGeometry geometry;
+  ASSERT_TRUE(server_->Geometry(box, geometry));
+  EXPECT_TRUE(WaitUntil([&] {
+    return server_->Ink({geometry.x, geometry.y, geometry.width, geometry.height}) > 0;
+  }));
+  // The box waits for the user; once it is dismissed the loader ends, without the prompt.
+  EXPECT_EQ(loader->Wait(std::chrono::milliseconds(20)), -1);
+  server_->Key("Return");
+  EXPECT_EQ(loader->Wait(), 0);
+  EXPECT_TRUE(server_->FindWindows(kCaption, true).empty());
+}
+
+TEST(LoaderWindowFallback, WindowWithoutDisplayFallsBackToTheConsole) {
+  TempDir device;
+  testing_support::RunOptions options;
+  options.unsetEnv = {"DISPLAY", "WAYLAND_DISPLAY", "FERROVAN_UI"};
+  options.input = "";  // end of input at the prompt is Cancel
+  const auto result =
+      testing_support::Run(kLoader, {"--device-root", device.Path(), "--ui", "window"}, options);
+  EXPECT_EQ(result.exitStatus, 0) << result.err;
+  EXPECT_NE(result.out.find("Enter URL"), std::string::npos) << result.out;
+  EXPECT_NE(result.out.find("Server address []: "), std::string::npos) << result.out;
+}
+
+}  // namespace
