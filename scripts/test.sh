@@ -26,4 +26,4 @@ run build "" -DCMAKE_BUILD_TYPE=RelWithDebInfo
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   run build-asan "" -DCMAKE_BUILD_TYPE=Debug -DFERROVAN_SANITIZE=address
 TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
-  run build-tsan threaded -DCMAKE_BUILD_TYPE=Debug -DFERROVAN_SANITIZE=thread
+  run build-tsan "threaded|window" -DCMAKE_BUILD_TYPE=Debug -DFERROVAN_SANITIZE=thread

@@ -16,8 +16,6 @@
 namespace download_testing {
 
 Service::Service(const std::string& folder, std::vector<std::string> switches) {
-  // The tests' requests go straight to 127.0.0.1 even where a proxy is configured.
-  setenv("no_proxy", "127.0.0.1,localhost", 1);
   switches.insert(switches.begin(), {"--folder", folder});
   process_ = std::make_unique<testing_support::BackgroundProcess>(
       FERROVAN_BINARY_DIR "/ferrovan-download-service", switches);
@@ -34,6 +32,8 @@ std::wstring Service::Url(const std::string& name) const {
 }
 
 Device::Device() {
+  // The tests' requests go straight to 127.0.0.1 even where a proxy is configured.
+  setenv("no_proxy", "127.0.0.1,localhost", 1);
   platform::SetDeviceRoot(folder_.Path());
   if (!platform::CreateSystemFolders()) {
     throw std::runtime_error("cannot create the device's folders");
