@@ -3,12 +3,15 @@
 #include <unistd.h>
 
 #include <array>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
 #include "platform/download.h"
 #include "tests/download_service/download_helpers.h"
+#include "tests/e2e/loopback_device.h"
 #include "tests/support/child_process.h"
 #include "tests/support/temp_dir.h"
 
@@ -27,6 +30,41 @@ void ReplaceOnce(std::string& text, const std::string& from, const std::string& 
   text.replace(at, from.size(), to);
 }
 
+// A real nginx running the repository's site file, with its port and folder pointed at the
+// test's own.
+class NginxSite {
+ public:
+  explicit NginxSite(const std::string& folder) {
+    port_ = download_testing::UnusedPort();
+    std::string site = ReadFile(FERROVAN_SOURCE_DIR "/deploy/nginx/ferrovan-downloads.conf");
+    ReplaceOnce(site, "listen 80;", "listen 127.0.0.1:" + std::to_string(port_) + ";");
+    ReplaceOnce(site, "alias /srv/ferrovan/downloads/;", "alias " + folder + "/;");
+    WriteFile(scratch_ / "site.conf", site);
+    const std::string& p = scratch_.Path();
+    std::string conf = "daemon off;\nmaster_process off;\nworker_processes 1;\n";
+    conf += "pid " + p + "/nginx.pid;\nerror_log " + p + "/error.log;\n";
+    conf += "events { worker_connections 32; }\nhttp {\n  access_log " + p + "/access.log;\n";
+    for (const char* temp : {"client_body", "proxy", "fastcgi", "uwsgi", "scgi"}) {
+      conf += std::string("  ") + temp + "_temp_path " + p + "/" + temp + ";\n";
+    }
+    conf += "  include " + p + "/site.conf;\n}\n";
+    WriteFile(scratch_ / "nginx.conf", conf);
+    nginx_ = std::make_unique<testing_support::BackgroundProcess>(
+        kNginx, std::vector<std::string>{"-p", p + "/", "-c", scratch_ / "nginx.conf", "-e",
+                                         scratch_ / "error.log"});
+  }
+  bool Ready() const {
+    return testing_support::WaitUntil([&] { return download_testing::Accepts(port_); });
+  }
+  std::string Log() const { return ReadFile(scratch_ / "error.log"); }
+  int Port() const { return port_; }
+
+ private:
+  testing_support::TempDir scratch_;
+  int port_ = 0;
+  std::unique_ptr<testing_support::BackgroundProcess> nginx_;
+};
+
 TEST(NginxSite, ServesTheDownloadFolder) {
   if (access(kNginx, X_OK) != 0) {
     GTEST_SKIP() << kNginx << " is not installed";
@@ -36,34 +74,9 @@ TEST(NginxSite, ServesTheDownloadFolder) {
   const std::string body = download_testing::PseudoRandomBytes(500 * 1000, 7);
   WriteFile(folder + "/Solvane.FerroVan.Mobile.Client.exe", body);
   WriteFile(scratch / "secret.txt", "outside");
-
-  const int port = download_testing::UnusedPort();
-  std::string site = ReadFile(FERROVAN_SOURCE_DIR "/deploy/nginx/ferrovan-downloads.conf");
-  ReplaceOnce(site, "listen 80;", "listen 127.0.0.1:" + std::to_string(port) + ";");
-  ReplaceOnce(site, "alias /srv/ferrovan/downloads/;", "alias " + folder + "/;");
-  WriteFile(scratch / "site.conf", site);
-  const std::string& p = scratch.Path();
-  WriteFile(scratch / "nginx.conf",
-            "daemon off;\nmaster_process off;\nworker_processes 1;\n"
-            "pid " +
-                p + "/nginx.pid;\nerror_log " + p +
-                "/error.log;\n"
-                "events { worker_connections 32; }\n"
-                "http {\n  access_log " +
-                p +
-                "/access.log;\n"
-                "  client_body_temp_path " +
-                p + "/body;\n  proxy_temp_path " + p +
-                "/proxy;\n"
-                "  fastcgi_temp_path " +
-                p + "/fastcgi;\n  uwsgi_temp_path " + p +
-                "/uwsgi;\n"
-                "  scgi_temp_path " +
-                p + "/scgi;\n  include " + p + "/site.conf;\n}\n");
-  testing_support::BackgroundProcess nginx(
-      kNginx, {"-p", p + "/", "-c", scratch / "nginx.conf", "-e", scratch / "error.log"});
-  ASSERT_TRUE(testing_support::WaitUntil([&] { return download_testing::Accepts(port); }))
-      << ReadFile(scratch / "error.log");
+  NginxSite nginx(folder);
+  ASSERT_TRUE(nginx.Ready()) << nginx.Log();
+  const int port = nginx.Port();
 
   download_testing::Device device;
   const std::string base =
@@ -84,6 +97,29 @@ TEST(NginxSite, ServesTheDownloadFolder) {
                                                    L"fetched", nullptr),
               platform::S_OK);
   }
+}
+
+TEST(NginxSite, CarriesAFirstInstallationOfTheLoader) {
+  if (access(kNginx, X_OK) != 0) {
+    GTEST_SKIP() << kNginx << " is not installed";
+  }
+  testing_support::DownloadService served;  // not started: only its folder is used
+  NginxSite nginx(served.Folder());
+  ASSERT_TRUE(nginx.Ready()) << nginx.Log();
+  testing_support::Device device;
+  device.SetPlatformType("PocketPC");
+  const std::string address =
+      "http://127.0.0.1:" + std::to_string(nginx.Port()) + "/FerroVanService";
+
+  const auto run = device.RunLoader({}, address + "\n");
+  EXPECT_EQ(run.exitStatus, 0);
+  const auto starts = device.ProgramStarts();
+  ASSERT_EQ(starts.size(), 1u) << run.out << run.err;
+  EXPECT_EQ(starts[0].back(), "-NewLoader");
+  for (const auto& name : testing_support::RequiredFiles()) {
+    EXPECT_TRUE(ReadFile(device.Install(name)) == ReadFile(served.File(name))) << name;
+  }
+  EXPECT_EQ(ReadFile(device.Install("RFConfig.xml")), testing_support::SettingsFile(address));
 }
 
 }  // namespace

@@ -27,7 +27,9 @@ std::vector<std::string> FilesIn(const std::string& folder) {
   return names;
 }
 
-std::string Prompt(const std::string& text) { return "Server address [" + text + "]: \n"; }
+std::string Prompt(const std::string& text) {
+  return "Server address [" + text + "]: \n";
+}
 
 struct ShortcutPlaces {
   const char* platformType;  // nullptr: the device cannot tell its kind
@@ -38,7 +40,8 @@ class FirstInstallation : public ::testing::TestWithParam<ShortcutPlaces> {};
 
 TEST_P(FirstInstallation, TakesTwoLoadersAndEndsInTheClient) {
   Device device;
-  if (GetParam().platformType != nullptr) device.SetPlatformType(GetParam().platformType);
+  if (GetParam().platformType != nullptr)
+    device.SetPlatformType(GetParam().platformType);
   const std::string startMenu = device.Path("Windows/Start Menu/Programs/");
   WriteFile(startMenu + "Quillmar Transport (old).lnk", "1#x");
   WriteFile(startMenu + "Other.lnk", "1#y");
@@ -53,8 +56,8 @@ TEST_P(FirstInstallation, TakesTwoLoadersAndEndsInTheClient) {
 
   auto starts = device.ProgramStarts();
   ASSERT_EQ(starts.size(), 1u) << first.out;
-  EXPECT_EQ(starts[0], (std::vector<std::string>{kClientExe, device.Root(), device.Root(),
-                                                 "-NewLoader"}));
+  EXPECT_EQ(starts[0],
+            (std::vector<std::string>{kClientExe, device.Root(), device.Root(), "-NewLoader"}));
 
   std::vector<std::string> expected = RequiredFiles();
   expected.push_back("RFConfig.xml");
@@ -109,8 +112,7 @@ TEST(Install, ThirdFileMissingOnTheServerEndsInThePromptWithItsName) {
 
 TEST(Install, ConnectionDroppedMidFileLeavesNoCacheCopy) {
   Device device;
-  DownloadService service(
-      {"--drop-after", std::string(kClientLibraries[1]) + ":1000"});
+  DownloadService service({"--drop-after", std::string(kClientLibraries[1]) + ":1000"});
   service.Start();
   device.WriteSettings("Program Files/FerroVanMobile", service.Address());
 
@@ -151,7 +153,8 @@ TEST(Install, ForcedUpgradeFetchesEverythingAnewAndKeepsLoaderSettingsAndSubfold
   DownloadService service;
   service.Start();
   device.WriteSettings("Program Files/FerroVanMobile", service.Address());
-  for (const auto& name : RequiredFiles()) WriteFile(device.Install(name), "old " + name);
+  for (const auto& name : RequiredFiles())
+    WriteFile(device.Install(name), "old " + name);
   WriteFile(device.Install(kLoaderExe), "the installed loader");
   WriteFile(device.Install("Data/orders.db"), "kept");
   const std::string settings = ReadFile(device.Install("RFConfig.xml"));
@@ -204,7 +207,7 @@ TEST_P(MessagePackage, IsFetchedInstalledAndDeletedBeforeTheClientStarts) {
   service.Start();
   device.WriteSettings("Program Files/FerroVanMobile", service.Address());
   for (const auto& name : RequiredFiles()) {
-    fs::copy_file(service.File(name), device.Install(name));
+    device.InstallCopy(service.File(name), name);
   }
 
   RunResult run = device.RunLoader({"-InstallCF35MessagesEN"});
@@ -233,7 +236,7 @@ TEST(Install, MessagePackageMissingOnTheServerLeavesTheClientUnstarted) {
   service.Start();
   device.WriteSettings("Program Files/FerroVanMobile", service.Address());
   for (const auto& name : RequiredFiles()) {
-    fs::copy_file(service.File(name), device.Install(name));
+    device.InstallCopy(service.File(name), name);
   }
 
   RunResult run = device.RunLoader({"-InstallCF35MessagesEN"});
@@ -272,7 +275,8 @@ TEST(Install, MemoryStaysFlatWhateverTheFileSize) {
     {
       std::ofstream big(service.File(kClientLibraries[4]), std::ios::binary | std::ios::trunc);
       std::string chunk(1 << 20, 'x');
-      for (std::size_t written = 0; written < sizes[i]; written += chunk.size()) big << chunk;
+      for (std::size_t written = 0; written < sizes[i]; written += chunk.size())
+        big << chunk;
     }
     service.Start();
     device.WriteSettings("Program Files/FerroVanMobile", service.Address());
@@ -280,8 +284,7 @@ TEST(Install, MemoryStaysFlatWhateverTheFileSize) {
     ASSERT_EQ(fs::file_size(device.Install(kClientLibraries[4])), sizes[i]) << run.out;
     peakKb[i] = run.maxResidentKb;
   }
-  std::printf("peak resident size: %ld KiB for 10 MiB, %ld KiB for 1 GiB\n", peakKb[0],
-              peakKb[1]);
+  std::printf("peak resident size: %ld KiB for 10 MiB, %ld KiB for 1 GiB\n", peakKb[0], peakKb[1]);
   EXPECT_LT(std::labs(peakKb[1] - peakKb[0]), 4 * 1024);
 }
 

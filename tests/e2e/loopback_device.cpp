@@ -15,7 +15,12 @@ std::vector<std::string> RequiredFiles() {
           kClientLibraries[2], kClientLibraries[3], kClientLibraries[4]};
 }
 
-Device::Device() { MakeFolders(root_ / "Program Files/FerroVanMobile"); }
+std::string SettingsFile(const std::string& address) {
+  return "<?xml version=\"1.0\"?>\n<Config>\n\t<WebHostName>" + address +
+         "</WebHostName>\n</Config>\n";
+}
+
+Device::Device() = default;
 
 std::string Device::Install(const std::string& name) const {
   return root_ / ("Program Files/FerroVanMobile/" + name);
@@ -26,9 +31,18 @@ void Device::SetPlatformType(const std::string& type) {
 }
 
 void Device::WriteSettings(const std::string& folder, const std::string& address) {
-  WriteFile(root_ / (folder + "/RFConfig.xml"),
-            "<?xml version=\"1.0\"?>\n<Config>\n\t<WebHostName>" + address +
-                "</WebHostName>\n</Config>\n");
+  WriteFile(root_ / (folder + "/RFConfig.xml"), SettingsFile(address));
+}
+
+void Device::InstallCopy(const std::string& source, const std::string& name) {
+  MakeFolders(root_ / "Program Files/FerroVanMobile");
+  fs::copy_file(source, Install(name), fs::copy_options::overwrite_existing);
+}
+
+void Device::InstallClient() {
+  InstallCopy(std::string(FERROVAN_BINARY_DIR) + "/ferrovan-demo-client", kClientExe);
+  for (const char* library : kClientLibraries)
+    WriteFile(Install(library), "library");
 }
 
 void Device::AddPackageInstaller() {
@@ -55,22 +69,22 @@ std::vector<std::vector<std::string>> Device::ProgramStarts() const {
   for (std::string line; std::getline(log, line);) {
     std::vector<std::string> fields;
     std::istringstream parts(line);
-    for (std::string field; std::getline(parts, field, '\t');) fields.push_back(field);
+    for (std::string field; std::getline(parts, field, '\t');)
+      fields.push_back(field);
     starts.push_back(fields);
   }
   return starts;
 }
 
-DownloadService::DownloadService(const std::vector<std::string>& switches,
-                                 std::size_t libraryBytes)
+DownloadService::DownloadService(const std::vector<std::string>& switches, std::size_t libraryBytes)
     : switches_(switches) {
   fs::copy_file(FERROVAN_LOADER_PATH, folder_ / kLoaderExe);
-  fs::copy_file(std::string(FERROVAN_BINARY_DIR) + "/ferrovan-demo-client",
-                folder_ / kClientExe);
+  fs::copy_file(std::string(FERROVAN_BINARY_DIR) + "/ferrovan-demo-client", folder_ / kClientExe);
   std::mt19937 random(7);
   for (const char* library : kClientLibraries) {
     std::string bytes(libraryBytes, '\0');
-    for (auto& byte : bytes) byte = static_cast<char>(random());
+    for (auto& byte : bytes)
+      byte = static_cast<char>(random());
     WriteFile(folder_ / library, bytes);
   }
 }
@@ -82,7 +96,8 @@ void DownloadService::Start() {
       std::string(FERROVAN_BINARY_DIR) + "/ferrovan-download-service", args);
   const std::string line = process_->ReadLine();
   const std::string prefix = "listening on http://";
-  if (line.rfind(prefix, 0) != 0) throw std::runtime_error("download service: " + line);
+  if (line.rfind(prefix, 0) != 0)
+    throw std::runtime_error("download service: " + line);
   address_ = line.substr(prefix.size());
 }
 

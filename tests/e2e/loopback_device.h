@@ -21,6 +21,9 @@ inline constexpr const char* kLoaderExe = "FerroVan.Mobile.Client.Load.exe";
 // The six client files in list order.
 std::vector<std::string> RequiredFiles();
 
+// A settings file as the loader writes it.
+std::string SettingsFile(const std::string& address);
+
 class Device {
  public:
   Device();
@@ -29,6 +32,10 @@ class Device {
   std::string Install(const std::string& name) const;
   void SetPlatformType(const std::string& type);
   void WriteSettings(const std::string& folder, const std::string& address);
+  // Copies source into the install folder as name.
+  void InstallCopy(const std::string& source, const std::string& name);
+  // The demo client and five small library files, as a finished installation leaves them.
+  void InstallClient();
   // Puts the demo client in place as the device's package installer.
   void AddPackageInstaller();
   // Runs the built loader on this device with the console front end and waits for it and
