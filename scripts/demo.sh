@@ -30,8 +30,13 @@ for library in Solvane.Mobile.Common.dll Solvane.Ferrovan.Mobile.Client.Business
   head -c 3000000 /dev/urandom >"$downloads/$library"
 done
 
-build/ferrovan-download-service --folder "$downloads" --port 0 >"$work/service.out" \
-  2>"$work/service.log" &
+# The libraries come at 3 MB/s, so that their progress can be watched.
+throttle=()
+for library in "$downloads"/*.dll; do
+  throttle+=(--slow "$(basename "$library")":3000000)
+done
+build/ferrovan-download-service --folder "$downloads" --port 0 "${throttle[@]}" \
+  >"$work/service.out" 2>"$work/service.log" &
 service_pid=$!
 for _ in $(seq 100); do
   grep -q '^listening on ' "$work/service.out" 2>/dev/null && break
