@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <set>
 #include <string>
 #include <vector>
 
+#include "tests/e2e/loopback_device.h"
 #include "tests/support/child_process.h"
 #include "tests/support/temp_dir.h"
 #include "tests/window/x_session.h"
@@ -204,6 +206,45 @@ TEST_F(LoaderWindowTest, RaisedFailureShowsTheMessageBoxAndTheLoaderEndsAfterOk)
   server_->Key("Return");
   EXPECT_EQ(loader->Wait(), 0);
   EXPECT_TRUE(server_->FindWindows(kCaption, true).empty());
+}
+
+// The status line's pixels, to tell one text from another.
+std::vector<unsigned> StatusPixels(const std::vector<unsigned>& shot, int width) {
+  const platform::PixelRect rect = LoaderControlRect(kStatus);
+  std::vector<unsigned> pixels;
+  for (int y = rect.y; y < rect.y + rect.height; ++y) {
+    for (int x = rect.x; x < rect.x + rect.width; ++x) {
+      pixels.push_back(shot[static_cast<std::size_t>(y * width + x)]);
+    }
+  }
+  return pixels;
+}
+
+TEST_F(LoaderWindowTest, AFirstInstallationRunsToTheClientWithItsProgressInView) {
+  // One library comes slowly, so that its progress can be watched changing.
+  testing_support::DownloadService service(
+      {"--slow", std::string(testing_support::kClientLibraries[4]) + ":400000"}, 1000000);
+  service.Start();
+  auto loader = StartLoader();
+  ASSERT_FALSE(server_->WaitForWindow("FerroVanLoader").empty());
+  ASSERT_TRUE(WaitUntil([&] { return PromptShown(); }));
+  ClickCenter(kEdit);
+  server_->Type(service.Address());
+  server_->Key("Return");
+
+  // The first loader hands over to the newest one, whose window shows the downloads.
+  std::set<std::vector<unsigned>> statusTexts;
+  const std::string log = device_ / "demo-client.log";
+  ASSERT_TRUE(WaitUntil(
+      [&] {
+        statusTexts.insert(StatusPixels(server_->Capture(), server_->Width()));
+        return Exists(log) && !ReadFile(log).empty();
+      },
+      std::chrono::seconds(60)))
+      << "settings: " << Settings() << " starts: " << statusTexts.size();
+  EXPECT_EQ(loader->Wait(), 0);
+  EXPECT_NE(ReadFile(log).find("\t-NewLoader\n"), std::string::npos) << ReadFile(log);
+  EXPECT_GE(statusTexts.size(), 4u) << "the progress texts did not show as they changed";
 }
 
 TEST(LoaderWindowFallback, WindowWithoutDisplayFallsBackToTheConsole) {
