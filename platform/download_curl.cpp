@@ -16,8 +16,7 @@
 #include <string>
 #include <string_view>
 
-#include <curl/curl.h>
-
+#include "platform/curl_library.h"
 #include "platform/device_root.h"
 #include "platform/download.h"
 #include "platform/text.h"
@@ -43,20 +42,19 @@ long StallSeconds() {
   return (*end == '\0' && value > 0) ? value : kDefaultStallSeconds;
 }
 
-bool CurlReady() {
-  // Magic statics make the one global initialisation safe against racing threads.
-  static const bool ready = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
-  return ready;
+// Only called once Curl() has answered: every download starts with FreshEasyHandle().
+const CurlLibrary& Api() {
+  return *Curl();
 }
 
 // One easy handle per thread, kept for the thread's life so that its connection cache lets
 // the downloads of one worker reuse their connection.
 class ThreadEasyHandle {
  public:
-  ThreadEasyHandle() : handle_(curl_easy_init()) {}
+  ThreadEasyHandle() : handle_(Api().easy_init()) {}
   ~ThreadEasyHandle() {
     if (handle_ != nullptr) {
-      curl_easy_cleanup(handle_);
+      Api().easy_cleanup(handle_);
     }
   }
   ThreadEasyHandle(const ThreadEasyHandle&) = delete;
@@ -68,12 +66,12 @@ class ThreadEasyHandle {
 };
 
 CURL* FreshEasyHandle() {
-  if (!CurlReady()) {
+  if (Curl() == nullptr) {
     return nullptr;
   }
   thread_local ThreadEasyHandle easy;
   if (easy.Get() != nullptr) {
-    curl_easy_reset(easy.Get());  // keeps the live connections
+    Api().easy_reset(easy.Get());  // keeps the live connections
   }
   return easy.Get();
 }
@@ -131,7 +129,7 @@ struct Transfer {
 
 std::uint64_t AnnouncedLength(CURL* easy) {
   curl_off_t length = -1;
-  if (curl_easy_getinfo(easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) != CURLE_OK ||
+  if (Api().easy_getinfo(easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) != CURLE_OK ||
       length < 0) {
     return 0;
   }
@@ -163,34 +161,34 @@ std::size_t OnBodyData(char* data, std::size_t size, std::size_t count, void* us
 }
 
 void SetTransferOptions(CURL* easy, const char* url, Transfer& transfer) {
-  curl_easy_setopt(easy, CURLOPT_URL, url);
-  curl_easy_setopt(easy, CURLOPT_HTTPGET, 1L);
-  curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);  // several threads may download at once
-  curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
+  Api().easy_setopt(easy, CURLOPT_URL, url);
+  Api().easy_setopt(easy, CURLOPT_HTTPGET, 1L);
+  Api().easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);  // several threads may download at once
+  Api().easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
 #if LIBCURL_VERSION_NUM >= 0x075500
-  curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
-  curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+  Api().easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
+  Api().easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
 #else
-  curl_easy_setopt(easy, CURLOPT_PROTOCOLS, static_cast<long>(CURLPROTO_HTTP | CURLPROTO_HTTPS));
-  curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS,
-                   static_cast<long>(CURLPROTO_HTTP | CURLPROTO_HTTPS));
+  Api().easy_setopt(easy, CURLOPT_PROTOCOLS, static_cast<long>(CURLPROTO_HTTP | CURLPROTO_HTTPS));
+  Api().easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS,
+                    static_cast<long>(CURLPROTO_HTTP | CURLPROTO_HTTPS));
 #endif
-  curl_easy_setopt(easy, CURLOPT_MAXREDIRS, kMaxRedirects);
-  curl_easy_setopt(easy, CURLOPT_FAILONERROR, 1L);
-  curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT, kConnectSeconds);
-  curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
-  curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, StallSeconds());
-  curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L);
-  curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L);
+  Api().easy_setopt(easy, CURLOPT_MAXREDIRS, kMaxRedirects);
+  Api().easy_setopt(easy, CURLOPT_FAILONERROR, 1L);
+  Api().easy_setopt(easy, CURLOPT_CONNECTTIMEOUT, kConnectSeconds);
+  Api().easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
+  Api().easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, StallSeconds());
+  Api().easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L);
+  Api().easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L);
   const char* caFile = std::getenv("SSL_CERT_FILE");
   if (caFile != nullptr && *caFile != '\0') {
     // The named file replaces the system's trust store, as it does for OpenSSL's own tools.
-    curl_easy_setopt(easy, CURLOPT_CAINFO, caFile);
-    curl_easy_setopt(easy, CURLOPT_CAPATH, static_cast<char*>(nullptr));
+    Api().easy_setopt(easy, CURLOPT_CAINFO, caFile);
+    Api().easy_setopt(easy, CURLOPT_CAPATH, static_cast<char*>(nullptr));
   }
-  curl_easy_setopt(easy, CURLOPT_USERAGENT, "ferrovan-loader");
-  curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &OnBodyData);
-  curl_easy_setopt(easy, CURLOPT_WRITEDATA, &transfer);
+  Api().easy_setopt(easy, CURLOPT_USERAGENT, "ferrovan-loader");
+  Api().easy_setopt(easy, CURLOPT_WRITEFUNCTION, &OnBodyData);
+  Api().easy_setopt(easy, CURLOPT_WRITEDATA, &transfer);
 }
 
 // Fetches url into the open file. True only when the whole body has arrived and is on disk.
@@ -211,11 +209,11 @@ bool Fetch(const wchar_t* url, FileDescriptor& file, IBindStatusCallback* callba
   transfer.callback = callback;
   SetTransferOptions(easy, narrowUrl.c_str(), transfer);
 
-  const CURLcode result = curl_easy_perform(easy);
+  const CURLcode result = Api().easy_perform(easy);
   long status = 0;
-  curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
+  Api().easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
   curl_off_t announced = -1;
-  curl_easy_getinfo(easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced);
+  Api().easy_getinfo(easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced);
   // A redirect without a usable Location ends "successfully" on a 3xx: that body is not the file.
   const bool complete =
       result == CURLE_OK && status >= 200 && status < 300 &&
