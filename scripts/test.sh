@@ -4,6 +4,9 @@
 # ThreadSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# No test reads the terminal; an open standard input also keeps descriptor 0 from being handed
+# to a pipe when the caller closed it.
+exec </dev/null
 scripts/install-deps.sh
 
 jobs=$(nproc)
