@@ -12,19 +12,15 @@
 #include <stdexcept>
 
 #include "platform/device_root.h"
+#include "tests/e2e/loopback_device.h"
 
 namespace download_testing {
 
 Service::Service(const std::string& folder, std::vector<std::string> switches) {
   switches.insert(switches.begin(), {"--folder", folder});
-  process_ = std::make_unique<testing_support::BackgroundProcess>(
-      FERROVAN_BINARY_DIR "/ferrovan-download-service", switches);
-  const std::string line = process_->ReadLine();
-  const std::string lead = "listening on ";
-  if (line.rfind(lead, 0) != 0) {
-    throw std::runtime_error("the download service did not start: '" + line + "'");
-  }
-  base_ = line.substr(lead.size()) + "/FerroVanService/WebService/Downloads/";
+  std::string origin;
+  process_ = testing_support::StartDownloadService(switches, origin);
+  base_ = origin + "/FerroVanService/WebService/Downloads/";
 }
 
 std::wstring Service::Url(const std::string& name) const {

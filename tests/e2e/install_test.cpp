@@ -190,6 +190,17 @@ TEST(Install, RunningClientsAreStoppedBeforeTheFolderIsCleared) {
   EXPECT_EQ(otherCase.Wait(std::chrono::milliseconds(200)), -1) << "a differently cased name";
 }
 
+// A device of the given kind that knows the server and holds the client's files as served, with
+// its package installer in place.
+void InstallFrom(Device& device, const DownloadService& service, const char* platformType) {
+  device.SetPlatformType(platformType);
+  device.AddPackageInstaller();
+  device.WriteSettings("Program Files/FerroVanMobile", service.Address());
+  for (const auto& name : RequiredFiles()) {
+    device.InstallCopy(service.File(name), name);
+  }
+}
+
 struct PackageCase {
   const char* platformType;
   std::string package;
@@ -198,17 +209,12 @@ struct PackageCase {
 class MessagePackage : public ::testing::TestWithParam<PackageCase> {};
 
 TEST_P(MessagePackage, IsFetchedInstalledAndDeletedBeforeTheClientStarts) {
-  Device device;
-  device.SetPlatformType(GetParam().platformType);
-  device.AddPackageInstaller();
   DownloadService service;
   WriteFile(service.File("NETCFv35.Messages.EN.cab"), "plain package");
   WriteFile(service.File("NETCFv35.Messages.EN.wm.cab"), "mobile package");
   service.Start();
-  device.WriteSettings("Program Files/FerroVanMobile", service.Address());
-  for (const auto& name : RequiredFiles()) {
-    device.InstallCopy(service.File(name), name);
-  }
+  Device device;
+  InstallFrom(device, service, GetParam().platformType);
 
   RunResult run = device.RunLoader({"-InstallCF35MessagesEN"});
   EXPECT_EQ(run.exitStatus, 0);
@@ -229,15 +235,10 @@ INSTANTIATE_TEST_SUITE_P(PlatformKinds, MessagePackage,
                                            PackageCase{"CEPC", "NETCFv35.Messages.EN.cab"}));
 
 TEST(Install, MessagePackageMissingOnTheServerLeavesTheClientUnstarted) {
-  Device device;
-  device.SetPlatformType("PocketPC");
-  device.AddPackageInstaller();
   DownloadService service;
   service.Start();
-  device.WriteSettings("Program Files/FerroVanMobile", service.Address());
-  for (const auto& name : RequiredFiles()) {
-    device.InstallCopy(service.File(name), name);
-  }
+  Device device;
+  InstallFrom(device, service, "PocketPC");
 
   RunResult run = device.RunLoader({"-InstallCF35MessagesEN"});
   EXPECT_EQ(run.exitStatus, 0);

@@ -89,16 +89,25 @@ DownloadService::DownloadService(const std::vector<std::string>& switches, std::
   }
 }
 
+std::unique_ptr<BackgroundProcess> StartDownloadService(const std::vector<std::string>& args,
+                                                        std::string& origin) {
+  auto process = std::make_unique<BackgroundProcess>(
+      std::string(FERROVAN_BINARY_DIR) + "/ferrovan-download-service", args);
+  const std::string line = process->ReadLine();
+  const std::string lead = "listening on ";
+  if (line.rfind(lead, 0) != 0) {
+    throw std::runtime_error("the download service did not start: '" + line + "'");
+  }
+  origin = line.substr(lead.size());
+  return process;
+}
+
 void DownloadService::Start() {
   std::vector<std::string> args = {"--folder", Folder(), "--port", "0"};
   args.insert(args.end(), switches_.begin(), switches_.end());
-  process_ = std::make_unique<BackgroundProcess>(
-      std::string(FERROVAN_BINARY_DIR) + "/ferrovan-download-service", args);
-  const std::string line = process_->ReadLine();
-  const std::string prefix = "listening on http://";
-  if (line.rfind(prefix, 0) != 0)
-    throw std::runtime_error("download service: " + line);
-  address_ = line.substr(prefix.size());
+  std::string origin;
+  process_ = StartDownloadService(args, origin);
+  address_ = origin.substr(origin.find("//") + 2);
 }
 
 bool Contains(const std::string& text, const std::string& part) {

@@ -49,6 +49,11 @@ class Device {
   TempDir root_;
 };
 
+// Starts the built download service with args and waits until it listens; origin receives
+// "http://127.0.0.1:PORT" (or https). Throws when it does not start.
+std::unique_ptr<BackgroundProcess> StartDownloadService(const std::vector<std::string>& args,
+                                                        std::string& origin);
+
 // A download service on 127.0.0.1 serving a folder that holds the newest loader, the demo client
 // and five library files (of libraryBytes bytes each).
 class DownloadService {

@@ -30,7 +30,6 @@ constexpr int kStatus = 1004;
 constexpr const char* kCaption = "Loader cannot continue";
 
 const std::string kLoader = FERROVAN_LOADER_PATH;
-const std::string kService = std::string(FERROVAN_BINARY_DIR) + "/ferrovan-download-service";
 const std::string kSettings = "Program Files/FerroVanMobile/RFConfig.xml";
 
 platform::PixelRect BottomHalf(platform::PixelRect rect) {
@@ -38,25 +37,6 @@ platform::PixelRect BottomHalf(platform::PixelRect rect) {
   rect.height -= rect.height / 2;
   return rect;
 }
-
-// The download service on a folder of the test's, on a port the system picks.
-class Service {
- public:
-  explicit Service(const std::string& folder)
-      : process_(kService, {"--folder", folder, "--port", "0"}) {
-    const std::string line = process_.ReadLine();
-    const std::string prefix = "listening on http://";
-    if (line.rfind(prefix, 0) == 0) {
-      address_ = line.substr(prefix.size()) + "/";
-    }
-  }
-  // The server address as a user types it: "127.0.0.1:PORT/".
-  const std::string& Address() const { return address_; }
-
- private:
-  BackgroundProcess process_;
-  std::string address_;
-};
 
 class LoaderWindowTest : public testing::Test {
  protected:
@@ -114,9 +94,10 @@ class LoaderWindowTest : public testing::Test {
 };
 
 TEST_F(LoaderWindowTest, FillsTheScreenAndSavesTheTypedAddressForTheNextRun) {
-  TempDir served;
-  Service service(served.Path());
-  ASSERT_FALSE(service.Address().empty());
+  // Without a loader on the server, every run after the prompt ends in the prompt again.
+  testing_support::DownloadService service({"--missing", testing_support::kLoaderExe});
+  service.Start();
+  const std::string address = service.Address() + "/";
   auto loader = StartLoader();
 
   const std::string window = server_->WaitForWindow("FerroVanLoader");
@@ -142,11 +123,10 @@ TEST_F(LoaderWindowTest, FillsTheScreenAndSavesTheTypedAddressForTheNextRun) {
   EXPECT_EQ(window_testing::InkIn(shot, server_->Width(), {0, 0, geometry.width, geometry.height}),
             inControls);
 
-  server_->Type(service.Address());
+  server_->Type(address);
   server_->Key("Return");
   ASSERT_TRUE(WaitUntil([&] {
-    return Settings().find("<WebHostName>" + service.Address() + "</WebHostName>") !=
-           std::string::npos;
+    return Settings().find("<WebHostName>" + address + "</WebHostName>") != std::string::npos;
   })) << Settings();
 
   // The next run finds no loader on the server: a two-line failure text and the prompt again,
@@ -156,8 +136,7 @@ TEST_F(LoaderWindowTest, FillsTheScreenAndSavesTheTypedAddressForTheNextRun) {
   server_->Type("x");
   server_->Key("Return");
   ASSERT_TRUE(WaitUntil([&] {
-    return Settings().find("<WebHostName>" + service.Address() + "x</WebHostName>") !=
-           std::string::npos;
+    return Settings().find("<WebHostName>" + address + "x</WebHostName>") != std::string::npos;
   })) << Settings();
 
   EXPECT_EQ(CancelUntilEnded(*loader), 0);
@@ -185,11 +164,10 @@ TEST_F(LoaderWindowTest, EscapeAndCloseRequestsAreIgnoredAndCancelEndsTheLoader)
 
 TEST_F(LoaderWindowTest, RaisedFailureShowsTheMessageBoxAndTheLoaderEndsAfterOk) {
   // The message package is served, but the device has no CAB installer to run it with.
-  TempDir served;
-  WriteFile(served / "NETCFv35.Messages.EN.cab", "cab");
-  WriteFile(served / "NETCFv35.Messages.EN.wm.cab", "cab");
-  Service service(served.Path());
-  ASSERT_FALSE(service.Address().empty());
+  testing_support::DownloadService service;
+  WriteFile(service.File("NETCFv35.Messages.EN.cab"), "cab");
+  WriteFile(service.File("NETCFv35.Messages.EN.wm.cab"), "cab");
+  service.Start();
   WriteFile(device_ / kSettings, "<?xml version=\"1.0\"?>\n<Config><WebHostName>" +
                                      service.Address() + "</WebHostName></Config>\n");
   auto loader = StartLoader({"-InstallCF35MessagesEN"});
