@@ -18,16 +18,17 @@
 #include "platform/files.h"
 #include "platform/processes.h"
 #include "platform/shell.h"
+#include "platform/utf8.h"
 #include "tests/support/fake_front_end.h"
 #include "tests/support/temp_dir.h"
 
 namespace testing_support {
 
 inline std::string Narrow(const std::wstring& text) {
-  return std::string(text.begin(), text.end());
+  return platform::ToUtf8(text);
 }
 inline std::wstring Wide(const std::string& text) {
-  return std::wstring(text.begin(), text.end());
+  return platform::FromUtf8(text);
 }
 
 // The real files of the device, with the free space of the test's choosing (none: the query

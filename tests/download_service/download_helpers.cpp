@@ -12,6 +12,7 @@
 #include <stdexcept>
 
 #include "platform/device_root.h"
+#include "platform/utf8.h"
 #include "tests/e2e/loopback_device.h"
 
 namespace download_testing {
@@ -49,7 +50,7 @@ std::vector<std::string> Device::TempFiles() const {
 }
 
 std::wstring Wide(const std::string& text) {
-  return std::wstring(text.begin(), text.end());
+  return platform::FromUtf8(text);
 }
 
 std::string PseudoRandomBytes(std::size_t size, unsigned seed) {
