@@ -28,5 +28,5 @@ run() {  # run <build folder> <ctest label filter or ""> <cmake options...>
 run build "" -DCMAKE_BUILD_TYPE=RelWithDebInfo
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   run build-asan "" -DCMAKE_BUILD_TYPE=Debug -DFERROVAN_SANITIZE=address
-TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:suppressions=$PWD/tests/tsan.supp" \
   run build-tsan "threaded|window" -DCMAKE_BUILD_TYPE=Debug -DFERROVAN_SANITIZE=thread
