@@ -14,42 +14,13 @@
 
 #include "platform/device_root.h"
 #include "platform/processes.h"
+#include "platform/split_parameters_linux.h"
 #include "platform/utf8.h"
 
 extern char** environ;
 
 namespace platform {
 namespace {
-
-// The parameter text as a Windows command line, kept simple: blanks and tabs separate
-// arguments, double quotation marks group blanks into one argument and are removed ("" gives
-// an empty argument), and backslashes are plain characters, so that a quoted device folder
-// ending in a backslash stays intact.
-std::vector<std::string> SplitParameters(std::wstring_view text) {
-  std::vector<std::string> arguments;
-  std::wstring current;
-  bool inArgument = false;
-  bool quoted = false;
-  for (wchar_t c : text) {
-    if (c == L'"') {
-      quoted = !quoted;
-      inArgument = true;
-    } else if (!quoted && (c == L' ' || c == L'\t')) {
-      if (inArgument) {
-        arguments.push_back(ToUtf8(current));
-        current.clear();
-        inArgument = false;
-      }
-    } else {
-      current += c;
-      inArgument = true;
-    }
-  }
-  if (inArgument) {
-    arguments.push_back(ToUtf8(current));
-  }
-  return arguments;
-}
 
 class SpawnSettings {
  public:
