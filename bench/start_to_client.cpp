@@ -25,12 +25,29 @@ namespace {
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
+// The scratch device root, removed however the benchmark ends.
+fs::path scratchRoot;
+
+void RemoveScratch() {
+  if (scratchRoot.empty() || chdir("/") != 0) {
+    return;
+  }
+  std::error_code error;
+  fs::remove_all(scratchRoot, error);
+}
+
+[[noreturn]] void Fail(const char* what) {
+  std::perror(what);
+  RemoveScratch();
+  std::exit(1);
+}
+
 // Starts argv with stdout into a pipe and returns the microseconds until a line containing
 // marker has been read from it.
 double TimeUntilLine(const std::vector<std::string>& args, const std::string& marker) {
   int out[2];
   if (pipe(out) != 0)
-    std::exit(1);
+    Fail("ferrovan-bench-start: pipe");
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, out[1], 1);
@@ -44,7 +61,7 @@ double TimeUntilLine(const std::vector<std::string>& args, const std::string& ma
   const auto start = Clock::now();
   pid_t pid;
   if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0)
-    std::exit(1);
+    Fail("ferrovan-bench-start: starting a program");
   close(out[1]);
   std::string seen;
   char buffer[4096];
@@ -64,7 +81,9 @@ double TimeUntilLine(const std::vector<std::string>& args, const std::string& ma
 
 void Report(const char* what, std::vector<double> samples) {
   std::sort(samples.begin(), samples.end());
-  auto at = [&](double q) { return samples[static_cast<size_t>(q * static_cast<double>(samples.size() - 1))]; };
+  auto at = [&](double q) {
+    return samples[static_cast<size_t>(q * static_cast<double>(samples.size() - 1))];
+  };
   std::printf("%-28s median %8.0f us   p90 %8.0f us   min %8.0f us   (%zu runs)\n", what, at(0.5),
               at(0.9), samples.front(), samples.size());
 }
@@ -73,7 +92,17 @@ void Report(const char* what, std::vector<double> samples) {
 
 int main(int argc, char** argv) {
   const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 200;
-  const fs::path root = fs::temp_directory_path() / ("ferrovan-bench-" + std::to_string(getpid()));
+  // Everything happens in a scratch device root that is also the working folder, so that
+  // whatever the client or the loader leave behind goes with it.
+  std::string scratch = (fs::temp_directory_path() / "ferrovan-bench-XXXXXX").string();
+  if (mkdtemp(scratch.data()) == nullptr) {
+    Fail("ferrovan-bench-start: scratch folder");
+  }
+  scratchRoot = scratch;
+  if (chdir(scratch.c_str()) != 0) {
+    Fail("ferrovan-bench-start: scratch folder");
+  }
+  const fs::path root = scratchRoot;
   const fs::path install = root / "Program Files" / "FerroVanMobile";
   fs::create_directories(install);
   const char* libraries[] = {
@@ -98,6 +127,6 @@ int main(int argc, char** argv) {
   std::printf("Start of the client on a device that holds its files, %d runs each:\n", runs);
   Report("client started directly", direct);
   Report("loader, then client", viaLoader);
-  fs::remove_all(root);
+  RemoveScratch();
   return 0;
 }

@@ -7,11 +7,13 @@
 #include "download/file_update.h"
 #include "download/progress_callback.h"
 #include "loader/loader_dialog.h"
+#include "loader/worker.h"
 #include "platform/files.h"
 #include "settings/settings_file.h"
 
 namespace {
 
+constexpr const wchar_t* COULD_NOT_EXECUTE = L"Could not execute file '%s'.";
 constexpr const wchar_t* LATEST_LOADER_FAILED =
     L"Unable to download the latest loader.\r\nPlease check your connection settings.";
 
@@ -22,10 +24,15 @@ bool BuildInstallPath(const LoaderContext* context, const wchar_t* name,
   return platform::FormatText(path, L"%s%s", context->installDir, name);
 }
 
+// A program the loader hands over to and cannot start ends the run in a failure the user sees,
+// rather than in a loader that quietly goes away.
 void StartProgram(LoaderContext* context, const wchar_t* name, const wchar_t* parameters) {
   wchar_t path[MAX_PATH];
-  if (BuildInstallPath(context, name, path)) {
-    RunProgram(path, parameters);
+  if (!BuildInstallPath(context, name, path)) {
+    RaiseFailure(COULD_NOT_EXECUTE, name);
+  }
+  if (!RunProgram(path, parameters)) {
+    RaiseFailure(COULD_NOT_EXECUTE, path);
   }
 }
 
@@ -42,7 +49,7 @@ bool HandOverToNewestLoader(LoaderContext* context) {
 
 }  // namespace
 
-void RunLoadingSequence(LoaderContext* context) {
+bool RunLoadingSequence(LoaderContext* context) {
   platform::FileService& files = platform::Files();
   // Only a missing parent means this device has no place for the folder; any other outcome
   // leaves it usable for the settings file.
@@ -56,7 +63,7 @@ void RunLoadingSequence(LoaderContext* context) {
   if (context->serverAddress[0] == L'\0') {
     SetStatusText(context, L"Enter URL");
     ShowAddressPrompt(context, true, context->serverAddress);
-    return;
+    return false;
   }
 
   bool complete = false;
@@ -71,7 +78,7 @@ void RunLoadingSequence(LoaderContext* context) {
     complete = true;
   } else if (context->updateLoader) {
     if (HandOverToNewestLoader(context)) {
-      return;
+      return true;
     }
     platform::CopyText(context->statusMessage, LATEST_LOADER_FAILED);
   } else if (DownloadRequiredFiles(context)) {
@@ -83,12 +90,13 @@ void RunLoadingSequence(LoaderContext* context) {
   if (complete && !context->installCfMessages) {
     StartProgram(context, context->clientExeName, L"-NewLoader");
     CloseLoader(context);
-    return;
+    return true;
   }
   SetStatusText(context, context->statusMessage);
   context->statusMessage[0] = L'\0';
   // The prompt must be the run's last action: Ok on it starts the next worker.
   ShowAddressPrompt(context, true, context->serverAddress);
+  return false;
 }
 
 void InstallSetupPackages(LoaderContext* context) {

@@ -1,8 +1,42 @@
 #include "loader/worker.h"
 
+#include <memory>
+#include <optional>
+
 #include "loader/loader_dialog.h"
 #include "loader/loading_sequence.h"
+#include "platform/device_lock.h"
 #include "platform/threads.h"
+
+namespace {
+
+constexpr const wchar_t* WAITING_TEXT = L"Waiting for another loader to finish";
+
+// A run that has started the client or the newest loader keeps the device lock until this
+// process is gone. Let go any earlier, the next loader could find this program still running
+// and its file not yet replaceable. The process ends without destroying this.
+std::unique_ptr<platform::HeldDeviceLock>& LockKeptToTheEnd() {
+  static std::unique_ptr<platform::HeldDeviceLock> lock;
+  return lock;
+}
+
+// The run holds the device lock: a run that finds the client's files complete checks them under
+// it, and one that fetches them lets nobody change the folder until the client has been
+// started. Without a lock (no device root) the run goes on as before.
+std::optional<LoaderFailure> RunLocked(LoaderContext* context) {
+  std::unique_ptr<platform::HeldDeviceLock> lock =
+      platform::DeviceLock().Take([context] { SetStatusText(context, WAITING_TEXT); });
+  try {
+    if (RunLoadingSequence(context)) {
+      LockKeptToTheEnd() = std::move(lock);
+    }
+  } catch (const LoaderFailure& failure) {
+    return failure;
+  }
+  return std::nullopt;
+}
+
+}  // namespace
 
 LoaderFailure::LoaderFailure(const wchar_t* message) : message_{} {
   // A text too long for the buffer is shown cut rather than not at all.
@@ -21,10 +55,10 @@ bool StartWorker(LoaderContext* context) {
 
 unsigned WorkerMain(void* parameter) {
   auto* context = static_cast<LoaderContext*>(parameter);
-  try {
-    RunLoadingSequence(context);
-  } catch (const LoaderFailure& failure) {
-    platform::Dialogs().MessageBox(failure.Message(), FAILURE_CAPTION);
+  // The lock is let go before the message box: a box nobody dismisses must not hold up
+  // another loader.
+  if (const std::optional<LoaderFailure> failure = RunLocked(context)) {
+    platform::Dialogs().MessageBox(failure->Message(), FAILURE_CAPTION);
     CloseLoader(context);
   }
   return 0;

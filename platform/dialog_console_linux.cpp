@@ -2,7 +2,10 @@
 // boxes to standard error, and the address prompt reads one line from standard input. The
 // dialog's state lives in small records, one per window, that the handles point at; the thread
 // that runs RunModal carries out every change, in the order the calls were made.
+#include <fcntl.h>
 #include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -64,6 +67,176 @@ bool ReadByte(int fd, char& byte) {
       continue;
     }
     return false;
+  }
+}
+
+// One line of input as the edit box takes it: at most kEditTextLimit characters are kept, the
+// rest up to the line end is read and dropped, so a line of any length costs bounded memory.
+// The readers consume exactly up to and including the line end.
+class LineReader {
+ public:
+  void FromFile(int fd);
+  void FromPipe(int fd);
+  void FromSocket(int fd);
+  // Goes on where a reader above stopped, unless the line is already complete.
+  void ByteByByte(int fd);
+  // The line without its line end; nothing at end of input before any byte.
+  std::optional<std::string> Result();
+
+ private:
+  static constexpr std::size_t kChunk = 65536;
+
+  bool Done() const { return ended_ || endOfInput_; }
+  // Takes bytes up to and including a line end; returns how many it took.
+  std::size_t Take(const char* bytes, std::size_t count);
+
+  std::string kept_;
+  std::size_t characters_ = 0;
+  bool full_ = false;
+  bool crKept_ = false;
+  bool any_ = false;
+  bool ended_ = false;
+  bool endOfInput_ = false;
+};
+
+std::size_t LineReader::Take(const char* bytes, std::size_t count) {
+  any_ = any_ || count > 0;
+  for (std::size_t i = 0; i < count; ++i) {
+    const char byte = bytes[i];
+    if (byte == '\n') {
+      ended_ = true;
+      return i + 1;
+    }
+    // Cut only in front of a character's first byte, so no character is kept in part.
+    if ((byte & 0xC0) != 0x80) {
+      if (characters_ == kEditTextLimit) {
+        full_ = true;
+      } else if (!full_) {
+        ++characters_;
+      }
+    }
+    if (!full_) {
+      kept_ += byte;
+    }
+    crKept_ = !full_ && byte == '\r';
+  }
+  return count;
+}
+
+std::optional<std::string> LineReader::Result() {
+  if (!any_) {
+    return std::nullopt;
+  }
+  // "\r\n" ends a line as "\n" does. A last line without its line end still counts.
+  if (ended_ && crKept_) {
+    kept_.pop_back();
+  }
+  return kept_;
+}
+
+void LineReader::FromFile(int fd) {
+  std::vector<char> chunk(kChunk);
+  while (!Done()) {
+    const ssize_t got = read(fd, chunk.data(), chunk.size());
+    if (got < 0 && errno == EINTR) {
+      continue;
+    }
+    if (got <= 0) {
+      endOfInput_ = true;
+      return;
+    }
+    const std::size_t taken = Take(chunk.data(), static_cast<std::size_t>(got));
+    if (taken < static_cast<std::size_t>(got)) {
+      // Gives back what lies past the line, for whoever reads the file next.
+      lseek(fd, -static_cast<off_t>(static_cast<std::size_t>(got) - taken), SEEK_CUR);
+    }
+  }
+}
+
+void LineReader::FromPipe(int fd) {
+  // tee(2) copies what waits in the pipe into a private one without taking it; then exactly the
+  // line's bytes are read from the real pipe.
+  int peek[2];
+  if (pipe2(peek, O_CLOEXEC) != 0) {
+    return;
+  }
+  std::vector<char> chunk(kChunk);
+  while (!Done()) {
+    const ssize_t copied = tee(fd, peek[1], chunk.size(), 0);
+    if (copied < 0 && errno == EINTR) {
+      continue;
+    }
+    if (copied < 0) {
+      break;  // not a pipe tee can copy from, or one that never waits: byte by byte then
+    }
+    if (copied == 0) {
+      endOfInput_ = true;
+      break;
+    }
+    const std::size_t available = static_cast<std::size_t>(copied);
+    std::size_t seen = 0;
+    while (seen < available) {
+      const ssize_t got = read(peek[0], chunk.data() + seen, available - seen);
+      if (got <= 0 && !(got < 0 && errno == EINTR)) {
+        break;
+      }
+      seen += got > 0 ? static_cast<std::size_t>(got) : 0;
+    }
+    std::size_t left = Take(chunk.data(), seen);
+    while (left > 0) {
+      const ssize_t got = read(fd, chunk.data(), left);
+      if (got < 0 && errno == EINTR) {
+        continue;
+      }
+      if (got <= 0) {
+        break;
+      }
+      left -= static_cast<std::size_t>(got);
+    }
+    if (seen < available) {
+      break;
+    }
+  }
+  close(peek[0]);
+  close(peek[1]);
+}
+
+void LineReader::FromSocket(int fd) {
+  std::vector<char> chunk(kChunk);
+  while (!Done()) {
+    const ssize_t got = recv(fd, chunk.data(), chunk.size(), MSG_PEEK);
+    if (got < 0 && errno == EINTR) {
+      continue;
+    }
+    if (got < 0) {
+      return;
+    }
+    if (got == 0) {
+      endOfInput_ = true;
+      return;
+    }
+    std::size_t left = Take(chunk.data(), static_cast<std::size_t>(got));
+    while (left > 0) {
+      const ssize_t taken = recv(fd, chunk.data(), left, 0);
+      if (taken < 0 && errno == EINTR) {
+        continue;
+      }
+      if (taken <= 0) {
+        return;
+      }
+      left -= static_cast<std::size_t>(taken);
+    }
+  }
+}
+
+void LineReader::ByteByByte(int fd) {
+  char byte;
+  while (!Done()) {
+    if (!ReadByte(fd, byte)) {
+      endOfInput_ = true;
+      return;
+    }
+    Take(&byte, 1);
   }
 }
 
@@ -481,26 +654,22 @@ void Console::AskForAddress() {
        reinterpret_cast<std::intptr_t>(control));
 }
 
-// Reads byte by byte so that nothing past the line is taken from a program that reads later.
 std::optional<std::string> Console::ReadLine() {
-  std::string line;
-  char byte;
-  bool any = false;
-  while (ReadByte(in_, byte)) {
-    any = true;
-    if (byte == '\n') {
-      if (!line.empty() && line.back() == '\r') {
-        line.pop_back();
-      }
-      return line;
+  LineReader reader;
+  struct stat status {};
+  if (fstat(in_, &status) == 0) {
+    // Where the input lets the loader look ahead, it reads in chunks and gives back (or never
+    // takes) what lies past the line; elsewhere only byte by byte takes no more than the line.
+    if (S_ISREG(status.st_mode)) {
+      reader.FromFile(in_);
+    } else if (S_ISFIFO(status.st_mode)) {
+      reader.FromPipe(in_);
+    } else if (S_ISSOCK(status.st_mode)) {
+      reader.FromSocket(in_);
     }
-    line += byte;
   }
-  // A last line without its line end still counts as a line.
-  if (any) {
-    return line;
-  }
-  return std::nullopt;
+  reader.ByteByByte(in_);
+  return reader.Result();
 }
 
 std::optional<std::string> Console::EditLine(const std::string& prompt, std::string line) {
@@ -517,6 +686,8 @@ std::optional<std::string> Console::EditLine(const std::string& prompt, std::str
   redraw();
   constexpr char kCtrlC = 0x03, kCtrlD = 0x04, kBackspace = 0x08, kCtrlU = 0x15, kEscape = 0x1b,
                  kDelete = 0x7f;
+  std::size_t characters = CodePoints(line);
+  bool dropping = false;  // the character being typed does not fit into the edit box
   char byte;
   for (;;) {
     if (!ReadByte(in_, byte) || byte == kCtrlC || (byte == kCtrlD && line.empty())) {
@@ -534,9 +705,11 @@ std::optional<std::string> Console::EditLine(const std::string& prompt, std::str
       }
       if (!line.empty()) {
         line.pop_back();
+        --characters;
       }
     } else if (byte == kCtrlU) {
       line.clear();
+      characters = 0;
     } else if (byte == kEscape) {
       // Cursor and function keys send escape sequences; they are not part of the address.
       char next;
@@ -546,10 +719,25 @@ std::optional<std::string> Console::EditLine(const std::string& prompt, std::str
       }
       continue;
     } else if (static_cast<unsigned char>(byte) >= 0x20) {
+      if ((byte & 0xC0) != 0x80) {
+        dropping = characters >= kEditTextLimit;
+        characters += dropping ? 0 : 1;
+      }
+      if (dropping) {
+        continue;
+      }
       line += byte;
       if (!EndsWithWholeCharacter(line)) {
         continue;
       }
+      // A character typed at the end is only echoed, so a long paste costs no more than its
+      // length on the terminal.
+      std::size_t start = line.size() - 1;
+      while (start > 0 && (line[start] & 0xC0) == 0x80) {
+        --start;
+      }
+      WriteAll(out_, std::string_view(line).substr(start));
+      continue;
     } else {
       continue;
     }

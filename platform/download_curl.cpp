@@ -4,6 +4,7 @@
 // FERROVAN_DOWNLOAD_STALL_SECONDS (a positive whole number, default 60) sets how long a transfer
 // may receive nothing before it fails; the tests shorten it.
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,13 +13,14 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cwchar>
-#include <random>
 #include <string>
 #include <string_view>
 
 #include "platform/curl_library.h"
 #include "platform/device_root.h"
 #include "platform/download.h"
+#include "platform/download_cache_linux.h"
+#include "platform/stored_files_linux.h"
 #include "platform/text.h"
 
 namespace platform {
@@ -218,7 +220,10 @@ bool Fetch(const wchar_t* url, FileDescriptor& file, IBindStatusCallback* callba
   const bool complete =
       result == CURLE_OK && status >= 200 && status < 300 &&
       (announced < 0 || static_cast<std::uint64_t>(announced) == transfer.received);
-  const bool stored = file.Close();
+  // On storage before the caller moves it into place: a power cut then leaves no name with
+  // missing data.
+  bool stored = complete && ::fsync(file.Get()) == 0;
+  stored = file.Close() && stored;
   if (!complete || !stored) {
     return false;
   }
@@ -255,25 +260,30 @@ std::string CacheNameFor(const wchar_t* url) {
   return name;
 }
 
-// Creates a new file of a unique name "XXXXXXXX-name" in folder, with mode 0777 less the umask
-// (mkstemp would give 0600, and reading the umask is not thread-safe). Returns its name.
-std::string CreateUniqueFile(const std::string& folder, const std::string& name, int& fd) {
-  static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-  thread_local std::mt19937_64 random{std::random_device{}()};
-  std::uniform_int_distribution<std::size_t> pick(0, sizeof kLetters - 2);
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    std::string unique(8, 'x');
-    for (char& c : unique) {
-      c = kLetters[pick(random)];
+bool SameFile(int fd, const std::string& path) {
+  struct stat opened {};
+  struct stat named {};
+  return ::fstat(fd, &opened) == 0 && ::lstat(path.c_str(), &named) == 0 &&
+         opened.st_dev == named.st_dev && opened.st_ino == named.st_ino;
+}
+
+// Creates a new download file "ferrovan-cache.RANDOM-name" in folder, with mode 0777 less the
+// umask, and holds an exclusive lock on it until it is closed, so that the sweep of abandoned
+// copies leaves it alone. Returns its name.
+std::string CreateDownloadFile(const std::string& folder, const std::string& name, int& fd) {
+  for (int attempt = 0; attempt < 10; ++attempt) {
+    std::string created;
+    fd = CreateExclusiveFile(folder, kCacheFilePrefix, "-" + name, 0777, created);
+    if (fd < 0) {
+      return {};
     }
-    unique += "-" + name;
-    fd = ::open((folder + "/" + unique).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0777);
-    if (fd >= 0) {
-      return unique;
+    while (::flock(fd, LOCK_EX) != 0 && errno == EINTR) {
     }
-    if (errno != EEXIST) {
-      break;
+    // A sweep may have taken the new file between its creation and the lock.
+    if (SameFile(fd, folder + "/" + created)) {
+      return created;
     }
+    ::close(fd);
   }
   fd = -1;
   return {};
@@ -290,7 +300,7 @@ class CurlDownloadService final : public DownloadService {
     const std::string folder = DeviceRoot() + "/Temp";
     ::mkdir(folder.c_str(), 0777);  // a device always has it; recreate it if someone removed it
     int fd = -1;
-    const std::string name = CreateUniqueFile(folder, CacheNameFor(url), fd);
+    const std::string name = CreateDownloadFile(folder, CacheNameFor(url), fd);
     if (fd < 0) {
       return E_FAIL;
     }
@@ -310,12 +320,23 @@ class CurlDownloadService final : public DownloadService {
     if (url == nullptr || target == nullptr) {
       return E_FAIL;
     }
+    // Fetched beside the target under a name of its own and renamed over it when whole, so that
+    // a link at the target is replaced rather than written through.
     const std::string hostPath = ToHostPath(std::wstring_view(target));
-    FileDescriptor file(::open(hostPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0777));
-    if (file.Get() < 0) {
+    const std::string folder = FolderOf(hostPath);
+    int fd = -1;
+    const std::string name = CreateDownloadFile(folder, CacheNameFor(url), fd);
+    if (fd < 0) {
       return E_FAIL;
     }
-    return Fetch(url, file, callback) ? S_OK : E_FAIL;
+    FileDescriptor file(fd);
+    const std::string temporary = folder + "/" + name;
+    if (!Fetch(url, file, callback) || ::rename(temporary.c_str(), hostPath.c_str()) != 0) {
+      ::unlink(temporary.c_str());
+      return E_FAIL;
+    }
+    SyncFolder(folder);
+    return S_OK;
   }
 };
 

@@ -10,8 +10,10 @@
 #include <string>
 #include <system_error>
 
+#include "platform/device_processes_linux.h"
 #include "platform/device_root.h"
 #include "platform/files.h"
+#include "platform/stored_files_linux.h"
 #include "platform/text.h"
 #include "platform/utf8.h"
 
@@ -128,24 +130,41 @@ class LinuxFiles final : public FileService {
   }
 
   // unlink(2) on Linux refuses every folder (EISDIR), empty or not; a link to a folder is
-  // removed as the link it is.
-  bool DeleteFile(const wchar_t* path) override { return unlink(ToHostPath(path).c_str()) == 0; }
+  // removed as the link it is. Linux would also remove the file of a running program, which a
+  // device refuses: the newest loader would delete itself while clearing the install folder.
+  bool DeleteFile(const wchar_t* path) override {
+    const std::string hostPath = ToHostPath(path);
+    if (IsRunningProgramFile(hostPath)) {
+      errno = ETXTBSY;
+      return false;
+    }
+    return unlink(hostPath.c_str()) == 0;
+  }
 
+  // The destination's folder is flushed after the move, so that a power cut does not take back
+  // a file the loader has counted as in place.
   bool MoveFile(const wchar_t* from, const wchar_t* to) override {
     const std::string hostFrom = ToHostPath(from);
     const std::string hostTo = ToHostPath(to);
-    if (renameat2(AT_FDCWD, hostFrom.c_str(), AT_FDCWD, hostTo.c_str(), RENAME_NOREPLACE) == 0) {
-      return true;
+    bool moved =
+        renameat2(AT_FDCWD, hostFrom.c_str(), AT_FDCWD, hostTo.c_str(), RENAME_NOREPLACE) == 0;
+    if (!moved) {
+      switch (errno) {
+        case EXDEV:
+          moved = MoveAcrossFileSystems(hostFrom, hostTo);
+          break;
+        case EINVAL:
+        case ENOSYS:
+          moved = MoveWithoutReplaceFlag(hostFrom, hostTo);
+          break;
+        default:
+          return false;
+      }
     }
-    switch (errno) {
-      case EXDEV:
-        return MoveAcrossFileSystems(hostFrom, hostTo);
-      case EINVAL:
-      case ENOSYS:
-        return MoveWithoutReplaceFlag(hostFrom, hostTo);
-      default:
-        return false;
+    if (moved) {
+      SyncFolder(FolderOf(hostTo));
     }
+    return moved;
   }
 
   std::unique_ptr<FileSearch> FindFiles(const wchar_t* pattern) override {

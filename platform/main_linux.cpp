@@ -2,6 +2,7 @@
 // and the front end, and hands the rest of the command line to the loader.
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
@@ -174,6 +175,11 @@ void ChooseFrontEnd(const HostOptions& options) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // A closed output (a reader that went away) or a file-size limit must fail the write that
+  // meets it, as on the device, instead of killing the loader mid-installation. The programs
+  // it starts get the default handling back.
+  std::signal(SIGPIPE, SIG_IGN);
+  std::signal(SIGXFSZ, SIG_IGN);
   const HostOptions options = ParseHostOptions(argc, argv);
   if (options.help) {
     std::printf("%s%s", kUsage, kHelp);

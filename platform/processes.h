@@ -47,7 +47,8 @@ class ProcessService {
   // The running processes; null when no snapshot can be taken.
   virtual std::unique_ptr<ProcessSnapshot> TakeSnapshot() = 0;
   // OpenProcess and TerminateProcess in one: false when the process cannot be opened (gone, or
-  // not ours to signal) or not be stopped. Does not wait for it to end.
+  // not ours to signal) or not be stopped. Waits a short, bounded time for it to end, so that its
+  // program file is free when this returns.
   virtual bool Terminate(std::uint32_t processId) = 0;
 };
 

@@ -1,31 +1,13 @@
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cwchar>
 #include <string>
 
 #include "platform/device_root.h"
 #include "platform/shell.h"
+#include "platform/stored_files_linux.h"
 #include "platform/utf8.h"
 
 namespace platform {
 namespace {
-
-bool WriteAll(int fd, const std::string& content) {
-  std::size_t written = 0;
-  while (written < content.size()) {
-    const ssize_t done = write(fd, content.data() + written, content.size() - written);
-    if (done < 0 && errno == EINTR) {
-      continue;
-    }
-    if (done <= 0) {
-      return false;
-    }
-    written += static_cast<std::size_t>(done);
-  }
-  return true;
-}
 
 class LinuxShell final : public ShellService {
  public:
@@ -35,13 +17,7 @@ class LinuxShell final : public ShellService {
       return false;
     }
     const std::string content = std::to_string(std::wcslen(target)) + "#" + ToUtf8(target);
-    const int fd =
-        open(ToHostPath(shortcut).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0) {
-      return false;
-    }
-    const bool written = WriteAll(fd, content);
-    return close(fd) == 0 && written;
+    return ReplaceFileContent(ToHostPath(shortcut), content);
   }
 };
 

@@ -7,8 +7,9 @@ packages=(
   g++ cmake make pkg-config
   libpugixml-dev libgtest-dev libcurl4-openssl-dev libcpp-httplib-dev libssl-dev openssl
   libfltk1.3-dev
-  ca-certificates nginx-light
+  ca-certificates nginx-light curl time
   xvfb xdotool x11-apps imagemagick
+  clang libclang-rt-14-dev
 )
 
 missing=()

@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # Builds and runs every test three ways: a normal build with warnings as errors, a build with
 # AddressSanitizer and UndefinedBehaviorSanitizer, and the threaded tests under
-# ThreadSanitizer.
+# ThreadSanitizer; then runs the fuzz programs for a bounded time (scripts/fuzz.sh).
+#
+# Nothing is left out quietly: every build has the window front end, and a test that would skip
+# itself for want of an outside program fails here instead (FERROVAN_REQUIRE_TOOLS).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 # No test reads the terminal; an open standard input also keeps descriptor 0 from being handed
@@ -9,13 +12,48 @@ cd "$(dirname "$0")/.."
 exec </dev/null
 scripts/install-deps.sh
 
+# What the builds and the tests use from the system, with the Debian package that brings it:
+# a program (by name in PATH, or by the absolute path a test starts), a header, or a check.
+missing=()
+need() {  # need <package> <what> <check...>
+  local package=$1 what=$2
+  shift 2
+  "$@" >/dev/null 2>&1 || missing+=("$what (Debian package $package)")
+}
+on_path() { command -v "$1"; }
+for tool in cmake:cmake ctest:cmake g++:g++ make:make pkg-config:pkg-config \
+  fltk-config:libfltk1.3-dev Xvfb:xvfb xdotool:xdotool clang++:clang; do
+  need "${tool#*:}" "${tool%%:*}" on_path "${tool%%:*}"
+done
+for program in /usr/sbin/nginx:nginx-light /usr/bin/openssl:openssl /bin/sh:dash \
+  /bin/sleep:coreutils /usr/bin/tail:coreutils; do
+  need "${program#*:}" "${program%%:*}" test -x "${program%%:*}"
+done
+for header in gtest/gtest.h:libgtest-dev pugixml.hpp:libpugixml-dev httplib.h:libcpp-httplib-dev \
+  openssl/ssl.h:libssl-dev X11/Xlib.h:libx11-dev; do
+  need "${header#*:}" "${header%%:*}" test -f "/usr/include/${header%%:*}"
+done
+need libcurl4-openssl-dev "libcurl's development files" pkg-config --exists libcurl
+if command -v clang++ >/dev/null; then
+  clang_major=$(clang++ -dumpversion | cut -d. -f1)
+  need "libclang-rt-$clang_major-dev" "libFuzzer" \
+    test -f "$(clang++ -print-resource-dir)/lib/linux/libclang_rt.fuzzer-x86_64.a"
+fi
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "test.sh: missing, so some tests could not run:" >&2
+  printf '  %s\n' "${missing[@]}" >&2
+  echo "scripts/install-deps.sh installs them; add any it lacks to its list." >&2
+  exit 1
+fi
+export FERROVAN_REQUIRE_TOOLS=1
+
 jobs=$(nproc)
 
 run() {  # run <build folder> <ctest label filter or ""> <cmake options...>
   local folder=$1 label=$2
   shift 2
   echo "=== $folder: configure and build" >&2
-  cmake -S . -B "$folder" -DFERROVAN_WERROR=ON "$@" >/dev/null
+  cmake -S . -B "$folder" -DFERROVAN_WERROR=ON -DFERROVAN_REQUIRE_WINDOW=ON "$@" >/dev/null
   cmake --build "$folder" -j "$jobs" >/dev/null
   echo "=== $folder: tests" >&2
   if [ -n "$label" ]; then
@@ -30,3 +68,4 @@ ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   run build-asan "" -DCMAKE_BUILD_TYPE=Debug -DFERROVAN_SANITIZE=address
 TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:suppressions=$PWD/tests/tsan.supp" \
   run build-tsan "threaded|window" -DCMAKE_BUILD_TYPE=Debug -DFERROVAN_SANITIZE=thread
+scripts/fuzz.sh

@@ -1,34 +1,57 @@
 #include "settings/settings_file.h"
 
-#include <cstdio>
 #include <span>
 #include <string>
 
 #include <pugixml.hpp>
 
-#include "platform/device_root.h"
+#include "platform/small_files.h"
 #include "platform/text.h"
 
 namespace {
 
-// The file is written here first and then renamed over the settings file, so that a loader
-// that dies while saving leaves the old file or the new one, never a cut one.
-constexpr const char* PENDING_SETTINGS_FILE_FORMAT = "%sRFConfig.xml.new";
+// The loader's own file is a few lines two levels deep. Anything far larger or deeper was not
+// written by it and counts as a file that does not load, so that a save never carries it on.
+constexpr std::size_t MAX_SETTINGS_BYTES = 64 * 1024;
+constexpr int MAX_SETTINGS_DEPTH = 16;
 
-bool BuildHostPath(const char* format, const char* folder, std::string& hostPath) {
-  char path[MAX_PATH];
-  if (!platform::FormatNarrow(std::span<char>(path), format, folder))
-    return false;
-  hostPath = platform::ToHostPath(std::string_view(path));
-  return true;
+bool BuildPath(const char* folder, char (&path)[MAX_PATH]) {
+  return platform::FormatNarrow(std::span<char>(path), SETTINGS_FILE_FORMAT, folder);
 }
 
+class DepthLimit final : public pugi::xml_tree_walker {
+ public:
+  // depth() counts from 0 for the nodes directly under the document.
+  bool for_each(pugi::xml_node&) override { return depth() < MAX_SETTINGS_DEPTH; }
+};
+
+// A document that does not load may still hold the part parsed before the fault, which a save
+// keeps; a document too deep is emptied, whether it parsed or not.
 bool LoadSettings(pugi::xml_document& document, const char* folder) {
-  std::string hostPath;
-  if (!BuildHostPath(SETTINGS_FILE_FORMAT, folder, hostPath))
+  char path[MAX_PATH];
+  std::string content;
+  if (!BuildPath(folder, path) ||
+      !platform::SmallFiles().ReadWholeFile(path, MAX_SETTINGS_BYTES, content))
     return false;
-  return static_cast<bool>(document.load_file(hostPath.c_str()));
+  const bool parsed = static_cast<bool>(document.load_buffer(content.data(), content.size()));
+  DepthLimit limit;
+  if (!document.traverse(limit)) {
+    document.reset();
+    return false;
+  }
+  return parsed;
 }
+
+class StringWriter final : public pugi::xml_writer {
+ public:
+  explicit StringWriter(std::string& out) : out_(out) {}
+  void write(const void* data, std::size_t size) override {
+    out_.append(static_cast<const char*>(data), size);
+  }
+
+ private:
+  std::string& out_;
+};
 
 bool IsStrippedSpace(char c) {
   return c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r' || c == ' ';
@@ -65,15 +88,12 @@ void ReadServerAddress(LoaderContext* context, wchar_t* address) {
 
 bool SaveServerAddress(LoaderContext* context, const wchar_t* address) {
   const char* folder = context->appDirAvailable ? context->appDirAnsi : context->installDirAnsi;
-  std::string hostPath;
-  std::string pendingPath;
-  if (!BuildHostPath(SETTINGS_FILE_FORMAT, folder, hostPath) ||
-      !BuildHostPath(PENDING_SETTINGS_FILE_FORMAT, folder, pendingPath)) {
+  char path[MAX_PATH];
+  if (!BuildPath(folder, path))
     return true;
-  }
 
   pugi::xml_document document;
-  document.load_file(hostPath.c_str());
+  LoadSettings(document, folder);
 
   pugi::xml_node config = document.child("Config");
   if (!config) {
@@ -96,10 +116,11 @@ bool SaveServerAddress(LoaderContext* context, const wchar_t* address) {
     text = webHostName.append_child(pugi::node_pcdata);
   text.set_value(narrow);
 
-  if (document.save_file(pendingPath.c_str())) {
-    std::rename(pendingPath.c_str(), hostPath.c_str());
-  } else {
-    std::remove(pendingPath.c_str());
-  }
+  // Written whole to a new file and renamed over the old one: a loader that dies while saving
+  // leaves the old file or the new one, never a cut one.
+  std::string content;
+  StringWriter writer(content);
+  document.save(writer);
+  platform::SmallFiles().ReplaceFile(path, content);
   return true;
 }

@@ -6,7 +6,8 @@
 inline constexpr const char* SETTINGS_FILE_FORMAT = "%sRFConfig.xml";
 
 // Fills address (MAX_PATH characters) from the settings file in appDir, or in installDir when
-// that one does not load; leaves it untouched when neither loads.
+// that one does not load; leaves it untouched when neither loads. A file far larger or deeper
+// than the one the loader writes does not load.
 void ReadServerAddress(LoaderContext* context, wchar_t* address);
 // Writes address into the settings file of appDir (when available) or installDir. Always true.
 bool SaveServerAddress(LoaderContext* context, const wchar_t* address);

@@ -2,23 +2,30 @@
 // progress callback hears, and that every way a server can fail is a failure with nothing left
 // in the device's Temp folder.
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
+#include <iterator>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "platform/device_root.h"
 #include "platform/download.h"
+#include "platform/download_cache_linux.h"
 #include "tests/download_service/download_helpers.h"
 #include "tests/support/child_process.h"
 #include "tests/support/temp_dir.h"
@@ -308,6 +315,80 @@ TEST_F(DownloadTest, DownloadToFileWritesAndReplacesTheTarget) {
                                                  L"No Such Folder\\Package.cab", &sink_),
             platform::S_OK);
   EXPECT_TRUE(device_.TempFiles().empty());
+}
+
+// A link at the target, to a file outside the device or to nowhere, is replaced by the file;
+// its target is never written, and a failed fetch leaves the old target as it was.
+TEST_F(DownloadTest, DownloadToFileReplacesALinkAtTheTargetAndLeavesNoTemporary) {
+  Service service(served_, {"--missing", "gone.cab"});
+  const std::string folder = device_.Root() + "/Program Files/FerroVanMobile";
+  const std::string target = folder + "/Package.cab";
+  const std::wstring devicePath = L"Program Files\\FerroVanMobile\\Package.cab";
+  for (const std::string& linked : {scratch_ / "secret.txt", scratch_ / "missing"}) {
+    SCOPED_TRACE(linked);
+    testing_support::MakeFolders(folder);
+    std::filesystem::remove(target);
+    std::filesystem::create_symlink(linked, target);
+
+    EXPECT_EQ(platform::Downloads().DownloadToFile(service.Url("Client.exe").c_str(),
+                                                   devicePath.c_str(), nullptr),
+              platform::S_OK);
+    EXPECT_FALSE(std::filesystem::is_symlink(target));
+    EXPECT_TRUE(ReadFile(target) == body_) << "the target differs from the file";
+    EXPECT_EQ(download_testing::ModeOf(target), download_testing::ExpectedFileMode());
+    EXPECT_EQ(ReadFile(scratch_ / "secret.txt"), "outside");
+    EXPECT_FALSE(testing_support::Exists(scratch_ / "missing"));
+
+    EXPECT_NE(platform::Downloads().DownloadToFile(service.Url("gone.cab").c_str(),
+                                                   devicePath.c_str(), nullptr),
+              platform::S_OK);
+    EXPECT_TRUE(ReadFile(target) == body_) << "a failed fetch changed the target";
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder),
+                            std::filesystem::directory_iterator()),
+              1)
+        << "a temporary file was left beside the target";
+  }
+}
+
+// The sweep that follows a killed loader removes the copies no download holds, and only those:
+// not a copy being written this moment, nor anything that is not a cache copy.
+TEST_F(DownloadTest, RemovingAbandonedCacheCopiesSparesLiveOnesAndOtherFiles) {
+  const std::string temp = device_.Root() + "/Temp/";
+  WriteFile(temp + "ferrovan-cache.abandoned1-Client.exe", "partial");
+  WriteFile(temp + "ferrovan-cache.abandoned2-x.dll", "");
+  WriteFile(temp + "ferrovan-cache.held-y.dll", "partial");
+  WriteFile(temp + "other.tmp", "not a cache copy");
+  testing_support::MakeFolders(temp + "ferrovan-cache.folder");
+  std::filesystem::create_symlink(scratch_ / "secret.txt", temp + "ferrovan-cache.link");
+  // Held as a download in another process holds its copy.
+  const int held = open((temp + "ferrovan-cache.held-y.dll").c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_EQ(flock(held, LOCK_EX | LOCK_NB), 0);
+
+  // A download running meanwhile, slowly enough to be swept in the middle.
+  const std::string big = PseudoRandomBytes(400 * 1000, 3);
+  WriteFile(served_ + "/big.bin", big);
+  Service service(served_, {"--slow", "big.bin:200000"});
+  std::wstring cachePath;
+  platform::HRESULT result = platform::E_FAIL;
+  std::thread download([&] { result = ToCache(service.Url("big.bin"), &cachePath); });
+  const auto isLive = [](const std::string& name) { return name.ends_with("-big.bin"); };
+  const bool started = testing_support::WaitUntil([&] {
+    const auto names = device_.TempFiles();
+    return std::any_of(names.begin(), names.end(), isLive);
+  });
+  platform::RemoveAbandonedCacheFiles();
+  download.join();
+  close(held);
+  ASSERT_TRUE(started);
+
+  EXPECT_EQ(result, platform::S_OK);
+  EXPECT_TRUE(ReadFile(device_.Host(cachePath)) == big) << "the live copy was lost";
+  std::vector<std::string> left = device_.TempFiles();
+  left.erase(std::remove_if(left.begin(), left.end(), isLive), left.end());
+  std::sort(left.begin(), left.end());
+  EXPECT_EQ(left, (std::vector<std::string>{"ferrovan-cache.folder", "ferrovan-cache.held-y.dll",
+                                            "ferrovan-cache.link", "other.tmp"}));
+  EXPECT_EQ(ReadFile(scratch_ / "secret.txt"), "outside");
 }
 
 class HttpsDownloadTest : public DownloadTest {

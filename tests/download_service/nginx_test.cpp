@@ -13,6 +13,7 @@
 #include "tests/download_service/download_helpers.h"
 #include "tests/e2e/loopback_device.h"
 #include "tests/support/child_process.h"
+#include "tests/support/required_tools.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -65,10 +66,14 @@ class NginxSite {
   std::unique_ptr<testing_support::BackgroundProcess> nginx_;
 };
 
+std::string MissingNginx() {
+  return access(kNginx, X_OK) == 0
+             ? ""
+             : std::string(kNginx) + " is not installed (Debian package nginx-light)";
+}
+
 TEST(NginxSite, ServesTheDownloadFolder) {
-  if (access(kNginx, X_OK) != 0) {
-    GTEST_SKIP() << kNginx << " is not installed";
-  }
+  FERROVAN_SKIP_WHEN_MISSING(MissingNginx());
   testing_support::TempDir scratch;
   const std::string folder = scratch / "downloads";
   const std::string body = download_testing::PseudoRandomBytes(500 * 1000, 7);
@@ -100,9 +105,7 @@ TEST(NginxSite, ServesTheDownloadFolder) {
 }
 
 TEST(NginxSite, CarriesAFirstInstallationOfTheLoader) {
-  if (access(kNginx, X_OK) != 0) {
-    GTEST_SKIP() << kNginx << " is not installed";
-  }
+  FERROVAN_SKIP_WHEN_MISSING(MissingNginx());
   testing_support::DownloadService served;  // not started: only its folder is used
   NginxSite nginx(served.Folder());
   ASSERT_TRUE(nginx.Ready()) << nginx.Log();

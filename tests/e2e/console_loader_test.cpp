@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -72,6 +73,38 @@ TEST_F(ConsoleLoaderTest, WithTheClientInPlaceItIsStartedInTheDeviceRoot) {
   EXPECT_EQ(std::filesystem::canonical(start[1]), std::filesystem::canonical(device.Root()));
   EXPECT_EQ(start[2], device.Root());
   EXPECT_EQ(start[3], "-NewLoader");
+}
+
+TEST_F(ConsoleLoaderTest, AClientThatCannotBeStartedIsShownAsFailureAtEveryStart) {
+  const std::string client = At(kInstall + "Solvane.FerroVan.Mobile.Client.exe");
+  struct Case {
+    const char* what;
+    std::function<void()> spoil;
+  } cases[] = {
+      {"no right to execute it",
+       [&] {
+         std::filesystem::permissions(
+             client, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write |
+                         std::filesystem::perms::group_read | std::filesystem::perms::others_read);
+       }},
+      {"not a program", [&] { WriteFile(client, "MZ but not really\n"); }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    device.InstallClient();
+    WriteFile(At(kInstall + "RFConfig.xml"), SettingsFile("127.0.0.1:1"));
+    c.spoil();
+    for (int start = 0; start < 2; ++start) {
+      const RunResult run = device.RunLoader({}, "never read\n");
+      EXPECT_EQ(run.exitStatus, 0);
+      EXPECT_EQ(run.err,
+                "Loader cannot continue\nCould not execute file 'Program "
+                "Files\\FerroVanMobile\\Solvane.FerroVan.Mobile.Client.exe'.\n");
+      EXPECT_EQ(run.out, "Quillmar RF Loader\nChecking Required Files\n");
+    }
+    EXPECT_TRUE(Exists(client));
+    EXPECT_FALSE(Exists(At("demo-client.log")));
+  }
 }
 
 TEST_F(ConsoleLoaderTest, AMalformedSettingsFileGivesWayToTheInstallFolders) {

@@ -5,13 +5,16 @@
 #include <gtest/gtest.h>
 
 #include <cwchar>
+#include <functional>
 #include <map>
+#include <memory>
 #include <set>
 #include <span>
 #include <string>
 #include <tuple>
 #include <vector>
 
+#include "platform/device_lock.h"
 #include "platform/device_root.h"
 #include "platform/download.h"
 #include "platform/files.h"
@@ -64,13 +67,14 @@ class FakeProcesses : public platform::ProcessService {
  public:
   bool Start(const wchar_t* file, const wchar_t* parameters, bool wait) override {
     starts.emplace_back(file, parameters, wait);
-    return true;
+    return unstartable.count(file) == 0;
   }
   std::unique_ptr<platform::ProcessSnapshot> TakeSnapshot() override {
     return std::make_unique<platform::ProcessSnapshot>(std::vector<platform::ProcessEntry>());
   }
   bool Terminate(std::uint32_t) override { return false; }
 
+  std::set<std::wstring> unstartable;
   std::vector<std::tuple<std::wstring, std::wstring, bool>> starts;
 };
 
@@ -135,6 +139,51 @@ class FakeThreads : public platform::ThreadService {
   std::vector<std::pair<platform::ThreadEntry, void*>> starts;
 };
 
+// A device lock that notes where, among the front end's calls, it was taken and let go. A lock
+// that outlives this fake (a run keeps it until the process ends) is let go unnoted.
+class FakeDeviceLock : public platform::DeviceLockService {
+ public:
+  explicit FakeDeviceLock(testing_support::FakeFrontEnd& frontEnd)
+      : records_(std::make_shared<Records>(Records{frontEnd, {}, {}})) {}
+  std::unique_ptr<platform::HeldDeviceLock> Take(const std::function<void()>& waiting) override {
+    if (heldElsewhere && waiting)
+      waiting();
+    if (!available)
+      return nullptr;
+    records_->takenAt.push_back(records_->frontEnd.Calls().size());
+    return std::make_unique<Held>(records_);
+  }
+  const std::vector<std::size_t>& TakenAt() const { return records_->takenAt; }
+  const std::vector<std::size_t>& ReleasedAt() const { return records_->releasedAt; }
+  void Forget() {
+    records_->takenAt.clear();
+    records_->releasedAt.clear();
+  }
+
+  // Another loader holds the lock: Take has to wait (and then gets it).
+  bool heldElsewhere = false;
+  bool available = true;
+
+ private:
+  struct Records {
+    testing_support::FakeFrontEnd& frontEnd;
+    std::vector<std::size_t> takenAt, releasedAt;
+  };
+  class Held : public platform::HeldDeviceLock {
+   public:
+    explicit Held(const std::shared_ptr<Records>& records) : records_(records) {}
+    ~Held() override {
+      if (auto records = records_.lock())
+        records->releasedAt.push_back(records->frontEnd.Calls().size());
+    }
+
+   private:
+    std::weak_ptr<Records> records_;
+  };
+
+  std::shared_ptr<Records> records_;
+};
+
 // The services of a device kept in a scratch root; the settings file stays a real file there.
 class LoaderTest : public ::testing::Test {
  protected:
@@ -154,12 +203,14 @@ class LoaderTest : public ::testing::Test {
   FakeDownloads downloads;
   FakeShell shell;
   FakeSystemInfo systemInfo;
+  FakeDeviceLock deviceLock{frontEnd};
   platform::ScopedService<platform::DialogFrontEnd> frontEndGuard{frontEnd};
   platform::ScopedService<platform::FileService> filesGuard{files};
   platform::ScopedService<platform::ProcessService> processesGuard{processes};
   platform::ScopedService<platform::DownloadService> downloadsGuard{downloads};
   platform::ScopedService<platform::ShellService> shellGuard{shell};
   platform::ScopedService<platform::SystemInfoService> systemInfoGuard{systemInfo};
+  platform::ScopedService<platform::DeviceLockService> deviceLockGuard{deviceLock};
 };
 
 }  // namespace loader_test

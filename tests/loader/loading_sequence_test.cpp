@@ -6,6 +6,7 @@
 #include <tuple>
 #include <vector>
 
+#include "loader/worker.h"
 #include "tests/loader/loader_fakes.h"
 
 namespace loader_test {
@@ -176,6 +177,38 @@ TEST_F(LoadingSequenceTest, AMessagePackageThatCannotBeFetchedKeepsTheClientFrom
   EXPECT_FALSE(context.installCfMessages);
   ASSERT_EQ(processes.starts.size(), 2u);  // the installer, then the client
   EXPECT_EQ(processes.starts[1], (Start{kClientStart, L"-NewLoader", false}));
+}
+
+TEST_F(LoadingSequenceTest, AProgramThatCannotBeStartedRaisesAFailureWithItsPath) {
+  struct Case {
+    bool filesPresent;
+    std::wstring program;
+  } cases[] = {
+      {true, kClientStart},
+      {false, kInstall + L"FerroVan.Mobile.Client.Load.New.exe"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.program.begin(), c.program.end()));
+    WriteSettings("server.example");
+    files.present.clear();
+    if (c.filesPresent)
+      AllFilesPresent();
+    downloads.succeed = true;
+    processes.unstartable = {c.program};
+    processes.starts.clear();
+
+    try {
+      RunLoadingSequence(&context);
+      ADD_FAILURE() << "nothing raised";
+    } catch (const LoaderFailure& failure) {
+      EXPECT_EQ(std::wstring(failure.Message()), L"Could not execute file '" + c.program + L"'.");
+    }
+    ASSERT_EQ(processes.starts.size(), 1u);
+    EXPECT_EQ(std::get<0>(processes.starts[0]), c.program);
+    // The worker shows the failure and closes the loader; the run itself did not.
+    EXPECT_EQ(frontEnd.EndCount(), 0);
+    EXPECT_FALSE(PromptShown());
+  }
 }
 
 TEST_F(LoadingSequenceTest, NoSetupPackagesMeansNothingToInstall) {

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 
 #include "loader/start_up.h"
@@ -47,7 +48,68 @@ TEST_F(WorkerTest, ARaisedFailureIsShownOnceAndClosesTheLoader) {
   EXPECT_EQ(frontEnd.EndCount(), 1);
   EXPECT_FALSE(frontEnd.Visible(1003));
   EXPECT_TRUE(processes.starts.empty());
+
+  // The run held the device lock and let it go before the box, which may wait for the user.
+  const std::vector<std::wstring> calls = frontEnd.Calls();
+  const std::size_t box =
+      std::find(calls.begin(), calls.end(),
+                L"MessageBox Loader cannot continue: 10MB required for installation of this "
+                L"application.") -
+      calls.begin();
+  ASSERT_EQ(deviceLock.TakenAt().size(), 1u);
+  ASSERT_EQ(deviceLock.ReleasedAt().size(), 1u);
+  EXPECT_LT(deviceLock.TakenAt()[0], deviceLock.ReleasedAt()[0]);
+  EXPECT_LE(deviceLock.ReleasedAt()[0], box);
+  EXPECT_LT(box, calls.size());
 }
+
+struct LockCase {
+  const char* what;
+  bool heldElsewhere;
+  bool available;
+};
+
+class WorkerLockTest : public WorkerTest, public ::testing::WithParamInterface<LockCase> {};
+
+TEST_P(WorkerLockTest, TheClientIsStartedUnderTheDeviceLockOnceItCanBeHadOrWithoutOne) {
+  WriteSettings("server.example");
+  for (const wchar_t* const* name = REQUIRED_FILES; *name != nullptr; ++name) {
+    files.present.insert(std::wstring(L"Program Files\\FerroVanMobile\\") + *name);
+  }
+  deviceLock.heldElsewhere = GetParam().heldElsewhere;
+  deviceLock.available = GetParam().available;
+  EXPECT_EQ(RunLoaderDialog(&context, L"", REQUIRED_FILES, nullptr), 0);
+  ASSERT_TRUE(WaitForThreadsEnded(1));
+
+  const std::vector<std::wstring> calls = frontEnd.Calls();
+  auto at = [&calls](const std::wstring& call) {
+    return static_cast<std::size_t>(std::find(calls.begin(), calls.end(), call) - calls.begin());
+  };
+  const std::size_t waiting = at(L"SetText 1004 Waiting for another loader to finish");
+  const std::size_t check = at(L"SetText 1004 Checking Required Files");
+  EXPECT_EQ(waiting < calls.size(), GetParam().heldElsewhere);
+  EXPECT_LT(check, calls.size());
+  if (GetParam().heldElsewhere) {
+    EXPECT_LT(waiting, check);
+  }
+  ASSERT_EQ(processes.starts.size(), 1u);
+  EXPECT_EQ(std::get<1>(processes.starts[0]), L"-NewLoader");
+  // Taken before the files were checked and kept after the client was started: the end of
+  // the process lets it go.
+  ASSERT_EQ(deviceLock.TakenAt().size(), GetParam().available ? 1u : 0u);
+  if (GetParam().available) {
+    EXPECT_LE(deviceLock.TakenAt()[0], check);
+  }
+  EXPECT_TRUE(deviceLock.ReleasedAt().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(LockStates, WorkerLockTest,
+                         ::testing::Values(LockCase{"free", false, true},
+                                           LockCase{"heldElsewhere", true, true},
+                                           LockCase{"unavailable", false, false}),
+                         [](const ::testing::TestParamInfo<LockCase>& lockCase) {
+                           return std::string(lockCase.param.what);
+                         });
 
 TEST_F(WorkerTest, OkOnThePromptRunsTheWholeSequenceAgainInANewWorker) {
   testing_support::MakeFolders(InstallFolder());

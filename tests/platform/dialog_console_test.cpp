@@ -1,17 +1,21 @@
 // The console front end on pipes, with a worker thread acting as the loader's would.
 #include <fcntl.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "platform/dialog_console.h"
 #include "resources/dialog_template.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 
@@ -74,9 +78,9 @@ class ConsoleTest : public ::testing::Test {
     } else if (message == platform::WM_COMMAND) {
       const int id = static_cast<int>(wParam & 0xFFFF);
       self.commands.push_back(id);
-      wchar_t text[64];
+      std::vector<wchar_t> text(platform::kEditTextLimit + 2);
       self.console->GetText(self.console->GetItem(dialog, kEdit), text);
-      self.editAtCommand = text;
+      self.editAtCommand = text.data();
       self.console->EndDialog(dialog, 0);
     }
     return 0;
@@ -149,6 +153,97 @@ TEST_F(ConsoleTest, NoPromptWhileItIsHidden) {
 TEST_F(ConsoleTest, AMessageBoxGoesToStandardErrorWithoutWaitingOffATerminal) {
   console->MessageBox(L"5MB required\r\nfor 'x'.", L"Loader cannot continue");
   EXPECT_EQ(Drain(err[0]), "Loader cannot continue\n5MB required\nfor 'x'.\n");
+}
+
+std::string ReadRest(int fd) {
+  std::string text;
+  char buffer[4096];
+  ssize_t got;
+  while ((got = read(fd, buffer, sizeof buffer)) > 0) {
+    text.append(buffer, static_cast<std::size_t>(got));
+  }
+  return text;
+}
+
+TEST_F(ConsoleTest, ALongLineKeepsWhatTheEditBoxHoldsAndLeavesTheNextLineToTheNextReader) {
+  // The cut falls just after a two-byte character; the dropped part ends in "\r\n".
+  const std::string line = std::string(platform::kEditTextLimit - 1, 'a') + "\xc3\xa9" +
+                           std::string(std::size_t{4} << 20, 'b') + "\r\n";
+  const std::wstring kept = std::wstring(platform::kEditTextLimit - 1, L'a') + L"\u00e9";
+  const std::string input = line + "next line\n";
+
+  enum class Kind { Pipe, File, Socket };
+  for (Kind kind : {Kind::Pipe, Kind::File, Kind::Socket}) {
+    SCOPED_TRACE(static_cast<int>(kind));
+    int ends[2] = {-1, -1};  // [0] the console reads, [1] the test writes
+    testing_support::TempDir folder;
+    if (kind == Kind::Pipe) {
+      ASSERT_EQ(pipe2(ends, O_CLOEXEC), 0);
+    } else if (kind == Kind::Socket) {
+      ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends), 0);
+    } else {
+      testing_support::WriteFile(folder / "input", input);
+      ends[0] = open((folder / "input").c_str(), O_RDONLY | O_CLOEXEC);
+      ASSERT_GE(ends[0], 0);
+    }
+    std::thread writer([&] {
+      if (ends[1] < 0)
+        return;
+      Put(ends[1], input);
+      close(ends[1]);
+    });
+    console = platform::MakeConsoleFrontEnd(ends[0], out[1], err[1]);
+    commands.clear();
+    editAtCommand.clear();
+    Run([this](WindowHandle dialog) { ShowPrompt(dialog, L"Enter URL", L""); });
+    writer.join();
+
+    EXPECT_EQ(commands, std::vector<int>{kOk});
+    EXPECT_EQ(editAtCommand.size(), kept.size());
+    EXPECT_TRUE(editAtCommand == kept);
+    EXPECT_EQ(ReadRest(ends[0]), "next line\n");
+    close(ends[0]);
+    Drain(out[0]);
+  }
+}
+
+TEST_F(ConsoleTest, OnATerminalTypingStopsAtWhatTheEditBoxHolds) {
+  const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+  ASSERT_GE(master, 0);
+  ASSERT_EQ(grantpt(master), 0);
+  ASSERT_EQ(unlockpt(master), 0);
+  const int terminal = open(ptsname(master), O_RDWR | O_NOCTTY | O_CLOEXEC);
+  ASSERT_GE(terminal, 0);
+  console = platform::MakeConsoleFrontEnd(terminal, terminal, err[1]);
+
+  std::mutex mutex;
+  std::string shown;
+  std::thread screen([&] {
+    char buffer[4096];
+    ssize_t got;
+    while ((got = read(master, buffer, sizeof buffer)) > 0) {
+      std::lock_guard lock(mutex);
+      shown.append(buffer, static_cast<std::size_t>(got));
+    }
+  });
+  std::thread keyboard([&] {
+    // Keys typed before the prompt is up would meet the terminal's own line editing.
+    testing_support::WaitUntil([&] {
+      std::lock_guard lock(mutex);
+      return shown.find("Server address [x]: x") != std::string::npos;
+    });
+    Put(master, "\x15" + std::string(platform::kEditTextLimit + 100, 'a') + "\x7f" + "b\r");
+  });
+  Run([this](WindowHandle dialog) { ShowPrompt(dialog, L"Enter URL", L"x"); });
+  keyboard.join();
+  close(terminal);
+  screen.join();
+  close(master);
+
+  EXPECT_EQ(commands, std::vector<int>{kOk});
+  EXPECT_TRUE(editAtCommand == std::wstring(platform::kEditTextLimit - 1, L'a') + L"b");
+  // Each key is echoed once, not the whole line again.
+  EXPECT_LT(shown.size(), std::size_t{3} * platform::kEditTextLimit);
 }
 
 }  // namespace

@@ -1,11 +1,14 @@
 #include "platform/processes.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstdlib>
 #include <filesystem>
@@ -15,12 +18,14 @@
 
 #include "platform/device_root.h"
 #include "platform/utf8.h"
+#include "tests/support/child_process.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using platform::Processes;
+using testing_support::BackgroundProcess;
 using testing_support::Exists;
 using testing_support::ReadFile;
 using testing_support::WaitUntil;
@@ -221,6 +226,86 @@ TEST_F(ProcessesTest, ScriptsAreListedUnderTheScriptsName) {
     EXPECT_TRUE(Processes().Terminate(static_cast<std::uint32_t>(pid)));
     EXPECT_TRUE(Reaped(pid));
   }
+}
+
+TEST_F(ProcessesTest, SnapshotHoldsOnlyTheProgramsOfThisDevice) {
+  // The same program names running from another folder of the host: another device's.
+  testing_support::TempDir other;
+  const std::string sleeperName = "Sleeper." + kPid + ".exe";
+  const std::string scriptName = "Client Script." + kPid + ".sh";
+  ASSERT_EQ(mkfifo((root_ + "/block.fifo").c_str(), 0600), 0);
+  ASSERT_EQ(mkfifo((other / "block.fifo").c_str(), 0600), 0);
+  const std::string blocked = "#!/bin/sh\nread line < block.fifo\n";
+  const std::wstring sleeper = Install("/bin/sleep", sleeperName);
+  const std::wstring script = Script(scriptName, blocked);
+  fs::copy_file("/bin/sleep", other / sleeperName);
+  WriteFile(other / scriptName, blocked);
+  fs::permissions(other / scriptName, fs::perms(0755));
+
+  ASSERT_TRUE(Processes().Start(sleeper.c_str(), L"300", false));
+  ASSERT_TRUE(Processes().Start(script.c_str(), L"", false));
+  testing_support::RunOptions inOther;
+  inOther.workingFolder = other.Path();
+  BackgroundProcess otherSleeper(other / sleeperName, {"300"}, inOther);
+  BackgroundProcess otherScript(other / scriptName, {}, inOther);
+  // Listed or not, the other device's programs must have started before the snapshot counts.
+  const std::string otherScriptPath = fs::canonical(other / scriptName).string();
+  ASSERT_TRUE(WaitUntil([&] {
+    return fs::read_symlink("/proc/" + std::to_string(otherSleeper.Pid()) + "/exe") ==
+               fs::canonical(other / sleeperName) &&
+           ReadFile("/proc/" + std::to_string(otherScript.Pid()) + "/cmdline")
+                   .find(otherScriptPath) != std::string::npos;
+  }));
+
+  // The root as the loader may be given it: canonical, or through a link to it.
+  const std::string link = other / "link-to-device";
+  fs::create_directory_symlink(root_, link);
+  for (const std::string& spelling : {root_, link, link + "/"}) {
+    platform::SetDeviceRoot(spelling);
+    std::vector<pid_t> sleepers;
+    std::vector<pid_t> scripts;
+    EXPECT_TRUE(WaitUntil([&] {
+      sleepers = RunningAs(sleeperName);
+      scripts = RunningAs(scriptName);
+      return sleepers.size() == 1 && scripts.size() == 1;
+    })) << spelling
+        << ": " << sleepers.size() << " sleepers, " << scripts.size() << " scripts";
+  }
+
+  // A root that does not exist holds no programs.
+  platform::SetDeviceRoot(root_ + "/missing");
+  EXPECT_TRUE(RunningAs(sleeperName).empty());
+}
+
+TEST_F(ProcessesTest, StartedProgramsInheritOnlyTheStandardStreams) {
+  // Descriptors that the starter holds open across exec: a file and a connection.
+  const int file = open("/dev/null", O_RDONLY);
+  int connection[2] = {-1, -1};
+  ASSERT_GE(file, 0);
+  ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, connection), 0);
+
+  const std::string name = "Holder." + kPid + ".exe";
+  const std::wstring holder = Install("/bin/sleep", "Program Files\\FerroVanMobile\\" + name);
+  ASSERT_TRUE(Processes().Start(holder.c_str(), L"300", false));
+  std::vector<pid_t> running;
+  ASSERT_TRUE(WaitUntil([&] { return (running = RunningAs(name)).size() == 1; }));
+
+  // The program's own start-up (its libraries, its locale) opens files for a moment; what it
+  // inherited stays.
+  std::vector<std::string> held;
+  EXPECT_TRUE(WaitUntil([&] {
+    held.clear();
+    std::error_code error;
+    for (const auto& entry :
+         fs::directory_iterator("/proc/" + std::to_string(running[0]) + "/fd", error)) {
+      held.push_back(entry.path().filename().string());
+    }
+    std::sort(held.begin(), held.end());
+    return held == std::vector<std::string>{"0", "1", "2"};
+  })) << testing::PrintToString(held);
+  close(file);
+  close(connection[0]);
+  close(connection[1]);
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <filesystem>
+#include <iterator>
 #include <optional>
 #include <string>
 
@@ -40,6 +41,33 @@ TEST_F(ShellSystemTest, ShortcutIsTheDevicesTextForm) {
     EXPECT_EQ(ReadFile(programs + "Quillmar Transport.lnk"), c.content);
   }
   EXPECT_FALSE(platform::Shell().CreateShortcut(L"\\Windows\\Missing\\x.lnk", L"t"));
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(programs),
+                          std::filesystem::directory_iterator()),
+            1)
+      << "no temporary file is left beside the shortcut";
+}
+
+// A link planted at the shortcut's name, to a file outside the device or to nowhere, is
+// replaced by the shortcut; its target is never written.
+TEST_F(ShellSystemTest, ShortcutReplacesALinkAtItsNameAndLeavesItsTargetAlone) {
+  testing_support::TempDir elsewhere;
+  const std::string shortcut = root_ / "Windows/Start Menu/Programs/Quillmar Transport.lnk";
+  testing_support::MakeFolders(root_ / "Windows/Start Menu/Programs");
+  for (const std::string& target : {elsewhere / "victim", elsewhere / "missing"}) {
+    SCOPED_TRACE(target);
+    if (target.ends_with("victim")) {
+      WriteFile(target, "precious");
+    }
+    std::filesystem::remove(shortcut);
+    std::filesystem::create_symlink(target, shortcut);
+
+    EXPECT_TRUE(platform::Shell().CreateShortcut(
+        L"\\Windows\\Start Menu\\Programs\\Quillmar Transport.lnk", L"\"x\""));
+    EXPECT_FALSE(std::filesystem::is_symlink(shortcut));
+    EXPECT_EQ(ReadFile(shortcut), "3#\"x\"");
+    EXPECT_EQ(ReadFile(elsewhere / "victim"), "precious");
+    EXPECT_FALSE(testing_support::Exists(elsewhere / "missing"));
+  }
 }
 
 TEST_F(ShellSystemTest, HostCountsAsWindowsCe) {

@@ -1,6 +1,9 @@
 #include "settings/settings_file.h"
 
+#include <algorithm>
+#include <filesystem>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -11,6 +14,7 @@ namespace {
 using testing_support::DeviceTest;
 using testing_support::Exists;
 using testing_support::ReadFile;
+using testing_support::TempDir;
 using testing_support::WriteFile;
 
 class SettingsFileTest : public DeviceTest {
@@ -41,15 +45,92 @@ TEST_F(SettingsFileTest, SaveWritesTheFourLineFileInTheChosenFolder) {
   EXPECT_TRUE(SaveServerAddress(&context, L"server:8080/"));
   EXPECT_EQ(ReadFile(AppFile()), FromScratch("server:8080/"));
   EXPECT_FALSE(Exists(InstallFile()));
-  EXPECT_FALSE(Exists(AppFile() + ".new"));
+  EXPECT_EQ(Names(Device("Application/FerroVanMobile")), std::vector<std::string>{"RFConfig.xml"})
+      << "no temporary file is left beside it";
 
-  // A save cut short by an earlier crash left only its pending copy behind.
-  WriteFile(InstallFile() + ".new", "<Conf");
   context.appDirAvailable = false;
   EXPECT_TRUE(SaveServerAddress(&context, L"a<b&c"));
-  EXPECT_FALSE(Exists(InstallFile() + ".new"));
   EXPECT_EQ(ReadFile(InstallFile()), FromScratch("a&lt;b&amp;c"));
   EXPECT_EQ(ReadFile(AppFile()), FromScratch("server:8080/"));
+}
+
+// A link planted in the install folder must not let a save write a file elsewhere: whatever
+// stands at the settings file's name is replaced, and no other name is written at all.
+TEST_F(SettingsFileTest, SaveReplacesLinksAndNeverWritesThroughThem) {
+  TempDir elsewhere;
+  const std::string target = elsewhere / "victim";
+  const struct {
+    const char* linkName;
+    const char* scene;
+  } cases[] = {
+      {"RFConfig.xml", "a link in place of the settings file"},
+      {"RFConfig.xml.new", "a link where an older loader put its pending copy"},
+      {".RFConfig.xml.tmp", "a link at a guessable temporary name"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.scene);
+    std::filesystem::remove_all(Install(""));
+    testing_support::MakeFolders(Install(""));
+    WriteFile(target, Stored("old"));
+    std::filesystem::create_symlink(target, Install(c.linkName));
+
+    EXPECT_TRUE(SaveServerAddress(&context, L"srv/"));
+    EXPECT_EQ(ReadFile(target), Stored("old"));
+    EXPECT_FALSE(std::filesystem::is_symlink(InstallFile()));
+    EXPECT_EQ(ReadFile(InstallFile()), FromScratch("srv/"));
+    std::vector<std::string> expected = {"RFConfig.xml"};
+    if (std::string(c.linkName) != "RFConfig.xml")
+      expected.insert(expected.begin(), c.linkName);
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(Names(Install("")), expected);
+  }
+}
+
+// The loader's file is a few lines two levels deep: one much larger or deeper is refused as a
+// malformed one is, and a save then starts from scratch instead of carrying it on.
+TEST_F(SettingsFileTest, FilesFarLargerOrDeeperThanTheLoadersOwnDoNotLoad) {
+  const auto padded = [](std::size_t size) {
+    std::string text = Stored("app-server") + "<!--";
+    text += std::string(size - text.size() - 3, 'x') + "-->";
+    return text;
+  };
+  const auto nested = [](std::size_t levels, bool closed) {
+    std::string text = "<Config><WebHostName>app-server</WebHostName>";
+    for (std::size_t level = 2; level <= levels; ++level)
+      text += "<a>";
+    if (closed) {
+      for (std::size_t level = 2; level <= levels; ++level)
+        text += "</a>";
+      text += "</Config>";
+    }
+    return text;
+  };
+  const struct {
+    std::string content;
+    bool loads;
+    const char* what;
+  } cases[] = {
+      {padded(64 * 1024), true, "64 KiB"},
+      {padded(64 * 1024 + 1), false, "a byte over 64 KiB"},
+      {padded(1024 * 1024), false, "1 MiB"},
+      {nested(16, true), true, "16 levels"},
+      {nested(17, true), false, "17 levels"},
+      {nested(2000, true), false, "2000 levels"},
+      {nested(3, false), false, "unclosed, 3 levels"},
+      {nested(2000, false), false, "unclosed, 2000 levels"},
+  };
+  WriteFile(InstallFile(), Stored("install-server"));
+  context.appDirAvailable = true;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    WriteFile(AppFile(), c.content);
+    EXPECT_EQ(Read(), c.loads ? L"app-server" : L"install-server");
+
+    if (!c.loads && c.content.size() > 1000) {
+      EXPECT_TRUE(SaveServerAddress(&context, L"srv/"));
+      EXPECT_EQ(ReadFile(AppFile()), FromScratch("srv/"));
+    }
+  }
 }
 
 TEST_F(SettingsFileTest, EmptyAddressIsWrittenWithStartAndEndTagAndReadBackEmpty) {

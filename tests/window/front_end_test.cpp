@@ -15,6 +15,7 @@
 #include "platform/dialog_window.h"
 #include "platform/dialog_window_layout.h"
 #include "resources/dialog_template.h"
+#include "tests/support/required_tools.h"
 #include "tests/support/temp_dir.h"
 #include "tests/window/x_session.h"
 
@@ -158,10 +159,7 @@ struct EndOnExit {
 class WindowFrontEndTest : public testing::Test {
  protected:
   void SetUp() override {
-    const std::string missing = window_testing::MissingTools();
-    if (!missing.empty()) {
-      GTEST_SKIP() << missing;
-    }
+    FERROVAN_SKIP_WHEN_MISSING(window_testing::MissingTools());
     std::string why;
     server = window_testing::SharedServer(why);
     ASSERT_NE(server, nullptr) << why;

@@ -9,6 +9,7 @@
 
 #include "tests/e2e/loopback_device.h"
 #include "tests/support/child_process.h"
+#include "tests/support/required_tools.h"
 #include "tests/support/temp_dir.h"
 #include "tests/window/x_session.h"
 
@@ -41,10 +42,7 @@ platform::PixelRect BottomHalf(platform::PixelRect rect) {
 class LoaderWindowTest : public testing::Test {
  protected:
   void SetUp() override {
-    const std::string missing = window_testing::MissingTools();
-    if (!missing.empty()) {
-      GTEST_SKIP() << missing;
-    }
+    FERROVAN_SKIP_WHEN_MISSING(window_testing::MissingTools());
     std::string why;
     server_ = window_testing::SharedServer(why);
     ASSERT_NE(server_, nullptr) << why;

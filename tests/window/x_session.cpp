@@ -77,10 +77,15 @@ std::string FindProgram(const std::string& program) {
 }
 
 std::string MissingTools() {
+  struct Tool {
+    const char* program;
+    const char* package;
+  };
   std::string missing;
-  for (const char* tool : {"Xvfb", "xdotool"}) {
-    if (FindProgram(tool).empty()) {
-      missing += std::string(missing.empty() ? "" : ", ") + tool;
+  for (const Tool& tool : {Tool{"Xvfb", "xvfb"}, Tool{"xdotool", "xdotool"}}) {
+    if (FindProgram(tool.program).empty()) {
+      missing += std::string(missing.empty() ? "" : ", ") + tool.program + " (Debian package " +
+                 tool.package + ")";
     }
   }
   return missing.empty() ? "" : "not installed: " + missing;

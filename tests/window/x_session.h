@@ -17,7 +17,8 @@ namespace window_testing {
 // The full path of program in PATH, or "" when it is not installed.
 std::string FindProgram(const std::string& program);
 
-// Why the window tests cannot run here ("" when they can): Xvfb or xdotool missing.
+// Why the window tests cannot run here ("" when they can): Xvfb or xdotool missing, named with
+// their Debian packages.
 std::string MissingTools();
 
 struct WindowGeometry {

@@ -1,0 +1,55 @@
+#include "platform/download_cache_linux.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/device_root.h"
+
+namespace platform {
+namespace {
+
+// Removes the copy name in the open folder when no one holds it locked. The lock taken here is
+// what a download's own lock excludes; the name is checked again under it, since the entry might
+// have been replaced since it was opened.
+void RemoveIfAbandoned(int folder, const std::string& name) {
+  const int fd = ::openat(folder, name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) {
+    return;
+  }
+  struct stat opened {};
+  struct stat named {};
+  if (::fstat(fd, &opened) == 0 && S_ISREG(opened.st_mode) && ::flock(fd, LOCK_EX | LOCK_NB) == 0 &&
+      ::fstatat(folder, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+      named.st_dev == opened.st_dev && named.st_ino == opened.st_ino) {
+    ::unlinkat(folder, name.c_str(), 0);
+  }
+  ::close(fd);
+}
+
+}  // namespace
+
+void RemoveAbandonedCacheFiles() {
+  DIR* listing = ::opendir((DeviceRoot() + "/Temp").c_str());
+  if (listing == nullptr) {
+    return;
+  }
+  std::vector<std::string> names;
+  while (const dirent* entry = ::readdir(listing)) {
+    if (std::string_view(entry->d_name).starts_with(kCacheFilePrefix)) {
+      names.emplace_back(entry->d_name);
+    }
+  }
+  for (const std::string& name : names) {
+    RemoveIfAbandoned(::dirfd(listing), name);
+  }
+  ::closedir(listing);
+}
+
+}  // namespace platform

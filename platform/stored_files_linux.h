@@ -1,0 +1,30 @@
+// How the Linux host stores files for the other services: new files under exclusive names
+// beside their final ones, flushed before they are moved into place, never written through a
+// symbolic link.
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+#include <string_view>
+
+namespace platform {
+
+// Creates a new file "folder/prefix + random + suffix" (open with O_CREAT | O_EXCL | O_CLOEXEC,
+// so a link or a file already there is never opened) for writing, with mode less the umask.
+// Returns the descriptor and puts the new name (no folder) in name; -1 on failure.
+int CreateExclusiveFile(const std::string& folder, std::string_view prefix, std::string_view suffix,
+                        mode_t mode, std::string& name);
+
+// The folder part of a host path ("." for a bare name) and the last component.
+std::string FolderOf(const std::string& path);
+std::string NameOf(const std::string& path);
+
+// Flushes a folder's entries to storage, so that a rename in it survives a power cut.
+bool SyncFolder(const std::string& folder);
+
+// Writes content to a new file beside path, flushes it, renames it over path (replacing a link
+// found there, never writing to its target) and flushes the folder.
+bool ReplaceFileContent(const std::string& path, std::string_view content, mode_t mode = 0666);
+
+}  // namespace platform

@@ -1,0 +1,137 @@
+// What the built loader leaves on a device's storage: links planted on the device are replaced
+// rather than written through, a killed loader's cache copy does not outlive the next run, and a
+// settings file far from the loader's own does not grow into a huge saved one.
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "tests/e2e/loopback_device.h"
+
+namespace testing_support {
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kInstall = "Program Files/FerroVanMobile/";
+const std::string kShortcut = "Windows/Start Menu/Programs/Quillmar Transport.lnk";
+constexpr const char* kCachePrefix = "ferrovan-cache.";
+
+std::vector<std::string> FilesIn(const std::string& folder) {
+  std::vector<std::string> names;
+  std::error_code missing;  // the loader may not have made the folder yet
+  for (const auto& entry : fs::directory_iterator(folder, missing))
+    names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+std::vector<std::string> CacheCopies(const Device& device) {
+  std::vector<std::string> copies;
+  for (const std::string& name : FilesIn(device.Path("Temp"))) {
+    if (name.starts_with(kCachePrefix))
+      copies.push_back(name);
+  }
+  return copies;
+}
+
+TEST(StoredFiles, LinksPlantedOnTheDeviceAreReplacedNotWrittenThrough) {
+  Device device;
+  device.SetPlatformType("PocketPC");
+  TempDir elsewhere;
+  WriteFile(elsewhere / "shortcut-victim", "precious 1");
+  WriteFile(elsewhere / "settings-victim", "precious 2");
+  MakeFolders(device.Path(kInstall));
+  MakeFolders(device.Path("Windows/Start Menu/Programs"));
+  fs::create_symlink(elsewhere / "shortcut-victim", device.Path(kShortcut));
+  fs::create_symlink(elsewhere / "settings-victim", device.Path(kInstall + "RFConfig.xml.new"));
+  DownloadService service;
+  service.Start();
+
+  const RunResult run = device.RunLoader({"-DoNotRunNewLoader"}, service.Address() + "\n");
+  EXPECT_EQ(run.exitStatus, 0) << run.err;
+  ASSERT_EQ(device.ProgramStarts().size(), 1u) << run.out;
+
+  EXPECT_EQ(ReadFile(elsewhere / "shortcut-victim"), "precious 1");
+  EXPECT_EQ(ReadFile(elsewhere / "settings-victim"), "precious 2");
+  EXPECT_FALSE(fs::is_symlink(device.Path(kShortcut)));
+  EXPECT_EQ(ReadFile(device.Path(kShortcut)),
+            "62#\"Program Files\\FerroVanMobile\\FerroVan.Mobile.Client.Load.exe\"");
+  EXPECT_FALSE(fs::is_symlink(device.Install("RFConfig.xml")));
+  EXPECT_EQ(ReadFile(device.Install("RFConfig.xml")), SettingsFile(service.Address()));
+
+  // Every file in place whole, and no temporary name left anywhere the loader wrote.
+  std::vector<std::string> expected = RequiredFiles();
+  expected.push_back("RFConfig.xml");
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(FilesIn(device.Path(kInstall)), expected);
+  for (const std::string& name : RequiredFiles())
+    EXPECT_EQ(ReadFile(device.Install(name)), ReadFile(service.File(name))) << name;
+  EXPECT_EQ(FilesIn(device.Path("Windows/Start Menu/Programs")),
+            std::vector<std::string>{"Quillmar Transport.lnk"});
+  EXPECT_TRUE(FilesIn(device.Path("Temp")).empty());
+}
+
+TEST(StoredFiles, AKilledLoadersCacheCopyIsGoneAfterTheNextRunUnlessALiveOneHoldsIt) {
+  Device device;
+  DownloadService service({"--silent", kClientLibraries[0]});
+  service.Start();
+  device.WriteSettings(kInstall, service.Address());
+
+  // The first file never arrives: the loader sits in its download with the copy open.
+  RunOptions options;
+  options.unsetEnv = {"FERROVAN_DEVICE_ROOT", "FERROVAN_UI", "DISPLAY", "WAYLAND_DISPLAY"};
+  auto killed = std::make_unique<BackgroundProcess>(
+      FERROVAN_LOADER_PATH,
+      std::vector<std::string>{"--device-root", device.Root(), "--ui", "console",
+                               "-DoNotRunNewLoader"},
+      options);
+  ASSERT_TRUE(WaitUntil([&] { return !CacheCopies(device).empty(); }));
+  killed.reset();
+  const std::vector<std::string> abandoned = CacheCopies(device);
+  ASSERT_EQ(abandoned.size(), 1u);
+
+  // A copy that a live download is writing, as this test process holds it.
+  const std::string live = std::string(kCachePrefix) + "livedownload-x.dll";
+  WriteFile(device.Path("Temp/" + live), "partial");
+  const int held = open(device.Path("Temp/" + live).c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(held, 0);
+  ASSERT_EQ(flock(held, LOCK_EX | LOCK_NB), 0);
+  WriteFile(device.Path("Temp/other.tmp"), "not the loader's");
+
+  // Nothing listens on port 1: the next run fails its download and ends at the prompt.
+  device.WriteSettings(kInstall, "127.0.0.1:1");
+  const RunResult next = device.RunLoader({"-DoNotRunNewLoader"});
+  EXPECT_EQ(next.exitStatus, 0);
+  EXPECT_EQ(FilesIn(device.Path("Temp")), (std::vector<std::string>{live, "other.tmp"}));
+  close(held);
+}
+
+TEST(StoredFiles, ADeeplyNestedSettingsFileIsRefusedAndTheSavedOneStaysSmall) {
+  Device device;
+  // 20,000 nested elements in 140 KB: indented as saved, it would take 400 MB.
+  std::string nested = "<Config>";
+  for (int level = 0; level < 20000; ++level)
+    nested += "<a>";
+  for (int level = 0; level < 20000; ++level)
+    nested += "</a>";
+  nested += "</Config>";
+  WriteFile(device.Install("RFConfig.xml"), nested);
+
+  const RunResult run = device.RunLoader({"-DoNotRunNewLoader"}, "127.0.0.1:1\n");
+  EXPECT_EQ(run.exitStatus, 0);
+  EXPECT_TRUE(Contains(run.out, "Enter URL\nServer address []: \n")) << run.out;
+  ASSERT_LT(fs::file_size(device.Install("RFConfig.xml")), 1000u);
+  EXPECT_EQ(ReadFile(device.Install("RFConfig.xml")), SettingsFile("127.0.0.1:1"));
+}
+
+}  // namespace
+}  // namespace testing_support
