@@ -16,6 +16,7 @@
 #include "platform/device_root.h"
 #include "platform/processes.h"
 #include "platform/text.h"
+#include "tests/support/child_process.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -92,25 +93,7 @@ TEST_F(FilesTest, DeleteFileRemovesFilesButNeverFolders) {
 
 // Stops and reaps, when it ends, every child this test process started.
 struct ChildrenStopper {
-  ~ChildrenStopper() {
-    std::error_code error;
-    for (const auto& entry : std::filesystem::directory_iterator("/proc", error)) {
-      const std::string stat = ReadFile(entry.path().string() + "/stat");
-      const std::size_t end = stat.rfind(')');
-      if (end == std::string::npos) {
-        continue;
-      }
-      std::istringstream fields(stat.substr(end + 1));
-      std::string state;
-      pid_t parent = 0;
-      fields >> state >> parent;
-      if (parent == getpid()) {
-        const pid_t child = static_cast<pid_t>(std::stol(stat));
-        kill(child, SIGKILL);
-        waitpid(child, nullptr, 0);
-      }
-    }
-  }
+  ~ChildrenStopper() { testing_support::StopAndReapChildren(); }
 };
 
 TEST_F(FilesTest, DeleteFileRefusesTheFileOfARunningProgram) {

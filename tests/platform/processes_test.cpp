@@ -43,25 +43,7 @@ class ProcessesTest : public ::testing::Test {
 
   // Whatever a failing test left running is stopped here, found as this process's children, so
   // that nothing outlives the test (or holds its output open).
-  ~ProcessesTest() override {
-    std::error_code error;
-    for (const auto& entry : fs::directory_iterator("/proc", error)) {
-      const std::string stat = ReadFile(entry.path().string() + "/stat");
-      const std::size_t end = stat.rfind(')');
-      if (end == std::string::npos) {
-        continue;
-      }
-      std::istringstream fields(stat.substr(end + 1));
-      std::string state;
-      pid_t parent = 0;
-      fields >> state >> parent;
-      if (parent == getpid()) {
-        const pid_t child = static_cast<pid_t>(std::stol(stat));
-        kill(child, SIGKILL);
-        waitpid(child, nullptr, 0);
-      }
-    }
-  }
+  ~ProcessesTest() override { testing_support::StopAndReapChildren(); }
 
   // Copies a program into the device under the given device path.
   std::wstring Install(const std::string& source, const std::string& devicePath) {

@@ -9,8 +9,12 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <filesystem>
+#include <sstream>
 #include <stdexcept>
 #include <thread>
+
+#include "tests/support/temp_dir.h"
 
 namespace testing_support {
 namespace {
@@ -178,6 +182,26 @@ int BackgroundProcess::Wait(std::chrono::milliseconds timeout) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   return -1;
+}
+
+void StopAndReapChildren() {
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc", error)) {
+    const std::string stat = ReadFile(entry.path().string() + "/stat");
+    const std::size_t end = stat.rfind(')');
+    if (end == std::string::npos) {
+      continue;
+    }
+    std::istringstream fields(stat.substr(end + 1));
+    std::string state;
+    pid_t parent = 0;
+    fields >> state >> parent;
+    if (parent == getpid()) {
+      const pid_t child = static_cast<pid_t>(std::stol(stat));
+      kill(child, SIGKILL);
+      waitpid(child, nullptr, 0);
+    }
+  }
 }
 
 }  // namespace testing_support

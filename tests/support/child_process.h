@@ -54,4 +54,8 @@ class BackgroundProcess {
   bool ended_ = false;
 };
 
+// Stops (SIGKILL) and reaps every child of this process that is still there, found through
+// /proc, so that nothing a failing test started outlives it or holds its output open.
+void StopAndReapChildren();
+
 }  // namespace testing_support
