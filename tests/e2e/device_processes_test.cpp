@@ -99,7 +99,7 @@ INSTANTIATE_TEST_SUITE_P(RootSpellings, TwoDevices, ::testing::Values(false, tru
                            return param.param ? "ThroughALink" : "Canonical";
                          });
 
-TEST(FirstInstallation, KeepsTheRunningNewestLoaderAndHandsTheClientNoConnection) {
+TEST(HandOver, KeepsTheRunningNewestLoaderAndGivesTheClientNoConnection) {
   Device device;
   DownloadService service;
   // This client writes down the descriptors it was started with.
