@@ -1,11 +1,18 @@
 // Measures the everyday start: the time from starting the loader on a device that holds the
-// client's files until the client runs, against the time to start the client directly.
-// Usage: ferrovan-bench-start [RUNS]   (default 200)
+// client's files until the client runs, against starting the client directly and against the
+// least a start-up script can do (a /bin/sh script that tests the six files with [ -e ] and
+// execs the client). The three alternate, each run in a new place of the rotation, so that a
+// busy moment of the machine falls on all of them alike.
+// Usage: ferrovan-bench-start [RUNS [LOADER]]   (default 200 of each, and this build's loader)
 //
-// The client's first line on standard output marks "the client runs"; both it and the loader
-// write into the same pipe, so the clock stops at the same event in both measurements.
+// The client's first line on standard output marks "the client runs"; the loader, the script
+// and the client write into the same pipe, so the clock stops at the same event for all three.
+// The second clock stops when every process of the start has ended (the loader too), and the
+// processor time of all of them is counted: on a busy machine it varies less than the clocks.
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -16,6 +23,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 extern char** environ;
@@ -42,9 +50,26 @@ void RemoveScratch() {
   std::exit(1);
 }
 
-// Starts argv with stdout into a pipe and returns the microseconds until a line containing
-// marker has been read from it.
-double TimeUntilLine(const std::vector<std::string>& args, const std::string& marker) {
+// What one start cost, in microseconds.
+struct Timing {
+  double untilClient;  // until the client's first line
+  double untilEnd;     // until every process of the start has ended
+  double cpu;          // processor time (user and system) of every process of the start
+};
+
+double Micros(const timeval& time) {
+  return static_cast<double>(time.tv_sec) * 1e6 + static_cast<double>(time.tv_usec);
+}
+
+double ChildrenCpu() {
+  rusage usage{};
+  getrusage(RUSAGE_CHILDREN, &usage);
+  return Micros(usage.ru_utime) + Micros(usage.ru_stime);
+}
+
+// Starts args with stdout into a pipe and times it up to a line containing marker and to the
+// end of every process it started (this program reaps the orphans too: see main).
+Timing TimeRun(const std::vector<std::string>& args, const std::string& marker) {
   int out[2];
   if (pipe(out) != 0)
     Fail("ferrovan-bench-start: pipe");
@@ -58,40 +83,77 @@ double TimeUntilLine(const std::vector<std::string>& args, const std::string& ma
     argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
 
+  const double cpuBefore = ChildrenCpu();
   const auto start = Clock::now();
+  auto since = [&start] {
+    return std::chrono::duration<double, std::micro>(Clock::now() - start).count();
+  };
   pid_t pid;
   if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0)
     Fail("ferrovan-bench-start: starting a program");
   close(out[1]);
   std::string seen;
   char buffer[4096];
-  double micros = -1;
+  Timing timing{-1, -1, -1};
   ssize_t n;
   while ((n = read(out[0], buffer, sizeof buffer)) > 0) {
     seen.append(buffer, static_cast<size_t>(n));
-    if (micros < 0 && seen.find(marker) != std::string::npos) {
-      micros = std::chrono::duration<double, std::micro>(Clock::now() - start).count();
+    if (timing.untilClient < 0 && seen.find(marker) != std::string::npos) {
+      timing.untilClient = since();
     }
   }
   close(out[0]);
-  waitpid(pid, nullptr, 0);
+  int status = 0;
+  bool succeeded = true;
+  for (;;) {
+    int any = 0;
+    const pid_t ended = waitpid(-1, &any, 0);
+    if (ended < 0) {
+      break;
+    }
+    if (ended == pid) {
+      status = any;
+    }
+    succeeded = succeeded && WIFEXITED(any) && WEXITSTATUS(any) == 0;
+  }
+  timing.untilEnd = since();
+  timing.cpu = ChildrenCpu() - cpuBefore;
   posix_spawn_file_actions_destroy(&actions);
-  return micros;
+  if (timing.untilClient < 0 || !succeeded || !WIFEXITED(status)) {
+    std::fprintf(stderr, "ferrovan-bench-start: %s did not start the client; it wrote:\n%s\n",
+                 args[0].c_str(), seen.c_str());
+    RemoveScratch();
+    std::exit(1);
+  }
+  return timing;
 }
 
-void Report(const char* what, std::vector<double> samples) {
+double Median(const std::vector<Timing>& timings, double Timing::*field) {
+  std::vector<double> samples;
+  for (const Timing& timing : timings) {
+    samples.push_back(timing.*field);
+  }
   std::sort(samples.begin(), samples.end());
-  auto at = [&](double q) {
-    return samples[static_cast<size_t>(q * static_cast<double>(samples.size() - 1))];
-  };
-  std::printf("%-28s median %8.0f us   p90 %8.0f us   min %8.0f us   (%zu runs)\n", what, at(0.5),
-              at(0.9), samples.front(), samples.size());
+  return samples[samples.size() / 2];
+}
+
+void Report(const char* what, const std::vector<Timing>& timings) {
+  std::printf("%-28s %8.0f us %8.0f us %8.0f us\n", what, Median(timings, &Timing::untilClient),
+              Median(timings, &Timing::untilEnd), Median(timings, &Timing::cpu));
+}
+
+void Ratio(const char* what, const std::vector<Timing>& a, const std::vector<Timing>& b) {
+  auto ratio = [&](double Timing::*field) { return Median(a, field) / Median(b, field); };
+  std::printf("%-28s %8.2f    %8.2f    %8.2f\n", what, ratio(&Timing::untilClient),
+              ratio(&Timing::untilEnd), ratio(&Timing::cpu));
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 200;
+  // Another build's loader, to compare two builds on one machine.
+  const std::string loader = argc > 2 ? fs::absolute(argv[2]).string() : FERROVAN_LOADER_PATH;
   // Everything happens in a scratch device root that is also the working folder, so that
   // whatever the client or the loader leave behind goes with it.
   std::string scratch = (fs::temp_directory_path() / "ferrovan-bench-XXXXXX").string();
@@ -117,16 +179,46 @@ int main(int argc, char** argv) {
       << "<?xml version=\"1.0\"?>\n<Config>\n\t<WebHostName>127.0.0.1:1</WebHostName>\n</Config>\n";
   setenv("FERROVAN_DEVICE_ROOT", root.c_str(), 1);
 
-  const std::string marker = "started with:";
-  std::vector<double> direct, viaLoader;
-  for (int i = 0; i < runs; ++i) {
-    direct.push_back(TimeUntilLine({client.string(), "-NewLoader"}, marker));
-    viaLoader.push_back(TimeUntilLine(
-        {FERROVAN_LOADER_PATH, "--device-root", root.string(), "--ui", "console"}, marker));
+  // What a start-up script would do in the loader's place, as /bin/sh runs it.
+  const fs::path script = root / "start-client.sh";
+  {
+    std::ofstream text(script);
+    text << "cd \"$FERROVAN_DEVICE_ROOT\" || exit 1\n"
+         << "dir=\"Program Files/FerroVanMobile\"\n";
+    for (const char* library : libraries)
+      text << "[ -e \"$dir/" << library << "\" ] || exit 1\n";
+    text << "[ -e \"$dir/Solvane.FerroVan.Mobile.Client.exe\" ] || exit 1\n"
+         << "exec \"$dir/Solvane.FerroVan.Mobile.Client.exe\" -NewLoader\n";
   }
-  std::printf("Start of the client on a device that holds its files, %d runs each:\n", runs);
-  Report("client started directly", direct);
-  Report("loader, then client", viaLoader);
+
+  // The client that the loader starts outlives it; as the reaper of orphans this program
+  // waits for it too and counts its processor time.
+  if (prctl(PR_SET_CHILD_SUBREAPER, 1) != 0)
+    Fail("ferrovan-bench-start: becoming the reaper of orphans");
+
+  const std::string marker = "started with:";
+  const std::vector<std::string> starts[] = {
+      {client.string(), "-NewLoader"},
+      {loader, "--device-root", root.string(), "--ui", "console"},
+      {"/bin/sh", script.string()},
+  };
+  std::vector<Timing> timings[3];
+  for (int i = 0; i < runs; ++i) {
+    for (int k = 0; k < 3; ++k) {
+      const int which = (i + k) % 3;
+      timings[which].push_back(TimeRun(starts[which], marker));
+    }
+  }
+  std::printf(
+      "Start of the client on a device that holds its files, %d runs of each, alternating.\n"
+      "Medians:                      client runs  all ended   processor\n",
+      runs);
+  Report("client started directly", timings[0]);
+  Report("loader, then client", timings[1]);
+  Report("/bin/sh script, then client", timings[2]);
+  std::printf("Ratios of the medians:\n");
+  Ratio("loader / direct start", timings[1], timings[0]);
+  Ratio("loader / /bin/sh script", timings[1], timings[2]);
   RemoveScratch();
   return 0;
 }

@@ -3,6 +3,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <mutex>
 #include <system_error>
 #include <vector>
 
@@ -72,11 +73,22 @@ std::string RootAroundProgram(const std::string& programPath) {
   return programFiles.parent_path().string();
 }
 
+struct RootState {
+  std::once_flag chosen;
+  std::string folder;
+};
+
+RootState& State() {
+  static RootState state;
+  return state;
+}
+
 std::string& Root() {
   // Until start-up sets it, the root is the one the environment names, so that nothing is
   // ever mapped onto the host's own top folder.
-  static std::string root = ChooseDeviceRoot(nullptr, std::string());
-  return root;
+  RootState& state = State();
+  std::call_once(state.chosen, [&state] { state.folder = ChooseDeviceRoot(nullptr, {}); });
+  return state.folder;
 }
 
 template <class Char>
@@ -118,7 +130,10 @@ std::string ChooseDeviceRoot(const char* optionValue, const std::string& program
 }
 
 void SetDeviceRoot(std::string_view hostFolder) {
-  Root() = MakeAbsolute(hostFolder);
+  // A root set before any use is never chosen from the environment first.
+  RootState& state = State();
+  std::call_once(state.chosen, [] {});
+  state.folder = MakeAbsolute(hostFolder);
 }
 
 const std::string& DeviceRoot() {

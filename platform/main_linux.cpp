@@ -1,7 +1,9 @@
 // The host's entry: takes the host options off the command line, prepares the emulated device
 // and the front end, and hands the rest of the command line to the loader.
+#include <malloc.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -180,6 +182,8 @@ int main(int argc, char** argv) {
   // it starts get the default handling back.
   std::signal(SIGPIPE, SIG_IGN);
   std::signal(SIGXFSZ, SIG_IGN);
+  // The loader's few threads allocate little: sharing one heap spares each its own mapping.
+  mallopt(M_ARENA_MAX, 1);
   const HostOptions options = ParseHostOptions(argc, argv);
   if (options.help) {
     std::printf("%s%s", kUsage, kHelp);
@@ -189,14 +193,21 @@ int main(int argc, char** argv) {
     std::printf("%s %s\n", kProgram, FERROVAN_VERSION);
     return 0;
   }
-  std::vector<wchar_t> commandLine(kCommandLineSize);
+  // A UTF-8 text has no more characters than bytes: a buffer that size is enough, and filling
+  // the device's whole 32 KiB every start is not.
+  std::vector<wchar_t> commandLine(std::min(options.text.size() + 1, kCommandLineSize));
   if (!platform::NarrowToWide(commandLine, options.text.c_str())) {
     Refuse("the command line is too long (at most " + std::to_string(kCommandLineSize - 1) +
            " characters)");
   }
 
   const char* rootOption = options.deviceRoot ? options.deviceRoot->c_str() : nullptr;
-  platform::SetDeviceRoot(platform::ChooseDeviceRoot(rootOption, OwnProgramPath()));
+  // The program's own place decides only when nothing names the root; finding it costs a
+  // look-up in /proc on every start.
+  const char* rootVariable = std::getenv("FERROVAN_DEVICE_ROOT");
+  const bool rootNamed = rootOption != nullptr || (rootVariable != nullptr && *rootVariable);
+  platform::SetDeviceRoot(
+      platform::ChooseDeviceRoot(rootOption, rootNamed ? std::string() : OwnProgramPath()));
   if (!platform::CreateSystemFolders()) {
     std::fprintf(stderr, "%s: cannot create the device root %s\n", kProgram,
                  platform::DeviceRoot().c_str());

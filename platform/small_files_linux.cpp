@@ -2,6 +2,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <random>
@@ -61,10 +62,15 @@ class LinuxSmallFiles final : public SmallFileService {
     bool fits = ::fstat(fd, &status) == 0 && S_ISREG(status.st_mode) &&
                 static_cast<std::uint64_t>(status.st_size) <= maxBytes;
     if (fits) {
-      // The file may grow while it is read: never take more than one byte past the limit.
-      content.resize(maxBytes + 1);
+      // The file may grow while it is read: never take more than one byte past the limit. The
+      // buffer starts at the size the file has now and grows only if the file does.
+      const std::size_t limit = maxBytes + 1;
+      content.resize(std::min(static_cast<std::size_t>(status.st_size) + 1, limit));
       std::size_t length = 0;
-      while (length < content.size()) {
+      while (length < limit) {
+        if (length == content.size()) {
+          content.resize(std::min(content.size() * 2, limit));
+        }
         const ssize_t done = ::read(fd, content.data() + length, content.size() - length);
         if (done < 0 && errno == EINTR) {
           continue;

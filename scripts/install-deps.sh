@@ -7,6 +7,10 @@ packages=(
   g++ cmake make pkg-config
   libpugixml-dev libgtest-dev libcurl4-openssl-dev libcpp-httplib-dev libssl-dev openssl
   libfltk1.3-dev
+  # The static archives linked into the loader (FERROVAN_SELF_CONTAINED): X, fonts, images.
+  libx11-dev libxcb1-dev libxau-dev libxdmcp-dev libxext-dev libxfixes-dev libxrender-dev
+  libxcursor-dev libxinerama-dev libxft-dev libfontconfig-dev libfreetype-dev libexpat1-dev
+  libpng-dev zlib1g-dev libbrotli-dev
   ca-certificates nginx-light curl time
   xvfb xdotool x11-apps imagemagick
   clang libclang-rt-14-dev

@@ -34,6 +34,15 @@ for header in gtest/gtest.h:libgtest-dev pugixml.hpp:libpugixml-dev httplib.h:li
   need "${header#*:}" "${header%%:*}" test -f "/usr/include/${header%%:*}"
 done
 need libcurl4-openssl-dev "libcurl's development files" pkg-config --exists libcurl
+# The static archives that the loader's executable carries.
+for archive in libstdc++.a:g++ libfltk.a:libfltk1.3-dev libpugixml.a:libpugixml-dev \
+  libX11.a:libx11-dev libxcb.a:libxcb1-dev libXau.a:libxau-dev libXdmcp.a:libxdmcp-dev \
+  libXext.a:libxext-dev libXfixes.a:libxfixes-dev libXrender.a:libxrender-dev \
+  libXcursor.a:libxcursor-dev libXinerama.a:libxinerama-dev libXft.a:libxft-dev \
+  libfontconfig.a:libfontconfig-dev libfreetype.a:libfreetype-dev libexpat.a:libexpat1-dev \
+  libpng16.a:libpng-dev libz.a:zlib1g-dev libbrotlidec.a:libbrotli-dev; do
+  need "${archive#*:}" "${archive%%:*}" test -f "$(g++ -print-file-name="${archive%%:*}")"
+done
 if command -v clang++ >/dev/null; then
   clang_major=$(clang++ -dumpversion | cut -d. -f1)
   need "libclang-rt-$clang_major-dev" "libFuzzer" \

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tests/e2e/loopback_device.h"
@@ -141,6 +142,43 @@ TEST_F(ConsoleLoaderTest, ABadHostOptionCreatesNothingAndGivesStatus2) {
       testing_support::Run(FERROVAN_LOADER_PATH, {"--device-root", fresh}, options);
   EXPECT_EQ(run.exitStatus, 2);
   EXPECT_FALSE(Exists(fresh));
+}
+
+TEST_F(ConsoleLoaderTest, TheDeviceRootIsTheOptionElseTheVariableElseTheProgramsPlace) {
+  namespace fs = std::filesystem;
+  const std::string placed = At("placed"), option = At("option"), variable = At("variable");
+  const std::string dataHome = At("data"), fromData = dataHome + "/ferrovan/device";
+  MakeFolders(placed + "/" + kInstall);
+  const std::string copy = placed + "/" + kInstall + "ferrovan-loader";
+  fs::copy_file(FERROVAN_LOADER_PATH, copy);
+  struct Case {
+    const char* what;
+    std::string program;
+    std::vector<std::string> args;
+    std::vector<std::pair<std::string, std::string>> env;
+    std::string expected;
+  } cases[] = {
+      {"its place", copy, {}, {}, placed},
+      {"an empty variable counts as none", copy, {}, {{"FERROVAN_DEVICE_ROOT", ""}}, placed},
+      {"the variable", copy, {}, {{"FERROVAN_DEVICE_ROOT", variable}}, variable},
+      {"the option", copy, {"--device-root", option}, {{"FERROVAN_DEVICE_ROOT", variable}}, option},
+      {"no place of its own", FERROVAN_LOADER_PATH, {}, {}, fromData},
+  };
+  for (Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    for (const std::string& root : {placed, option, variable, fromData})
+      fs::remove_all(root + "/Windows");
+    c.args.insert(c.args.end(), {"--ui", "console"});
+    RunOptions options;
+    options.unsetEnv = {"FERROVAN_DEVICE_ROOT", "FERROVAN_UI", "DISPLAY", "WAYLAND_DISPLAY"};
+    options.env = c.env;
+    options.env.emplace_back("XDG_DATA_HOME", dataHome);
+    // No address anywhere: the prompt comes, and the end of input cancels it.
+    const RunResult run = testing_support::Run(c.program, c.args, options);
+    EXPECT_EQ(run.exitStatus, 0) << run.err;
+    for (const std::string& root : {placed, option, variable, fromData})
+      EXPECT_EQ(Exists(root + "/Windows/Desktop"), root == c.expected) << root;
+  }
 }
 
 TEST_F(ConsoleLoaderTest, HelpAndVersionAnswerAndEnd) {
