@@ -155,16 +155,6 @@ TEST_F(ConsoleTest, AMessageBoxGoesToStandardErrorWithoutWaitingOffATerminal) {
   EXPECT_EQ(Drain(err[0]), "Loader cannot continue\n5MB required\nfor 'x'.\n");
 }
 
-std::string ReadRest(int fd) {
-  std::string text;
-  char buffer[4096];
-  ssize_t got;
-  while ((got = read(fd, buffer, sizeof buffer)) > 0) {
-    text.append(buffer, static_cast<std::size_t>(got));
-  }
-  return text;
-}
-
 TEST_F(ConsoleTest, ALongLineKeepsWhatTheEditBoxHoldsAndLeavesTheNextLineToTheNextReader) {
   // The cut falls just after a two-byte character; the dropped part ends in "\r\n".
   const std::string line = std::string(platform::kEditTextLimit - 1, 'a') + "\xc3\xa9" +
@@ -201,7 +191,7 @@ TEST_F(ConsoleTest, ALongLineKeepsWhatTheEditBoxHoldsAndLeavesTheNextLineToTheNe
     EXPECT_EQ(commands, std::vector<int>{kOk});
     EXPECT_EQ(editAtCommand.size(), kept.size());
     EXPECT_TRUE(editAtCommand == kept);
-    EXPECT_EQ(ReadRest(ends[0]), "next line\n");
+    EXPECT_EQ(Drain(ends[0]), "next line\n");
     close(ends[0]);
     Drain(out[0]);
   }
