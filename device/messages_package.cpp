@@ -34,10 +34,10 @@ bool InstallCfMessagesPackage(LoaderContext* context) {
   }
 
   // A path or address that did not fit is a download that cannot be made.
-  const platform::HRESULT result =
-      pathFits && urlBuilt ? platform::Downloads().DownloadToFile(url, localPath, &progress)
-                           : platform::E_FAIL;
-  if (result != platform::S_OK) {
+  const HRESULT result = pathFits && urlBuilt
+                             ? platform::Downloads().DownloadToFile(url, localPath, &progress)
+                             : E_FAIL;
+  if (result != S_OK) {
     if (pathFits)
       platform::Files().DeleteFile(localPath);
     return false;

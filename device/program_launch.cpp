@@ -5,8 +5,6 @@
 #include "platform/processes.h"
 #include "platform/text.h"
 
-using platform::MAX_PATH;
-
 bool RunProgram(const wchar_t* file, const wchar_t* parameters) {
   return platform::Processes().Start(file, parameters != nullptr ? parameters : L"", false);
 }

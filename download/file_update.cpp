@@ -76,7 +76,7 @@ bool DownloadFile(LoaderContext* context, const wchar_t* remoteName,
   wchar_t cachePath[MAX_PATH];
   cachePath[0] = L'\0';
   if (platform::Downloads().DownloadToCacheFile(url, std::span<wchar_t>(cachePath), progress) !=
-      platform::S_OK) {
+      S_OK) {
     return false;
   }
 

@@ -18,38 +18,35 @@ void FormatByteCount(std::uint32_t count, wchar_t* out) {
   }
 }
 
-platform::HRESULT DownloadProgressCallback::QueryInterface(const void*, void**) {
-  return platform::E_NOTIMPL;
+HRESULT DownloadProgressCallback::QueryInterface(REFIID, void**) {
+  return E_NOTIMPL;
 }
 
-std::uint32_t DownloadProgressCallback::AddRef() {
+ULONG DownloadProgressCallback::AddRef() {
   return 0;
 }
 
 // Never deletes this: the instance lives on its owner's stack.
-std::uint32_t DownloadProgressCallback::Release() {
+ULONG DownloadProgressCallback::Release() {
   return 0;
 }
 
-platform::HRESULT DownloadProgressCallback::OnStartBinding(std::uint32_t, void*) {
-  return platform::E_NOTIMPL;
+HRESULT DownloadProgressCallback::OnStartBinding(DWORD, IBinding*) {
+  return E_NOTIMPL;
 }
 
-platform::HRESULT DownloadProgressCallback::GetPriority(std::int32_t*) {
-  return platform::E_NOTIMPL;
+HRESULT DownloadProgressCallback::GetPriority(LONG*) {
+  return E_NOTIMPL;
 }
 
-platform::HRESULT DownloadProgressCallback::OnLowResource(std::uint32_t) {
-  return platform::E_NOTIMPL;
+HRESULT DownloadProgressCallback::OnLowResource(DWORD) {
+  return E_NOTIMPL;
 }
 
-platform::HRESULT DownloadProgressCallback::OnProgress(std::uint32_t progress,
-                                                       std::uint32_t progressMax,
-                                                       std::uint32_t statusCode,
-                                                       const wchar_t* statusText) {
-  if (statusCode != platform::BINDSTATUS_BEGINDOWNLOADDATA &&
-      statusCode != platform::BINDSTATUS_DOWNLOADINGDATA) {
-    return platform::S_OK;
+HRESULT DownloadProgressCallback::OnProgress(ULONG progress, ULONG progressMax, ULONG statusCode,
+                                             LPCWSTR statusText) {
+  if (statusCode != BINDSTATUS_BEGINDOWNLOADDATA && statusCode != BINDSTATUS_DOWNLOADINGDATA) {
+    return S_OK;
   }
   wchar_t received[MAX_PATH];
   wchar_t total[MAX_PATH];
@@ -75,22 +72,21 @@ platform::HRESULT DownloadProgressCallback::OnProgress(std::uint32_t progress,
                          name, received);
   }
   SetStatusText(context_, status);
-  return platform::S_OK;
+  return S_OK;
 }
 
-platform::HRESULT DownloadProgressCallback::OnStopBinding(platform::HRESULT, const wchar_t*) {
-  return platform::E_NOTIMPL;
+HRESULT DownloadProgressCallback::OnStopBinding(HRESULT, LPCWSTR) {
+  return E_NOTIMPL;
 }
 
-platform::HRESULT DownloadProgressCallback::GetBindInfo(std::uint32_t*, void*) {
-  return platform::E_NOTIMPL;
+HRESULT DownloadProgressCallback::GetBindInfo(DWORD*, BINDINFO*) {
+  return E_NOTIMPL;
 }
 
-platform::HRESULT DownloadProgressCallback::OnDataAvailable(std::uint32_t, std::uint32_t, void*,
-                                                            void*) {
-  return platform::E_NOTIMPL;
+HRESULT DownloadProgressCallback::OnDataAvailable(DWORD, DWORD, FORMATETC*, STGMEDIUM*) {
+  return E_NOTIMPL;
 }
 
-platform::HRESULT DownloadProgressCallback::OnObjectAvailable(const void*, void*) {
-  return platform::E_NOTIMPL;
+HRESULT DownloadProgressCallback::OnObjectAvailable(REFIID, IUnknown*) {
+  return E_NOTIMPL;
 }

@@ -9,24 +9,24 @@
 // Writes count with a decimal unit into out (MAX_PATH characters).
 void FormatByteCount(std::uint32_t count, wchar_t* out);
 
-class DownloadProgressCallback final : public platform::IBindStatusCallback {
+class DownloadProgressCallback final : public IBindStatusCallback {
  public:
   explicit DownloadProgressCallback(LoaderContext* context) : context_(context) {}
   ~DownloadProgressCallback() = default;
 
-  platform::HRESULT QueryInterface(const void* interfaceId, void** object) override;
-  std::uint32_t AddRef() override;
-  std::uint32_t Release() override;
-  platform::HRESULT OnStartBinding(std::uint32_t reserved, void* binding) override;
-  platform::HRESULT GetPriority(std::int32_t* priority) override;
-  platform::HRESULT OnLowResource(std::uint32_t reserved) override;
-  platform::HRESULT OnProgress(std::uint32_t progress, std::uint32_t progressMax,
-                               std::uint32_t statusCode, const wchar_t* statusText) override;
-  platform::HRESULT OnStopBinding(platform::HRESULT result, const wchar_t* error) override;
-  platform::HRESULT GetBindInfo(std::uint32_t* flags, void* bindInfo) override;
-  platform::HRESULT OnDataAvailable(std::uint32_t flags, std::uint32_t size, void* format,
-                                    void* medium) override;
-  platform::HRESULT OnObjectAvailable(const void* interfaceId, void* object) override;
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override;
+  ULONG STDMETHODCALLTYPE AddRef() override;
+  ULONG STDMETHODCALLTYPE Release() override;
+  HRESULT STDMETHODCALLTYPE OnStartBinding(DWORD reserved, IBinding* binding) override;
+  HRESULT STDMETHODCALLTYPE GetPriority(LONG* priority) override;
+  HRESULT STDMETHODCALLTYPE OnLowResource(DWORD reserved) override;
+  HRESULT STDMETHODCALLTYPE OnProgress(ULONG progress, ULONG progressMax, ULONG statusCode,
+                                       LPCWSTR statusText) override;
+  HRESULT STDMETHODCALLTYPE OnStopBinding(HRESULT result, LPCWSTR error) override;
+  HRESULT STDMETHODCALLTYPE GetBindInfo(DWORD* flags, BINDINFO* bindInfo) override;
+  HRESULT STDMETHODCALLTYPE OnDataAvailable(DWORD flags, DWORD size, FORMATETC* format,
+                                            STGMEDIUM* medium) override;
+  HRESULT STDMETHODCALLTYPE OnObjectAvailable(REFIID riid, IUnknown* object) override;
 
  private:
   LoaderContext* context_;

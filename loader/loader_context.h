@@ -7,8 +7,6 @@
 #include "platform/dialog.h"
 #include "platform/text.h"
 
-using platform::MAX_PATH;
-
 inline constexpr std::size_t STATUS_MESSAGE_SIZE = 100;
 
 struct LoaderContext {

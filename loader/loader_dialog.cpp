@@ -5,9 +5,6 @@
 
 namespace {
 
-constexpr std::intptr_t TRUE = 1;
-constexpr std::intptr_t FALSE = 0;
-
 void StartWorkerOrClose(LoaderContext* context) {
   if (!StartWorker(context)) {
     CloseLoader(context);
@@ -23,8 +20,8 @@ void InitDialog(platform::WindowHandle window, LoaderContext* context) {
   context->okButton = dialogs.GetItem(context->dialog, context->okButtonId);
   context->cancelButton = dialogs.GetItem(context->dialog, context->cancelButtonId);
   // The controls keep their template places; only the dialog itself fills the screen.
-  dialogs.Move(context->dialog, 0, 0, dialogs.GetSystemMetrics(platform::SM_CXSCREEN),
-               dialogs.GetSystemMetrics(platform::SM_CYSCREEN), false);
+  dialogs.Move(context->dialog, 0, 0, dialogs.GetSystemMetrics(SM_CXSCREEN),
+               dialogs.GetSystemMetrics(SM_CYSCREEN), false);
   SetStatusText(context, L"Quillmar RF Loader");
   StartWorkerOrClose(context);
 }
@@ -39,13 +36,13 @@ void AcceptAddress(LoaderContext* context) {
 
 }  // namespace
 
-std::intptr_t LoaderDialogProc(platform::WindowHandle window, unsigned message,
-                               std::uintptr_t wParam, std::intptr_t lParam) {
-  if (message == platform::WM_INITDIALOG) {
+INT_PTR CALLBACK LoaderDialogProc(platform::WindowHandle window, UINT message, WPARAM wParam,
+                                  LPARAM lParam) {
+  if (message == WM_INITDIALOG) {
     InitDialog(window, reinterpret_cast<LoaderContext*>(lParam));
     return TRUE;
   }
-  if (message == platform::WM_COMMAND) {
+  if (message == WM_COMMAND) {
     auto* context = reinterpret_cast<LoaderContext*>(platform::Dialogs().GetUserData(window));
     if (context == nullptr) {
       return FALSE;

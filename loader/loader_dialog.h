@@ -6,8 +6,8 @@
 
 #include "loader/loader_context.h"
 
-std::intptr_t LoaderDialogProc(platform::WindowHandle window, unsigned message,
-                               std::uintptr_t wParam, std::intptr_t lParam);
+INT_PTR CALLBACK LoaderDialogProc(platform::WindowHandle window, UINT message, WPARAM wParam,
+                                  LPARAM lParam);
 
 void SetStatusText(LoaderContext* context, const wchar_t* text);
 // Shows (or hides) the edit box, Ok and Cancel; then, when text is not null, puts it in the

@@ -6,22 +6,9 @@
 #include <span>
 
 #include "platform/service.h"
+#include "platform/windows_types.h"
 
 namespace platform {
-
-struct Window;  // owned by the front end
-using WindowHandle = Window*;
-
-inline constexpr unsigned WM_SETTEXT = 0x000C;
-inline constexpr unsigned WM_INITDIALOG = 0x0110;
-inline constexpr unsigned WM_COMMAND = 0x0111;
-inline constexpr int IDOK = 1;
-inline constexpr int IDCANCEL = 2;
-inline constexpr int SM_CXSCREEN = 0;
-inline constexpr int SM_CYSCREEN = 1;
-
-using DialogProc = std::intptr_t (*)(WindowHandle dialog, unsigned message, std::uintptr_t wParam,
-                                     std::intptr_t lParam);
 
 enum class ControlKind { DefaultPushButton, PushButton, Edit, Static };
 

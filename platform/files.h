@@ -8,14 +8,11 @@
 #include <span>
 
 #include "platform/service.h"
+#include "platform/windows_types.h"
 
 namespace platform {
 
 enum class CreateFolderResult { Created, AlreadyExists, PathNotFound, OtherError };
-
-inline constexpr std::uint32_t INVALID_FILE_ATTRIBUTES = 0xFFFFFFFF;
-inline constexpr std::uint32_t FILE_ATTRIBUTE_DIRECTORY = 0x10;
-inline constexpr std::uint32_t FILE_ATTRIBUTE_NORMAL = 0x80;
 
 // One open folder search; yields the names (no folder part, never "." or "..") that match the
 // pattern's last component. Closed when destroyed.

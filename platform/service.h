@@ -1,13 +1,13 @@
-// Every platform service is an abstract class with one Linux implementation. The loader reaches
+// Every platform service is an abstract class with one implementation per host. The loader reaches
 // a service through Use<Service>(); a test may put its own implementation in place for as long
 // as a ScopedService lives (set it up before any worker thread starts).
 #pragma once
 
 namespace platform {
 
-// Defined by each service's Linux implementation.
+// Defined by the host's implementation of each service (platform/linux, platform/win32).
 template <class Service>
-Service& LinuxService();
+Service& HostService();
 
 template <class Service>
 Service*& ServiceOverride() {
@@ -18,7 +18,7 @@ Service*& ServiceOverride() {
 template <class Service>
 Service& Use() {
   Service* replacement = ServiceOverride<Service>();
-  return replacement != nullptr ? *replacement : LinuxService<Service>();
+  return replacement != nullptr ? *replacement : HostService<Service>();
 }
 
 template <class Service>

@@ -5,10 +5,9 @@
 #include <cstddef>
 #include <span>
 
-namespace platform {
+#include "platform/windows_types.h"
 
-// The loader's text buffers hold MAX_PATH characters including the terminator.
-inline constexpr std::size_t MAX_PATH = 260;
+namespace platform {
 
 // Formats like the device's wsprintfW: %s takes a wide string (%hs a narrow one), %c a wide
 // character; %d, %ld, %u, %lu, %x, %f with flags, width and precision as in printf. Never

@@ -16,9 +16,9 @@
 #include "platform/device_root.h"
 #include "platform/download.h"
 #include "platform/files.h"
+#include "platform/linux/utf8.h"
 #include "platform/processes.h"
 #include "platform/shell.h"
-#include "platform/utf8.h"
 #include "tests/support/fake_front_end.h"
 #include "tests/support/temp_dir.h"
 
@@ -58,7 +58,7 @@ class SpaceFiles : public platform::FileService {
   }
 
  private:
-  static platform::FileService& Real() { return platform::LinuxService<platform::FileService>(); }
+  static platform::FileService& Real() { return platform::HostService<platform::FileService>(); }
 };
 
 struct StartCall {
@@ -113,28 +113,28 @@ class FolderDownloads : public platform::DownloadService {
   explicit FolderDownloads(std::string folder) : folder_(std::move(folder)) {}
   std::vector<std::wstring> urls;
 
-  platform::HRESULT DownloadToCacheFile(const wchar_t* url, std::span<wchar_t> cachePath,
-                                        platform::IBindStatusCallback* callback) override {
+  HRESULT DownloadToCacheFile(const wchar_t* url, std::span<wchar_t> cachePath,
+                              IBindStatusCallback* callback) override {
     std::string content;
     if (!Fetch(url, callback, content))
-      return platform::E_FAIL;
+      return E_FAIL;
     std::wstring devicePath = L"\\Temp\\cache" + std::to_wstring(urls.size());
     WriteFile(platform::ToHostPath(std::wstring_view(devicePath)), content);
     devicePath.copy(cachePath.data(), devicePath.size());
     cachePath[devicePath.size()] = L'\0';
-    return platform::S_OK;
+    return S_OK;
   }
-  platform::HRESULT DownloadToFile(const wchar_t* url, const wchar_t* target,
-                                   platform::IBindStatusCallback* callback) override {
+  HRESULT DownloadToFile(const wchar_t* url, const wchar_t* target,
+                         IBindStatusCallback* callback) override {
     std::string content;
     bool fetched = Fetch(url, callback, content);
     // A failed transfer leaves what arrived, for the caller to delete.
     WriteFile(platform::ToHostPath(std::wstring_view(target)), fetched ? content : "partial");
-    return fetched ? platform::S_OK : platform::E_FAIL;
+    return fetched ? S_OK : E_FAIL;
   }
 
  private:
-  bool Fetch(const wchar_t* url, platform::IBindStatusCallback* callback, std::string& content) {
+  bool Fetch(const wchar_t* url, IBindStatusCallback* callback, std::string& content) {
     urls.emplace_back(url);
     std::wstring address(url);
     std::string path = folder_ + "/" + Narrow(address.substr(address.rfind(L'/') + 1));
@@ -142,8 +142,8 @@ class FolderDownloads : public platform::DownloadService {
       return false;
     content = ReadFile(path);
     auto size = static_cast<std::uint32_t>(content.size());
-    callback->OnProgress(0, size, platform::BINDSTATUS_BEGINDOWNLOADDATA, url);
-    callback->OnProgress(size, size, platform::BINDSTATUS_DOWNLOADINGDATA, url);
+    callback->OnProgress(0, size, BINDSTATUS_BEGINDOWNLOADDATA, url);
+    callback->OnProgress(size, size, BINDSTATUS_DOWNLOADINGDATA, url);
     return true;
   }
 

@@ -12,7 +12,7 @@
 #include <stdexcept>
 
 #include "platform/device_root.h"
-#include "platform/utf8.h"
+#include "platform/linux/utf8.h"
 #include "tests/e2e/loopback_device.h"
 
 namespace download_testing {

@@ -22,28 +22,26 @@ struct Notification {
   std::chrono::steady_clock::time_point at;
 };
 
-class RecordingCallback final : public platform::IBindStatusCallback {
+class RecordingCallback final : public IBindStatusCallback {
  public:
-  platform::HRESULT QueryInterface(const void*, void**) override { return platform::E_NOTIMPL; }
-  std::uint32_t AddRef() override { return 0; }
-  std::uint32_t Release() override { return 0; }
-  platform::HRESULT OnStartBinding(std::uint32_t, void*) override { return platform::E_NOTIMPL; }
-  platform::HRESULT GetPriority(std::int32_t*) override { return platform::E_NOTIMPL; }
-  platform::HRESULT OnLowResource(std::uint32_t) override { return platform::E_NOTIMPL; }
-  platform::HRESULT OnProgress(std::uint32_t progress, std::uint32_t total, std::uint32_t status,
-                               const wchar_t* text) override {
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void**) override { return E_NOTIMPL; }
+  ULONG STDMETHODCALLTYPE AddRef() override { return 0; }
+  ULONG STDMETHODCALLTYPE Release() override { return 0; }
+  HRESULT STDMETHODCALLTYPE OnStartBinding(DWORD, IBinding*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetPriority(LONG*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE OnLowResource(DWORD) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE OnProgress(ULONG progress, ULONG total, ULONG status,
+                                       const wchar_t* text) override {
     notes.push_back({progress, total, status, text != nullptr ? text : L"(null)",
                      std::chrono::steady_clock::now()});
-    return platform::S_OK;
+    return S_OK;
   }
-  platform::HRESULT OnStopBinding(platform::HRESULT, const wchar_t*) override {
-    return platform::E_NOTIMPL;
+  HRESULT STDMETHODCALLTYPE OnStopBinding(HRESULT, LPCWSTR) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetBindInfo(DWORD*, BINDINFO*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE OnDataAvailable(DWORD, DWORD, FORMATETC*, STGMEDIUM*) override {
+    return E_NOTIMPL;
   }
-  platform::HRESULT GetBindInfo(std::uint32_t*, void*) override { return platform::E_NOTIMPL; }
-  platform::HRESULT OnDataAvailable(std::uint32_t, std::uint32_t, void*, void*) override {
-    return platform::E_NOTIMPL;
-  }
-  platform::HRESULT OnObjectAvailable(const void*, void*) override { return platform::E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE OnObjectAvailable(REFIID, IUnknown*) override { return E_NOTIMPL; }
 
   std::vector<Notification> notes;
 };

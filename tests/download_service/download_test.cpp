@@ -25,7 +25,7 @@
 
 #include "platform/device_root.h"
 #include "platform/download.h"
-#include "platform/download_cache_linux.h"
+#include "platform/linux/download_cache.h"
 #include "tests/download_service/download_helpers.h"
 #include "tests/support/child_process.h"
 #include "tests/support/temp_dir.h"
@@ -74,11 +74,11 @@ class ScopedEnv {
 void ExpectProgress(const std::vector<Notification>& notes, const std::wstring& url,
                     std::size_t size, std::uint32_t total) {
   ASSERT_GE(notes.size(), 2u);
-  EXPECT_EQ(notes.front().status, platform::BINDSTATUS_BEGINDOWNLOADDATA);
+  EXPECT_EQ(notes.front().status, BINDSTATUS_BEGINDOWNLOADDATA);
   std::uint32_t previous = 0;
   for (std::size_t i = 0; i < notes.size(); ++i) {
     if (i > 0) {
-      EXPECT_EQ(notes[i].status, platform::BINDSTATUS_DOWNLOADINGDATA) << i;
+      EXPECT_EQ(notes[i].status, BINDSTATUS_DOWNLOADINGDATA) << i;
     }
     EXPECT_EQ(notes[i].text, url);
     EXPECT_EQ(notes[i].total, total) << i;
@@ -96,10 +96,10 @@ class DownloadTest : public ::testing::Test {
     WriteFile(scratch_ / "secret.txt", "outside");
   }
 
-  platform::HRESULT ToCache(const std::wstring& url, std::wstring* cachePath = nullptr) {
+  HRESULT ToCache(const std::wstring& url, std::wstring* cachePath = nullptr) {
     std::array<wchar_t, 260> path{};
     path[0] = L'?';
-    platform::HRESULT result = platform::Downloads().DownloadToCacheFile(url.c_str(), path, &sink_);
+    HRESULT result = platform::Downloads().DownloadToCacheFile(url.c_str(), path, &sink_);
     if (cachePath != nullptr) {
       *cachePath = path.data();
     }
@@ -109,7 +109,7 @@ class DownloadTest : public ::testing::Test {
   // Fetches into the cache and checks the copy against what was served.
   void ExpectFetched(const std::wstring& url, const std::string& content) {
     std::wstring cachePath;
-    ASSERT_EQ(ToCache(url, &cachePath), platform::S_OK);
+    ASSERT_EQ(ToCache(url, &cachePath), S_OK);
     ASSERT_EQ(cachePath.rfind(L"Temp\\", 0), 0u) << std::string(cachePath.begin(), cachePath.end());
     const std::string host = device_.Host(cachePath);
     EXPECT_TRUE(ReadFile(host) == content) << "the copy differs from the file served";
@@ -125,7 +125,7 @@ class DownloadTest : public ::testing::Test {
 
   void ExpectFailedWithoutCopy(const std::wstring& url) {
     std::wstring cachePath;
-    EXPECT_NE(ToCache(url, &cachePath), platform::S_OK);
+    EXPECT_NE(ToCache(url, &cachePath), S_OK);
     EXPECT_EQ(cachePath, L"");
     EXPECT_TRUE(device_.TempFiles().empty());
   }
@@ -146,7 +146,7 @@ TEST_F(DownloadTest, FetchesTheFileWithProgressAndAnnouncedTotal) {
   // The same process fetches again (a reused connection) into a second, distinct copy.
   sink_.notes.clear();
   std::wstring second;
-  ASSERT_EQ(ToCache(url, &second), platform::S_OK);
+  ASSERT_EQ(ToCache(url, &second), S_OK);
   EXPECT_EQ(device_.TempFiles().size(), 2u);
   ExpectProgress(sink_.notes, url, body_.size(), static_cast<std::uint32_t>(body_.size()));
 }
@@ -297,7 +297,7 @@ TEST_F(DownloadTest, DownloadToFileWritesAndReplacesTheTarget) {
 
   EXPECT_EQ(platform::Downloads().DownloadToFile(service.Url("Client.exe").c_str(), target.c_str(),
                                                  &sink_),
-            platform::S_OK);
+            S_OK);
   EXPECT_TRUE(ReadFile(device_.Host(target)) == body_) << "the target differs from the file";
   ExpectProgress(sink_.notes, service.Url("Client.exe"), body_.size(),
                  static_cast<std::uint32_t>(body_.size()));
@@ -305,15 +305,15 @@ TEST_F(DownloadTest, DownloadToFileWritesAndReplacesTheTarget) {
   const std::wstring fresh = L"Program Files\\FerroVanMobile\\Fresh.cab";
   EXPECT_EQ(platform::Downloads().DownloadToFile(service.Url("empty.bin").c_str(), fresh.c_str(),
                                                  nullptr),
-            platform::S_OK);
+            S_OK);
   EXPECT_EQ(download_testing::ModeOf(device_.Host(fresh)), download_testing::ExpectedFileMode());
 
   EXPECT_NE(
       platform::Downloads().DownloadToFile(service.Url("gone.cab").c_str(), target.c_str(), &sink_),
-      platform::S_OK);
+      S_OK);
   EXPECT_NE(platform::Downloads().DownloadToFile(service.Url("Client.exe").c_str(),
                                                  L"No Such Folder\\Package.cab", &sink_),
-            platform::S_OK);
+            S_OK);
   EXPECT_TRUE(device_.TempFiles().empty());
 }
 
@@ -332,7 +332,7 @@ TEST_F(DownloadTest, DownloadToFileReplacesALinkAtTheTargetAndLeavesNoTemporary)
 
     EXPECT_EQ(platform::Downloads().DownloadToFile(service.Url("Client.exe").c_str(),
                                                    devicePath.c_str(), nullptr),
-              platform::S_OK);
+              S_OK);
     EXPECT_FALSE(std::filesystem::is_symlink(target));
     EXPECT_TRUE(ReadFile(target) == body_) << "the target differs from the file";
     EXPECT_EQ(download_testing::ModeOf(target), download_testing::ExpectedFileMode());
@@ -341,7 +341,7 @@ TEST_F(DownloadTest, DownloadToFileReplacesALinkAtTheTargetAndLeavesNoTemporary)
 
     EXPECT_NE(platform::Downloads().DownloadToFile(service.Url("gone.cab").c_str(),
                                                    devicePath.c_str(), nullptr),
-              platform::S_OK);
+              S_OK);
     EXPECT_TRUE(ReadFile(target) == body_) << "a failed fetch changed the target";
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder),
                             std::filesystem::directory_iterator()),
@@ -369,7 +369,7 @@ TEST_F(DownloadTest, RemovingAbandonedCacheCopiesSparesLiveOnesAndOtherFiles) {
   WriteFile(served_ + "/big.bin", big);
   Service service(served_, {"--slow", "big.bin:200000"});
   std::wstring cachePath;
-  platform::HRESULT result = platform::E_FAIL;
+  HRESULT result = E_FAIL;
   std::thread download([&] { result = ToCache(service.Url("big.bin"), &cachePath); });
   const auto isLive = [](const std::string& name) { return name.ends_with("-big.bin"); };
   const bool started = testing_support::WaitUntil([&] {
@@ -381,7 +381,7 @@ TEST_F(DownloadTest, RemovingAbandonedCacheCopiesSparesLiveOnesAndOtherFiles) {
   close(held);
   ASSERT_TRUE(started);
 
-  EXPECT_EQ(result, platform::S_OK);
+  EXPECT_EQ(result, S_OK);
   EXPECT_TRUE(ReadFile(device_.Host(cachePath)) == big) << "the live copy was lost";
   std::vector<std::string> left = device_.TempFiles();
   left.erase(std::remove_if(left.begin(), left.end(), isLive), left.end());

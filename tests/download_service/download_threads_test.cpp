@@ -32,7 +32,7 @@ TEST(DownloadThreads, ConcurrentDownloadsEachGetTheirOwnFile) {
   Service service(served.Path(), {"--no-length", "file1"});
 
   std::vector<std::vector<std::wstring>> cachePaths(kThreads);
-  std::vector<std::vector<platform::HRESULT>> results(kThreads);
+  std::vector<std::vector<HRESULT>> results(kThreads);
   std::vector<RecordingCallback> sinks(kThreads);
   std::vector<std::thread> threads;
   for (int i = 0; i < kThreads; ++i) {
@@ -52,7 +52,7 @@ TEST(DownloadThreads, ConcurrentDownloadsEachGetTheirOwnFile) {
 
   for (int i = 0; i < kThreads; ++i) {
     for (int round = 0; round < kRounds; ++round) {
-      ASSERT_EQ(results[i][round], platform::S_OK) << i << " " << round;
+      ASSERT_EQ(results[i][round], S_OK) << i << " " << round;
       EXPECT_TRUE(testing_support::ReadFile(device.Host(cachePaths[i][round])) == bodies[i])
           << "thread " << i << " round " << round << " got another body";
     }

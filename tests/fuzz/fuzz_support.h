@@ -12,7 +12,7 @@
 #include <utility>
 
 #include "platform/device_root.h"
-#include "platform/utf8.h"
+#include "platform/linux/utf8.h"
 
 namespace fuzzing {
 

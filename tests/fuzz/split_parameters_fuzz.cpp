@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/split_parameters_linux.h"
+#include "platform/linux/split_parameters.h"
 #include "tests/fuzz/fuzz_support.h"
 
 namespace {

@@ -16,11 +16,11 @@ using testing_support::FakeFrontEnd;
 class LoaderDialogTest : public LoaderTest {
  protected:
   std::intptr_t Init() {
-    return LoaderDialogProc(FakeFrontEnd::Handle(0), platform::WM_INITDIALOG, 0,
+    return LoaderDialogProc(FakeFrontEnd::Handle(0), WM_INITDIALOG, 0,
                             reinterpret_cast<std::intptr_t>(&context));
   }
   std::intptr_t Command(std::uintptr_t wParam) {
-    return LoaderDialogProc(FakeFrontEnd::Handle(0), platform::WM_COMMAND, wParam, 0);
+    return LoaderDialogProc(FakeFrontEnd::Handle(0), WM_COMMAND, wParam, 0);
   }
   std::vector<std::wstring> CallsSince(std::size_t first) {
     std::vector<std::wstring> calls = frontEnd.Calls();
@@ -137,7 +137,7 @@ TEST_F(LoaderDialogTest, TheAddressPromptShowsOrHidesThenSetsTheTextWhenGiven) {
 }
 
 TEST_F(LoaderDialogTest, OtherMessagesAreLeftToTheDialogManager) {
-  EXPECT_EQ(LoaderDialogProc(FakeFrontEnd::Handle(0), platform::WM_SETTEXT, 0, 0), 0);
+  EXPECT_EQ(LoaderDialogProc(FakeFrontEnd::Handle(0), WM_SETTEXT, 0, 0), 0);
   EXPECT_TRUE(frontEnd.Calls().empty());
 }
 

@@ -38,8 +38,7 @@ class FakeFiles : public platform::FileService {
   }
   std::uint32_t GetAttributes(const wchar_t* path) override {
     asked.push_back(path);
-    return present.count(path) != 0 ? platform::FILE_ATTRIBUTE_NORMAL
-                                    : platform::INVALID_FILE_ATTRIBUTES;
+    return present.count(path) != 0 ? FILE_ATTRIBUTE_NORMAL : INVALID_FILE_ATTRIBUTES;
   }
   bool DeleteFile(const wchar_t* path) override {
     deleted.push_back(path);
@@ -81,19 +80,18 @@ class FakeProcesses : public platform::ProcessService {
 // Every fetch fails unless succeed is set; a successful one names a cache file in Temp.
 class FakeDownloads : public platform::DownloadService {
  public:
-  platform::HRESULT DownloadToCacheFile(const wchar_t* url, std::span<wchar_t> cachePath,
-                                        platform::IBindStatusCallback*) override {
+  HRESULT DownloadToCacheFile(const wchar_t* url, std::span<wchar_t> cachePath,
+                              IBindStatusCallback*) override {
     urls.push_back(url);
     if (!succeed) {
-      return platform::E_FAIL;
+      return E_FAIL;
     }
     std::swprintf(cachePath.data(), cachePath.size(), L"Temp\\cache%zu", urls.size());
-    return platform::S_OK;
+    return S_OK;
   }
-  platform::HRESULT DownloadToFile(const wchar_t* url, const wchar_t*,
-                                   platform::IBindStatusCallback*) override {
+  HRESULT DownloadToFile(const wchar_t* url, const wchar_t*, IBindStatusCallback*) override {
     urls.push_back(url);
-    return succeed ? platform::S_OK : platform::E_FAIL;
+    return succeed ? S_OK : E_FAIL;
   }
 
   bool succeed = false;

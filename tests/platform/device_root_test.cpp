@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-#include "platform/utf8.h"
+#include "platform/linux/utf8.h"
 #include "tests/support/temp_dir.h"
 
 namespace {

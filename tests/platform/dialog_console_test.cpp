@@ -13,7 +13,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/dialog_console.h"
+#include "platform/linux/dialog_console.h"
 #include "resources/dialog_template.h"
 #include "tests/support/temp_dir.h"
 
@@ -70,12 +70,12 @@ class ConsoleTest : public ::testing::Test {
   static std::intptr_t Proc(WindowHandle dialog, unsigned message, std::uintptr_t wParam,
                             std::intptr_t) {
     ConsoleTest& self = *current;
-    if (message == platform::WM_INITDIALOG) {
+    if (message == WM_INITDIALOG) {
       self.thread = std::thread([&self, dialog] {
         self.worker(dialog);
         self.console->BackgroundThreadEnded();
       });
-    } else if (message == platform::WM_COMMAND) {
+    } else if (message == WM_COMMAND) {
       const int id = static_cast<int>(wParam & 0xFFFF);
       self.commands.push_back(id);
       std::vector<wchar_t> text(platform::kEditTextLimit + 2);

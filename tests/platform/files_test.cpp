@@ -38,7 +38,7 @@ class FilesTest : public ::testing::Test {
     std::vector<std::wstring> names;
     auto search = Files().FindFiles(pattern);
     EXPECT_NE(search, nullptr) << "cannot search " << pattern;
-    std::array<wchar_t, platform::MAX_PATH> name;
+    std::array<wchar_t, MAX_PATH> name;
     while (search != nullptr && search->Next(name)) {
       names.emplace_back(name.data());
     }
@@ -72,9 +72,9 @@ TEST_F(FilesTest, CreateFolderTellsItsFourOutcomes) {
 
 TEST_F(FilesTest, AttributesTellFoldersFilesAndAbsence) {
   WriteFile(root_ / "Program Files/f.dll", "x");
-  EXPECT_EQ(Files().GetAttributes(L"Program Files\\"), platform::FILE_ATTRIBUTE_DIRECTORY);
-  EXPECT_EQ(Files().GetAttributes(L"Program Files\\f.dll"), platform::FILE_ATTRIBUTE_NORMAL);
-  EXPECT_EQ(Files().GetAttributes(L"Program Files\\g.dll"), platform::INVALID_FILE_ATTRIBUTES);
+  EXPECT_EQ(Files().GetAttributes(L"Program Files\\"), FILE_ATTRIBUTE_DIRECTORY);
+  EXPECT_EQ(Files().GetAttributes(L"Program Files\\f.dll"), FILE_ATTRIBUTE_NORMAL);
+  EXPECT_EQ(Files().GetAttributes(L"Program Files\\g.dll"), INVALID_FILE_ATTRIBUTES);
 }
 
 TEST_F(FilesTest, DeleteFileRemovesFilesButNeverFolders) {

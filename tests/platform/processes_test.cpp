@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "platform/device_root.h"
-#include "platform/utf8.h"
+#include "platform/linux/utf8.h"
 #include "tests/support/child_process.h"
 #include "tests/support/temp_dir.h"
 

@@ -99,7 +99,7 @@ TEST_F(ShellSystemTest, PlatformTypeIsTheFirstLineOfItsFile) {
     if (c.content) {
       WriteFile(file, *c.content);
     }
-    std::array<wchar_t, platform::MAX_PATH> type;
+    std::array<wchar_t, MAX_PATH> type;
     type.fill(L'#');
     EXPECT_EQ(platform::SystemInfo().QueryPlatformType(type), c.readable)
         << c.content.value_or("(no file)");
@@ -108,7 +108,7 @@ TEST_F(ShellSystemTest, PlatformTypeIsTheFirstLineOfItsFile) {
     }
   }
   std::filesystem::create_directories(file);
-  std::array<wchar_t, platform::MAX_PATH> type;
+  std::array<wchar_t, MAX_PATH> type;
   EXPECT_FALSE(platform::SystemInfo().QueryPlatformType(type)) << "a folder is no file";
 }
 

@@ -6,7 +6,7 @@
 #include <climits>
 #include <string>
 
-#include "platform/utf8.h"
+#include "platform/linux/utf8.h"
 
 namespace {
 

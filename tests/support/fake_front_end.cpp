@@ -15,7 +15,7 @@ std::intptr_t FakeFrontEnd::RunModal(const platform::DialogTemplate& dialogTempl
       texts_[control.id].push_back(control.text);
     }
   }
-  proc(Handle(0), platform::WM_INITDIALOG, 0, param);
+  proc(Handle(0), WM_INITDIALOG, 0, param);
   std::unique_lock lock(mutex_);
   while (!ended_) {
     if (tasks_.empty()) {
@@ -107,7 +107,7 @@ void FakeFrontEnd::Command(int controlId) {
       std::lock_guard lock(mutex_);
       proc = proc_;
     }
-    proc(Handle(0), platform::WM_COMMAND, static_cast<std::uintptr_t>(controlId), 0);
+    proc(Handle(0), WM_COMMAND, static_cast<std::uintptr_t>(controlId), 0);
   });
 }
 

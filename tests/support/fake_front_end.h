@@ -34,7 +34,7 @@ class FakeFrontEnd : public platform::DialogFrontEnd {
   }
   void SetUserData(platform::WindowHandle window, std::intptr_t value) override;
   std::intptr_t GetUserData(platform::WindowHandle window) override;
-  int GetSystemMetrics(int index) override { return index == platform::SM_CXSCREEN ? 480 : 640; }
+  int GetSystemMetrics(int index) override { return index == SM_CXSCREEN ? 480 : 640; }
   void Move(platform::WindowHandle window, int x, int y, int width, int height, bool) override;
   void Show(platform::WindowHandle window, bool visible) override;
   void SetText(platform::WindowHandle window, const wchar_t* text) override;

@@ -12,8 +12,8 @@
 #include <thread>
 #include <vector>
 
-#include "platform/dialog_window.h"
-#include "platform/dialog_window_layout.h"
+#include "platform/linux/dialog_window.h"
+#include "platform/linux/dialog_window_layout.h"
 #include "resources/dialog_template.h"
 #include "tests/support/required_tools.h"
 #include "tests/support/temp_dir.h"
@@ -106,13 +106,13 @@ struct Script {
 
 std::intptr_t ScriptProc(WindowHandle dialog, unsigned message, std::uintptr_t wParam,
                          std::intptr_t lParam) {
-  if (message == platform::WM_INITDIALOG) {
+  if (message == WM_INITDIALOG) {
     auto* script = reinterpret_cast<Script*>(lParam);
     frontEnd->SetUserData(dialog, lParam);
     script->dialog = dialog;
     script->dialogThread = std::this_thread::get_id();
-    frontEnd->Move(dialog, 0, 0, frontEnd->GetSystemMetrics(platform::SM_CXSCREEN),
-                   frontEnd->GetSystemMetrics(platform::SM_CYSCREEN), false);
+    frontEnd->Move(dialog, 0, 0, frontEnd->GetSystemMetrics(SM_CXSCREEN),
+                   frontEnd->GetSystemMetrics(SM_CYSCREEN), false);
     if (script->endDuringInit) {
       frontEnd->EndDialog(dialog, 5);
     } else {
@@ -120,7 +120,7 @@ std::intptr_t ScriptProc(WindowHandle dialog, unsigned message, std::uintptr_t w
     }
     return 1;
   }
-  if (message == platform::WM_COMMAND) {
+  if (message == WM_COMMAND) {
     auto* script = reinterpret_cast<Script*>(frontEnd->GetUserData(dialog));
     const int id = static_cast<int>(wParam & 0xFFFF);
     {
@@ -172,8 +172,8 @@ TEST_F(WindowFrontEndTest, SentTextIsInPlaceWhenTheCallReturns) {
   Script script;
   script.worker = [](Script& s) {
     EndOnExit end{s, 7};  // from this thread, as CloseLoader does
-    EXPECT_EQ(frontEnd->GetSystemMetrics(platform::SM_CXSCREEN), 480);
-    EXPECT_EQ(frontEnd->GetSystemMetrics(platform::SM_CYSCREEN), 640);
+    EXPECT_EQ(frontEnd->GetSystemMetrics(SM_CXSCREEN), 480);
+    EXPECT_EQ(frontEnd->GetSystemMetrics(SM_CYSCREEN), 640);
     WindowHandle status = s.Item(kStatus);
     ASSERT_NE(status, nullptr);
 
@@ -250,12 +250,12 @@ TEST_F(WindowFrontEndTest, KeysButtonsAndCloseRequestsReachTheDialogOnItsThread)
 
     // Escape and a close request come as IDCANCEL, which this dialog ignores: it stays open.
     server->Key("Escape");
-    ASSERT_TRUE(s.WaitForCommand(platform::IDCANCEL));
+    ASSERT_TRUE(s.WaitForCommand(IDCANCEL));
     server->RequestClose(window);
     ASSERT_TRUE(WaitUntil([&] {
       int cancels = 0;
       for (const Command& command : s.Commands()) {
-        cancels += command.id == platform::IDCANCEL ? 1 : 0;
+        cancels += command.id == IDCANCEL ? 1 : 0;
       }
       return cancels == 2;
     }));

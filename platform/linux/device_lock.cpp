@@ -8,7 +8,7 @@
 
 #include "platform/device_lock.h"
 #include "platform/device_root.h"
-#include "platform/download_cache_linux.h"
+#include "platform/linux/download_cache.h"
 
 namespace platform {
 namespace {
@@ -63,7 +63,7 @@ class LinuxDeviceLock final : public DeviceLockService {
 }  // namespace
 
 template <>
-DeviceLockService& LinuxService<DeviceLockService>() {
+DeviceLockService& HostService<DeviceLockService>() {
   static LinuxDeviceLock service;
   return service;
 }

@@ -21,8 +21,8 @@
 #include <thread>
 #include <vector>
 
-#include "platform/dialog_console.h"
-#include "platform/utf8.h"
+#include "platform/linux/dialog_console.h"
+#include "platform/linux/utf8.h"
 
 namespace platform {
 namespace {

@@ -1,4 +1,4 @@
-#include "platform/device_processes_linux.h"
+#include "platform/linux/device_processes.h"
 
 #include <dirent.h>
 #include <fcntl.h>

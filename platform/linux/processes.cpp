@@ -10,11 +10,11 @@
 #include <string>
 #include <vector>
 
-#include "platform/device_processes_linux.h"
 #include "platform/device_root.h"
+#include "platform/linux/device_processes.h"
+#include "platform/linux/split_parameters.h"
+#include "platform/linux/utf8.h"
 #include "platform/processes.h"
-#include "platform/split_parameters_linux.h"
-#include "platform/utf8.h"
 
 extern char** environ;
 
@@ -142,7 +142,7 @@ class LinuxProcesses final : public ProcessService {
 }  // namespace
 
 template <>
-ProcessService& LinuxService<ProcessService>() {
+ProcessService& HostService<ProcessService>() {
   static LinuxProcesses service;
   return service;
 }

@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/utf8.h"
+#include "platform/common/narrow_text.h"
 
 namespace platform {
 namespace {
@@ -255,7 +255,7 @@ void PutFloating(WideWriter& writer, const Conversion& conversion, Args& args) {
 void PutString(WideWriter& writer, const Conversion& conversion, bool narrow, Args& args) {
   if (narrow) {
     const char* text = va_arg(args.list, const char*);
-    PutPadded(writer, conversion, text != nullptr ? FromUtf8(text) : L"(null)");
+    PutPadded(writer, conversion, text != nullptr ? WidenNarrowText(text) : L"(null)");
   } else {
     const wchar_t* text = va_arg(args.list, const wchar_t*);
     PutPadded(writer, conversion, text != nullptr ? std::wstring_view(text) : L"(null)");
@@ -267,7 +267,7 @@ void PutCharacter(WideWriter& writer, const Conversion& conversion, bool narrow,
   whole.precision = -1;
   if (narrow) {
     const char byte = static_cast<char>(va_arg(args.list, int));
-    PutPadded(writer, whole, FromUtf8(std::string_view(&byte, 1)));
+    PutPadded(writer, whole, WidenNarrowText(std::string_view(&byte, 1)));
   } else {
     const auto character = static_cast<wchar_t>(va_arg(args.list, std::wint_t));
     PutPadded(writer, whole, std::wstring_view(&character, 1));

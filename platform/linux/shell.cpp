@@ -2,9 +2,9 @@
 #include <string>
 
 #include "platform/device_root.h"
+#include "platform/linux/stored_files.h"
+#include "platform/linux/utf8.h"
 #include "platform/shell.h"
-#include "platform/stored_files_linux.h"
-#include "platform/utf8.h"
 
 namespace platform {
 namespace {
@@ -24,7 +24,7 @@ class LinuxShell final : public ShellService {
 }  // namespace
 
 template <>
-ShellService& LinuxService<ShellService>() {
+ShellService& HostService<ShellService>() {
   static LinuxShell service;
   return service;
 }

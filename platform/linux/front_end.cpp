@@ -1,8 +1,8 @@
 #include "platform/front_end.h"
 
-#include "platform/dialog_console.h"
+#include "platform/linux/dialog_console.h"
 #if FERROVAN_HAVE_WINDOW
-#include "platform/dialog_window.h"
+#include "platform/linux/dialog_window.h"
 #endif
 
 namespace platform {
@@ -59,7 +59,7 @@ const char* FrontEndName(FrontEndKind kind) {
 }
 
 template <>
-DialogFrontEnd& LinuxService<DialogFrontEnd>() {
+DialogFrontEnd& HostService<DialogFrontEnd>() {
   return selectedKind == FrontEndKind::Window ? *windowFrontEnd : ConsoleFrontEnd();
 }
 

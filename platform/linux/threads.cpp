@@ -25,7 +25,7 @@ class LinuxThreads final : public ThreadService {
 }  // namespace
 
 template <>
-ThreadService& LinuxService<ThreadService>() {
+ThreadService& HostService<ThreadService>() {
   static LinuxThreads service;
   return service;
 }

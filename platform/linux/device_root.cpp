@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "platform/device_root.h"
-#include "platform/utf8.h"
+#include "platform/linux/utf8.h"
 
 namespace platform {
 namespace {

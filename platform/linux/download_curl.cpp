@@ -16,11 +16,11 @@
 #include <string>
 #include <string_view>
 
-#include "platform/curl_library.h"
 #include "platform/device_root.h"
 #include "platform/download.h"
-#include "platform/download_cache_linux.h"
-#include "platform/stored_files_linux.h"
+#include "platform/linux/curl_library.h"
+#include "platform/linux/download_cache.h"
+#include "platform/linux/stored_files.h"
 #include "platform/text.h"
 
 namespace platform {
@@ -359,7 +359,7 @@ class CurlDownloadService final : public DownloadService {
 }  // namespace
 
 template <>
-DownloadService& LinuxService<DownloadService>() {
+DownloadService& HostService<DownloadService>() {
   static CurlDownloadService service;
   return service;
 }

@@ -5,9 +5,9 @@
 #include <string>
 
 #include "platform/device_root.h"
+#include "platform/linux/utf8.h"
 #include "platform/system_info.h"
 #include "platform/text.h"
-#include "platform/utf8.h"
 
 namespace platform {
 namespace {
@@ -65,7 +65,7 @@ class LinuxSystemInfo final : public SystemInfoService {
 }  // namespace
 
 template <>
-SystemInfoService& LinuxService<SystemInfoService>() {
+SystemInfoService& HostService<SystemInfoService>() {
   static LinuxSystemInfo service;
   return service;
 }

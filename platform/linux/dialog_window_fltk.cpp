@@ -28,9 +28,9 @@
 #include <vector>
 
 #include "loader_icon_pixels.h"
-#include "platform/dialog_window.h"
-#include "platform/dialog_window_layout.h"
-#include "platform/utf8.h"
+#include "platform/linux/dialog_window.h"
+#include "platform/linux/dialog_window_layout.h"
+#include "platform/linux/utf8.h"
 
 // Last: Xlib's macros (None, Bool, Status ...) must not meet the headers above.
 #include <FL/x.H>

@@ -1,4 +1,4 @@
-#include "platform/download_cache_linux.h"
+#include "platform/linux/download_cache.h"
 
 #include <dirent.h>
 #include <fcntl.h>

@@ -1,10 +1,11 @@
-#include "platform/utf8.h"
+#include "platform/linux/utf8.h"
 
 #include <cstdint>
 #include <cstring>
 #include <string>
 #include <string_view>
 
+#include "platform/common/narrow_text.h"
 #include "platform/text.h"
 
 namespace platform {
@@ -140,6 +141,11 @@ bool NarrowToWide(std::span<wchar_t> out, const char* text) {
     out[fits ? used : 0] = L'\0';
   }
   return fits;
+}
+
+// The narrow text that stands in for the device's ANSI code page is UTF-8.
+std::wstring WidenNarrowText(std::string_view text) {
+  return FromUtf8(text);
 }
 
 }  // namespace platform

@@ -1,6 +1,6 @@
-#include "platform/split_parameters_linux.h"
+#include "platform/linux/split_parameters.h"
 
-#include "platform/utf8.h"
+#include "platform/linux/utf8.h"
 
 namespace platform {
 

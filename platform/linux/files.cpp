@@ -10,39 +10,15 @@
 #include <string>
 #include <system_error>
 
-#include "platform/device_processes_linux.h"
 #include "platform/device_root.h"
 #include "platform/files.h"
-#include "platform/stored_files_linux.h"
+#include "platform/linux/device_processes.h"
+#include "platform/linux/stored_files.h"
+#include "platform/linux/utf8.h"
 #include "platform/text.h"
-#include "platform/utf8.h"
 
 namespace platform {
 namespace {
-
-// * and ? over whole names, * matching any run of characters (the empty one too).
-bool MatchesGlob(const wchar_t* pattern, const wchar_t* name) {
-  const wchar_t* star = nullptr;
-  const wchar_t* retry = nullptr;
-  while (*name != L'\0') {
-    if (*pattern == L'?' || (*pattern != L'*' && *pattern == *name)) {
-      ++pattern;
-      ++name;
-    } else if (*pattern == L'*') {
-      star = pattern++;
-      retry = name;
-    } else if (star != nullptr) {
-      pattern = star + 1;
-      name = ++retry;
-    } else {
-      return false;
-    }
-  }
-  while (*pattern == L'*') {
-    ++pattern;
-  }
-  return *pattern == L'\0';
-}
 
 class FolderSearch final : public FileSearch {
  public:
@@ -193,25 +169,8 @@ class LinuxFiles final : public FileService {
 
 }  // namespace
 
-bool MatchesWildcard(const wchar_t* pattern, const wchar_t* name) {
-  if (pattern == nullptr || name == nullptr) {
-    return false;
-  }
-  if (MatchesGlob(pattern, name)) {
-    return true;
-  }
-  // As on the device, a trailing ".*" also matches names without that dot: "*.*" matches
-  // "README", "Setup.*" matches "Setup".
-  const std::wstring_view whole = pattern;
-  if (whole.size() >= 2 && whole.ends_with(L".*")) {
-    const std::wstring stem(whole.substr(0, whole.size() - 2));
-    return MatchesGlob(stem.c_str(), name);
-  }
-  return false;
-}
-
 template <>
-FileService& LinuxService<FileService>() {
+FileService& HostService<FileService>() {
   static LinuxFiles service;
   return service;
 }

@@ -10,8 +10,8 @@
 #include <string_view>
 
 #include "platform/device_root.h"
+#include "platform/linux/stored_files.h"
 #include "platform/small_files.h"
-#include "platform/stored_files_linux.h"
 
 namespace platform {
 namespace {
@@ -162,7 +162,7 @@ bool ReplaceFileContent(const std::string& path, std::string_view content, mode_
 }
 
 template <>
-SmallFileService& LinuxService<SmallFileService>() {
+SmallFileService& HostService<SmallFileService>() {
   static LinuxSmallFiles service;
   return service;
 }

@@ -1,0 +1,52 @@
+#include <string>
+#include <string_view>
+
+#include "platform/files.h"
+
+namespace platform {
+namespace {
+
+// * and ? over whole names, * matching any run of characters (the empty one too).
+bool MatchesGlob(const wchar_t* pattern, const wchar_t* name) {
+  const wchar_t* star = nullptr;
+  const wchar_t* retry = nullptr;
+  while (*name != L'\0') {
+    if (*pattern == L'?' || (*pattern != L'*' && *pattern == *name)) {
+      ++pattern;
+      ++name;
+    } else if (*pattern == L'*') {
+      star = pattern++;
+      retry = name;
+    } else if (star != nullptr) {
+      pattern = star + 1;
+      name = ++retry;
+    } else {
+      return false;
+    }
+  }
+  while (*pattern == L'*') {
+    ++pattern;
+  }
+  return *pattern == L'\0';
+}
+
+}  // namespace
+
+bool MatchesWildcard(const wchar_t* pattern, const wchar_t* name) {
+  if (pattern == nullptr || name == nullptr) {
+    return false;
+  }
+  if (MatchesGlob(pattern, name)) {
+    return true;
+  }
+  // As on the device, a trailing ".*" also matches names without that dot: "*.*" matches
+  // "README", "Setup.*" matches "Setup".
+  const std::wstring_view whole = pattern;
+  if (whole.size() >= 2 && whole.ends_with(L".*")) {
+    const std::wstring stem(whole.substr(0, whole.size() - 2));
+    return MatchesGlob(stem.c_str(), name);
+  }
+  return false;
+}
+
+}  // namespace platform
