@@ -5,6 +5,7 @@
 
 #include "loader/loader_dialog.h"
 #include "loader/loading_sequence.h"
+#include "platform/com.h"
 #include "platform/device_lock.h"
 #include "platform/threads.h"
 
@@ -55,11 +56,13 @@ bool StartWorker(LoaderContext* context) {
 
 unsigned WorkerMain(void* parameter) {
   auto* context = static_cast<LoaderContext*>(parameter);
+  platform::Com().InitializeThread();
   // The lock is let go before the message box: a box nobody dismisses must not hold up
   // another loader.
   if (const std::optional<LoaderFailure> failure = RunLocked(context)) {
     platform::Dialogs().MessageBox(failure->Message(), FAILURE_CAPTION);
     CloseLoader(context);
   }
+  platform::Com().UninitializeThread();
   return 0;
 }

@@ -28,7 +28,7 @@ class FileService {
   virtual ~FileService() = default;
   virtual CreateFolderResult CreateFolder(const wchar_t* path) = 0;
   // FILE_ATTRIBUTE_DIRECTORY or FILE_ATTRIBUTE_NORMAL; INVALID_FILE_ATTRIBUTES when absent.
-  virtual std::uint32_t GetAttributes(const wchar_t* path) = 0;
+  virtual DWORD GetAttributes(const wchar_t* path) = 0;
   // Removes a file; never a folder.
   virtual bool DeleteFile(const wchar_t* path) = 0;
   // Fails when the destination exists.

@@ -145,7 +145,8 @@ std::string NarrowDirective(const Conversion& conversion, std::size_t capacity,
     directive += std::to_string(std::min<long long>(conversion.width, widthCap));
   }
   if (conversion.precision >= 0) {
-    directive += "." + std::to_string(std::min<long long>(conversion.precision, precisionCap));
+    directive += '.';
+    directive += std::to_string(std::min<long long>(conversion.precision, precisionCap));
   }
   directive += length;
   directive += static_cast<char>(conversion.kind);
@@ -269,7 +270,8 @@ void PutCharacter(WideWriter& writer, const Conversion& conversion, bool narrow,
     const char byte = static_cast<char>(va_arg(args.list, int));
     PutPadded(writer, whole, WidenNarrowText(std::string_view(&byte, 1)));
   } else {
-    const auto character = static_cast<wchar_t>(va_arg(args.list, std::wint_t));
+    // A wide character arrives promoted: to int where wchar_t is 16 bits, as itself elsewhere.
+    const auto character = static_cast<wchar_t>(va_arg(args.list, unsigned int));
     PutPadded(writer, whole, std::wstring_view(&character, 1));
   }
 }

@@ -97,7 +97,7 @@ class LinuxFiles final : public FileService {
     }
   }
 
-  std::uint32_t GetAttributes(const wchar_t* path) override {
+  DWORD GetAttributes(const wchar_t* path) override {
     struct stat status {};
     if (stat(ToHostPath(path).c_str(), &status) != 0) {
       return INVALID_FILE_ATTRIBUTES;

@@ -41,7 +41,7 @@ class SpaceFiles : public platform::FileService {
   platform::CreateFolderResult CreateFolder(const wchar_t* path) override {
     return Real().CreateFolder(path);
   }
-  std::uint32_t GetAttributes(const wchar_t* path) override { return Real().GetAttributes(path); }
+  DWORD GetAttributes(const wchar_t* path) override { return Real().GetAttributes(path); }
   bool DeleteFile(const wchar_t* path) override { return Real().DeleteFile(path); }
   bool MoveFile(const wchar_t* from, const wchar_t* to) override {
     return Real().MoveFile(from, to);

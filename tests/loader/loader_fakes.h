@@ -11,9 +11,11 @@
 #include <set>
 #include <span>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <vector>
 
+#include "platform/com.h"
 #include "platform/device_lock.h"
 #include "platform/device_root.h"
 #include "platform/download.h"
@@ -36,7 +38,7 @@ class FakeFiles : public platform::FileService {
     auto found = folderResults.find(path);
     return found != folderResults.end() ? found->second : CreateFolderResult::Created;
   }
-  std::uint32_t GetAttributes(const wchar_t* path) override {
+  DWORD GetAttributes(const wchar_t* path) override {
     asked.push_back(path);
     return present.count(path) != 0 ? FILE_ATTRIBUTE_NORMAL : INVALID_FILE_ATTRIBUTES;
   }
@@ -182,6 +184,25 @@ class FakeDeviceLock : public platform::DeviceLockService {
   std::shared_ptr<Records> records_;
 };
 
+// Notes where, among the front end's calls, COM was set up and torn down, and on which thread.
+class FakeCom : public platform::ComService {
+ public:
+  explicit FakeCom(testing_support::FakeFrontEnd& frontEnd) : frontEnd_(frontEnd) {}
+  void InitializeThread() override { Note(initializedAt); }
+  void UninitializeThread() override { Note(uninitializedAt); }
+  struct Step {
+    std::size_t at;
+    std::thread::id thread;
+  };
+  std::vector<Step> initializedAt, uninitializedAt;
+
+ private:
+  void Note(std::vector<Step>& notes) {
+    notes.push_back({frontEnd_.Calls().size(), std::this_thread::get_id()});
+  }
+  testing_support::FakeFrontEnd& frontEnd_;
+};
+
 // The services of a device kept in a scratch root; the settings file stays a real file there.
 class LoaderTest : public ::testing::Test {
  protected:
@@ -202,6 +223,7 @@ class LoaderTest : public ::testing::Test {
   FakeShell shell;
   FakeSystemInfo systemInfo;
   FakeDeviceLock deviceLock{frontEnd};
+  FakeCom com{frontEnd};
   platform::ScopedService<platform::DialogFrontEnd> frontEndGuard{frontEnd};
   platform::ScopedService<platform::FileService> filesGuard{files};
   platform::ScopedService<platform::ProcessService> processesGuard{processes};
@@ -209,6 +231,7 @@ class LoaderTest : public ::testing::Test {
   platform::ScopedService<platform::ShellService> shellGuard{shell};
   platform::ScopedService<platform::SystemInfoService> systemInfoGuard{systemInfo};
   platform::ScopedService<platform::DeviceLockService> deviceLockGuard{deviceLock};
+  platform::ScopedService<platform::ComService> comGuard{com};
 };
 
 }  // namespace loader_test

@@ -61,6 +61,14 @@ TEST_F(WorkerTest, ARaisedFailureIsShownOnceAndClosesTheLoader) {
   EXPECT_LT(deviceLock.TakenAt()[0], deviceLock.ReleasedAt()[0]);
   EXPECT_LE(deviceLock.ReleasedAt()[0], box);
   EXPECT_LT(box, calls.size());
+
+  // COM is set up on the worker before the run and torn down after the box, on that thread.
+  ASSERT_EQ(com.initializedAt.size(), 1u);
+  ASSERT_EQ(com.uninitializedAt.size(), 1u);
+  EXPECT_LE(com.initializedAt[0].at, deviceLock.TakenAt()[0]);
+  EXPECT_GT(com.uninitializedAt[0].at, box);
+  EXPECT_NE(com.initializedAt[0].thread, std::this_thread::get_id());
+  EXPECT_EQ(com.initializedAt[0].thread, com.uninitializedAt[0].thread);
 }
 
 struct LockCase {

@@ -1,0 +1,1 @@
+// Placeholder until the Win32 implementation lands.
