@@ -80,8 +80,11 @@ done
 base=http://127.0.0.1:$port/FerroVanService/WebService/Downloads
 
 # One measured run: "SECONDS PEAK_KIB" on standard output.
+# Each run starts with nothing left to write from the one before, so that neither side pays
+# for the other's data.
 measure() {
   local started ended
+  sync
   started=$(date +%s%N)
   /usr/bin/time -f %M -o "$scratch/peak" "$@" </dev/null >/dev/null
   ended=$(date +%s%N)

@@ -223,6 +223,43 @@ TEST_F(LoaderWindowTest, AFirstInstallationRunsToTheClientWithItsProgressInView)
   EXPECT_GE(statusTexts.size(), 4u) << "the progress texts did not show as they changed";
 }
 
+// The start-time benchmark's paint notice: one line on the named descriptor once the dialog is
+// drawn, and nothing anywhere when the variable does not name a usable descriptor (never the
+// standard streams).
+TEST_F(LoaderWindowTest, PaintNoticeGoesOnlyToTheNamedDescriptorAndOnlyOnce) {
+  struct Case {
+    const char* value;
+    const char* notice;  // what the notice file holds once the prompt shows
+  };
+  const Case cases[] = {{"3", "painted\n"}, {"1", ""}, {"2", ""}, {"x3", ""}, {"", ""}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string("FERROVAN_PAINT_NOTICE_FD=") + c.value);
+    TempDir device;
+    const std::string notice = device.Path() + "/notice";
+    WriteFile(notice, "");
+    testing_support::RunOptions options;
+    options.env = {
+        {"DISPLAY", server_->Name()}, {"FERROVAN_PAINT_NOTICE_FD", c.value}, {"NOTICE", notice}};
+    // Every stream of the loader ends in the notice file, so a notice sent anywhere shows.
+    BackgroundProcess loader("/bin/sh",
+                             {"-c", "exec \"$0\" \"$@\" >>\"$NOTICE\" 2>&1 3>>\"$NOTICE\"", kLoader,
+                              "--device-root", device.Path(), "--ui", "window"},
+                             options);
+    ASSERT_TRUE(WaitUntil([&] { return PromptShown(); })) << ReadFile(notice);
+    if (*c.notice != '\0') {
+      ASSERT_TRUE(WaitUntil([&] { return ReadFile(notice) == c.notice; })) << ReadFile(notice);
+    }
+    EXPECT_EQ(CancelUntilEnded(loader), 0);
+    const std::string written = ReadFile(notice);
+    const std::size_t first = written.find("painted");
+    if (*c.notice != '\0') {
+      EXPECT_EQ(written, c.notice) << "one notice, and only the notice, on descriptor 3";
+    } else {
+      EXPECT_EQ(first, std::string::npos) << written;
+    }
+  }
+}
+
 TEST(LoaderWindowFallback, WindowWithoutDisplayFallsBackToTheConsole) {
   TempDir device;
   testing_support::RunOptions options;
