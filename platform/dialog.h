@@ -28,6 +28,8 @@ struct DialogTemplate {
   const wchar_t* fontName;
   int fontPointSize;
   std::span<const ControlTemplate> controls;  // in tab order
+  // The program's dialog resource with this same template, for a host that has real ones.
+  int resourceId;
 };
 
 class DialogFrontEnd {

@@ -14,6 +14,9 @@ packages=(
   ca-certificates nginx-light curl time
   xvfb xdotool x11-apps imagemagick
   clang libclang-rt-14-dev
+  # The Windows build and its tests under Wine: the cross compiler, dpkg-source to unpack
+  # pugixml's source package, Wine and the TLS library its HTTPS downloads load.
+  g++-mingw-w64-x86-64-posix dpkg-dev wine wine64 libgnutls30
 )
 
 missing=()

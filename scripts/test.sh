@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Builds and runs every test three ways: a normal build with warnings as errors, a build with
 # AddressSanitizer and UndefinedBehaviorSanitizer, and the threaded tests under
-# ThreadSanitizer; then runs the fuzz programs for a bounded time (scripts/fuzz.sh).
+# ThreadSanitizer; then the Windows build (scripts/build-windows.sh) with its tests and the
+# Windows loader end to end, under Wine in a prefix made for this run; then runs the fuzz
+# programs for a bounded time (scripts/fuzz.sh).
 #
 # Nothing is left out quietly: every build has the window front end, and a test that would skip
 # itself for want of an outside program fails here instead (FERROVAN_REQUIRE_TOOLS).
@@ -34,6 +36,14 @@ for header in gtest/gtest.h:libgtest-dev pugixml.hpp:libpugixml-dev httplib.h:li
   need "${header#*:}" "${header%%:*}" test -f "/usr/include/${header%%:*}"
 done
 need libcurl4-openssl-dev "libcurl's development files" pkg-config --exists libcurl
+# The Windows build and Wine.
+for tool in x86_64-w64-mingw32-g++-posix:g++-mingw-w64-x86-64-posix \
+  x86_64-w64-mingw32-objdump:binutils-mingw-w64-x86-64 wineserver:wine64 wineboot:wine \
+  dpkg-source:dpkg-dev; do
+  need "${tool#*:}" "${tool%%:*}" on_path "${tool%%:*}"
+done
+need wine64 "Wine's 64-bit loader" test -x /usr/lib/wine/wine64
+need libgtest-dev "GoogleTest's sources" test -f /usr/src/googletest/CMakeLists.txt
 # The static archives that the loader's executable carries.
 for archive in libstdc++.a:g++ libfltk.a:libfltk1.3-dev libpugixml.a:libpugixml-dev \
   libX11.a:libx11-dev libxcb.a:libxcb1-dev libXau.a:libxau-dev libXdmcp.a:libxdmcp-dev \
@@ -65,10 +75,11 @@ run() {  # run <build folder> <ctest label filter or ""> <cmake options...>
   cmake -S . -B "$folder" -DFERROVAN_WERROR=ON -DFERROVAN_REQUIRE_WINDOW=ON "$@" >/dev/null
   cmake --build "$folder" -j "$jobs" >/dev/null
   echo "=== $folder: tests" >&2
+  # The tests labelled "wine" need the Windows build: they run in its stage below.
   if [ -n "$label" ]; then
-    ctest --test-dir "$folder" --output-on-failure -j "$jobs" -L "$label"
+    ctest --test-dir "$folder" --output-on-failure -j "$jobs" -L "$label" -LE wine
   else
-    ctest --test-dir "$folder" --output-on-failure -j "$jobs"
+    ctest --test-dir "$folder" --output-on-failure -j "$jobs" -LE wine
   fi
 }
 
@@ -77,4 +88,21 @@ ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   run build-asan "" -DCMAKE_BUILD_TYPE=Debug -DFERROVAN_SANITIZE=address
 TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:suppressions=$PWD/tests/tsan.supp" \
   run build-tsan "threaded|window" -DCMAKE_BUILD_TYPE=Debug -DFERROVAN_SANITIZE=thread
+
+# The Windows build: its tests, then its loader end to end against the Linux download service,
+# all under Wine in one prefix made for this run and removed at the end, whatever happened.
+FERROVAN_WINEPREFIX=$(mktemp -d "${TMPDIR:-/tmp}/ferrovan-wine-XXXXXX")
+export FERROVAN_WINEPREFIX
+trap 'scripts/wine-run.sh --remove "$FERROVAN_WINEPREFIX"' EXIT
+echo "=== Wine: a prefix for this run" >&2
+scripts/wine-run.sh --init "$FERROVAN_WINEPREFIX"
+FERROVAN_WINDOWS_BUILD_DIR=$PWD/build-windows scripts/build-windows.sh >/dev/null
+echo "=== build-windows: tests under Wine" >&2
+ctest --test-dir build-windows --output-on-failure -j "$jobs"
+echo "=== build: the Windows loader end to end under Wine" >&2
+FERROVAN_WINDOWS_BUILD_DIR=$PWD/build-windows \
+  ctest --test-dir build --output-on-failure -j "$jobs" -L wine
+scripts/wine-run.sh --remove "$FERROVAN_WINEPREFIX"
+trap - EXIT
+
 scripts/fuzz.sh

@@ -1,7 +1,6 @@
 // The loader dialog in a terminal or a pipe. The status line goes to standard output, message
 // boxes to standard error, and the address prompt reads one line from standard input. The
-// dialog's state lives in small records, one per window, that the handles point at; the thread
-// that runs RunModal carries out every change, in the order the calls were made.
+// dialog's state and the order of changes are the shared console dialog's.
 #include <fcntl.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
@@ -11,37 +10,18 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <condition_variable>
-#include <deque>
-#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "platform/common/console_dialog.h"
 #include "platform/linux/dialog_console.h"
 #include "platform/linux/utf8.h"
 
 namespace platform {
 namespace {
-
-struct ConsoleWindow {
-  int id = 0;
-  bool isDialog = false;
-  ControlKind kind = ControlKind::Static;
-  std::wstring text;
-  bool visible = false;
-  std::intptr_t userData = 0;
-};
-
-ConsoleWindow* WindowOf(WindowHandle handle) {
-  return reinterpret_cast<ConsoleWindow*>(handle);
-}
-WindowHandle HandleOf(ConsoleWindow* window) {
-  return reinterpret_cast<WindowHandle>(window);
-}
 
 void WriteAll(int fd, std::string_view data) {
   while (!data.empty()) {
@@ -70,9 +50,8 @@ bool ReadByte(int fd, char& byte) {
   }
 }
 
-// One line of input as the edit box takes it: at most kEditTextLimit characters are kept, the
-// rest up to the line end is read and dropped, so a line of any length costs bounded memory.
-// The readers consume exactly up to and including the line end.
+// One line of input as the edit box takes it (BoundedLine). The readers consume exactly up to
+// and including the line end.
 class LineReader {
  public:
   void FromFile(int fd);
@@ -81,58 +60,16 @@ class LineReader {
   // Goes on where a reader above stopped, unless the line is already complete.
   void ByteByByte(int fd);
   // The line without its line end; nothing at end of input before any byte.
-  std::optional<std::string> Result();
+  std::optional<std::string> Result() { return line_.Result(); }
 
  private:
   static constexpr std::size_t kChunk = 65536;
 
-  bool Done() const { return ended_ || endOfInput_; }
-  // Takes bytes up to and including a line end; returns how many it took.
-  std::size_t Take(const char* bytes, std::size_t count);
+  bool Done() const { return line_.Done(); }
+  std::size_t Take(const char* bytes, std::size_t count) { return line_.Take(bytes, count); }
 
-  std::string kept_;
-  std::size_t characters_ = 0;
-  bool full_ = false;
-  bool crKept_ = false;
-  bool any_ = false;
-  bool ended_ = false;
-  bool endOfInput_ = false;
+  BoundedLine line_;
 };
-
-std::size_t LineReader::Take(const char* bytes, std::size_t count) {
-  any_ = any_ || count > 0;
-  for (std::size_t i = 0; i < count; ++i) {
-    const char byte = bytes[i];
-    if (byte == '\n') {
-      ended_ = true;
-      return i + 1;
-    }
-    // Cut only in front of a character's first byte, so no character is kept in part.
-    if ((byte & 0xC0) != 0x80) {
-      if (characters_ == kEditTextLimit) {
-        full_ = true;
-      } else if (!full_) {
-        ++characters_;
-      }
-    }
-    if (!full_) {
-      kept_ += byte;
-    }
-    crKept_ = !full_ && byte == '\r';
-  }
-  return count;
-}
-
-std::optional<std::string> LineReader::Result() {
-  if (!any_) {
-    return std::nullopt;
-  }
-  // "\r\n" ends a line as "\n" does. A last line without its line end still counts.
-  if (ended_ && crKept_) {
-    kept_.pop_back();
-  }
-  return kept_;
-}
 
 void LineReader::FromFile(int fd) {
   std::vector<char> chunk(kChunk);
@@ -142,7 +79,7 @@ void LineReader::FromFile(int fd) {
       continue;
     }
     if (got <= 0) {
-      endOfInput_ = true;
+      line_.EndOfInput();
       return;
     }
     const std::size_t taken = Take(chunk.data(), static_cast<std::size_t>(got));
@@ -170,7 +107,7 @@ void LineReader::FromPipe(int fd) {
       break;  // not a pipe tee can copy from, or one that never waits: byte by byte then
     }
     if (copied == 0) {
-      endOfInput_ = true;
+      line_.EndOfInput();
       break;
     }
     const std::size_t available = static_cast<std::size_t>(copied);
@@ -212,7 +149,7 @@ void LineReader::FromSocket(int fd) {
       return;
     }
     if (got == 0) {
-      endOfInput_ = true;
+      line_.EndOfInput();
       return;
     }
     std::size_t left = Take(chunk.data(), static_cast<std::size_t>(got));
@@ -233,7 +170,7 @@ void LineReader::ByteByByte(int fd) {
   char byte;
   while (!Done()) {
     if (!ReadByte(fd, byte)) {
-      endOfInput_ = true;
+      line_.EndOfInput();
       return;
     }
     Take(&byte, 1);
@@ -242,16 +179,7 @@ void LineReader::ByteByByte(int fd) {
 
 // The device's line break "\r\n" becomes the host's.
 std::string ToConsoleText(const std::wstring& text) {
-  std::string narrow = ToUtf8(text);
-  std::string result;
-  result.reserve(narrow.size());
-  for (std::size_t i = 0; i < narrow.size(); ++i) {
-    if (narrow[i] == '\r' && i + 1 < narrow.size() && narrow[i + 1] == '\n') {
-      continue;
-    }
-    result += narrow[i];
-  }
-  return result;
+  return ToUtf8(WithPlainLineBreaks(text));
 }
 
 std::size_t CodePoints(std::string_view text) {
@@ -320,187 +248,29 @@ class RawMode {
   bool active_ = false;
 };
 
-class Console final : public DialogFrontEnd {
+class Console final : public ConsoleDialog {
  public:
   Console(int input, int output, int error) : in_(input), out_(output), err_(error) {}
 
-  std::intptr_t RunModal(const DialogTemplate& dialogTemplate, DialogProc proc,
-                         std::intptr_t param) override;
-  WindowHandle GetItem(WindowHandle dialog, int controlId) override;
-  void SetUserData(WindowHandle window, std::intptr_t value) override;
-  std::intptr_t GetUserData(WindowHandle window) override;
   int GetSystemMetrics(int index) override;
-  void Move(WindowHandle, int, int, int, int, bool) override {}
-  void Show(WindowHandle window, bool visible) override;
-  void SetText(WindowHandle window, const wchar_t* text) override;
-  int GetText(WindowHandle window, std::span<wchar_t> text) override;
-  void EndDialog(WindowHandle dialog, std::intptr_t result) override;
   void MessageBox(const wchar_t* text, const wchar_t* caption) override;
-  void BackgroundThreadEnded() override;
 
  private:
-  struct Task {
-    std::function<void()> run;
-    bool* done;  // set once run has finished, for a caller that waits
-  };
-
-  // Runs task on the loop's thread: at once when called there (or when no loop runs), else
-  // queued behind earlier calls; waits for it when wait is true.
-  void Perform(std::function<void()> task, bool wait);
-  bool PromptShownLocked() const;
-  void AskForAddress();
+  void ShowStatus(const std::wstring& text) override;
+  std::optional<std::wstring> AskForAddress(const std::wstring& current) override;
   std::optional<std::string> ReadLine();
   std::optional<std::string> EditLine(const std::string& prompt, std::string line);
-  void PrintStatus(const std::wstring& text);
   std::size_t Columns() const;
 
   const int in_;
   const int out_;
   const int err_;
 
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  std::deque<Task> tasks_;
-  std::vector<std::unique_ptr<ConsoleWindow>> windows_;
-  ConsoleWindow* dialog_ = nullptr;
-  ConsoleWindow* edit_ = nullptr;
-  ConsoleWindow* ok_ = nullptr;
-  ConsoleWindow* cancel_ = nullptr;
-  DialogProc proc_ = nullptr;
-  std::thread::id loopThread_;
-  bool looping_ = false;
-  bool ended_ = false;
-  bool threadEnded_ = false;
-  std::intptr_t result_ = 0;
-
   // Output state: what the last status text left on the terminal, for in-place progress.
   std::mutex outputMutex_;
   int statusRows_ = 0;
   std::string statusFirstLine_;
 };
-
-std::intptr_t Console::RunModal(const DialogTemplate& dialogTemplate, DialogProc proc,
-                                std::intptr_t param) {
-  WindowHandle dialog;
-  {
-    std::lock_guard lock(mutex_);
-    windows_.clear();
-    tasks_.clear();
-    edit_ = ok_ = cancel_ = nullptr;
-    auto& dialogWindow = windows_.emplace_back(std::make_unique<ConsoleWindow>());
-    dialogWindow->isDialog = true;
-    dialogWindow->visible = true;
-    dialog_ = dialogWindow.get();
-    for (const ControlTemplate& control : dialogTemplate.controls) {
-      auto& window = windows_.emplace_back(std::make_unique<ConsoleWindow>());
-      window->id = control.id;
-      window->kind = control.kind;
-      window->text = control.text != nullptr ? control.text : L"";
-      window->visible = control.visible;
-      if (control.kind == ControlKind::Edit) {
-        edit_ = window.get();
-      } else if (control.kind == ControlKind::DefaultPushButton) {
-        ok_ = window.get();
-      } else if (control.kind == ControlKind::PushButton) {
-        cancel_ = window.get();
-      }
-    }
-    proc_ = proc;
-    loopThread_ = std::this_thread::get_id();
-    looping_ = true;
-    ended_ = false;
-    threadEnded_ = false;
-    result_ = 0;
-    dialog = HandleOf(dialog_);
-  }
-  proc(dialog, WM_INITDIALOG, 0, param);
-
-  std::unique_lock lock(mutex_);
-  while (!ended_) {
-    if (!tasks_.empty()) {
-      Task task = std::move(tasks_.front());
-      tasks_.pop_front();
-      lock.unlock();
-      task.run();
-      lock.lock();
-      if (task.done != nullptr) {
-        *task.done = true;
-        changed_.notify_all();
-      }
-      continue;
-    }
-    // The prompt is asked only once the worker that showed it has ended and everything it
-    // queued has been carried out, so the edit box holds its final text.
-    if (threadEnded_) {
-      threadEnded_ = false;
-      if (PromptShownLocked()) {
-        lock.unlock();
-        AskForAddress();
-        lock.lock();
-      }
-      continue;
-    }
-    changed_.wait(lock);
-  }
-  looping_ = false;
-  for (Task& task : tasks_) {
-    if (task.done != nullptr) {
-      *task.done = true;
-    }
-  }
-  tasks_.clear();
-  changed_.notify_all();
-  return result_;
-}
-
-void Console::Perform(std::function<void()> task, bool wait) {
-  std::unique_lock lock(mutex_);
-  if (!looping_ || std::this_thread::get_id() == loopThread_) {
-    lock.unlock();
-    task();
-    return;
-  }
-  bool done = false;
-  tasks_.push_back({std::move(task), wait ? &done : nullptr});
-  changed_.notify_all();
-  if (wait) {
-    changed_.wait(lock, [&done] { return done; });
-  }
-}
-
-bool Console::PromptShownLocked() const {
-  return edit_ != nullptr && ok_ != nullptr && cancel_ != nullptr && edit_->visible &&
-         ok_->visible && cancel_->visible;
-}
-
-WindowHandle Console::GetItem(WindowHandle dialog, int controlId) {
-  std::lock_guard lock(mutex_);
-  if (dialog == nullptr || WindowOf(dialog) != dialog_) {
-    return nullptr;
-  }
-  for (const auto& window : windows_) {
-    if (!window->isDialog && window->id == controlId) {
-      return HandleOf(window.get());
-    }
-  }
-  return nullptr;
-}
-
-void Console::SetUserData(WindowHandle window, std::intptr_t value) {
-  if (window == nullptr) {
-    return;
-  }
-  std::lock_guard lock(mutex_);
-  WindowOf(window)->userData = value;
-}
-
-std::intptr_t Console::GetUserData(WindowHandle window) {
-  if (window == nullptr) {
-    return 0;
-  }
-  std::lock_guard lock(mutex_);
-  return WindowOf(window)->userData;
-}
 
 int Console::GetSystemMetrics(int index) {
   winsize size{};
@@ -512,64 +282,6 @@ int Console::GetSystemMetrics(int index) {
     return known ? size.ws_row : 24;
   }
   return 0;
-}
-
-void Console::Show(WindowHandle window, bool visible) {
-  if (window == nullptr) {
-    return;
-  }
-  Perform(
-      [this, window, visible] {
-        std::lock_guard lock(mutex_);
-        WindowOf(window)->visible = visible;
-      },
-      false);
-}
-
-void Console::SetText(WindowHandle window, const wchar_t* text) {
-  if (window == nullptr) {
-    return;
-  }
-  std::wstring copy = text != nullptr ? text : L"";
-  Perform(
-      [this, window, &copy] {
-        ConsoleWindow* target = WindowOf(window);
-        bool isStatus;
-        {
-          std::lock_guard lock(mutex_);
-          target->text = copy;
-          isStatus = !target->isDialog && target->kind == ControlKind::Static;
-        }
-        if (isStatus) {
-          PrintStatus(copy);
-        }
-      },
-      true);
-}
-
-int Console::GetText(WindowHandle window, std::span<wchar_t> text) {
-  if (window == nullptr || text.empty()) {
-    return 0;
-  }
-  std::lock_guard lock(mutex_);
-  const std::wstring& current = WindowOf(window)->text;
-  const std::size_t length = std::min(current.size(), text.size() - 1);
-  std::copy_n(current.begin(), length, text.begin());
-  text[length] = L'\0';
-  return static_cast<int>(length);
-}
-
-void Console::EndDialog(WindowHandle dialog, std::intptr_t result) {
-  if (dialog == nullptr) {
-    return;
-  }
-  Perform(
-      [this, result] {
-        std::lock_guard lock(mutex_);
-        ended_ = true;
-        result_ = result;
-      },
-      false);
 }
 
 void Console::MessageBox(const wchar_t* text, const wchar_t* caption) {
@@ -587,13 +299,7 @@ void Console::MessageBox(const wchar_t* text, const wchar_t* caption) {
   }
 }
 
-void Console::BackgroundThreadEnded() {
-  std::lock_guard lock(mutex_);
-  threadEnded_ = true;
-  changed_.notify_all();
-}
-
-void Console::PrintStatus(const std::wstring& text) {
+void Console::ShowStatus(const std::wstring& text) {
   const std::string shown = ToConsoleText(text);
   std::lock_guard lock(outputMutex_);
   std::string output;
@@ -619,18 +325,8 @@ std::size_t Console::Columns() const {
   return ioctl(out_, TIOCGWINSZ, &size) == 0 && size.ws_col > 0 ? size.ws_col : 80;
 }
 
-void Console::AskForAddress() {
-  std::string current;
-  DialogProc proc;
-  WindowHandle dialog, ok, cancel;
-  {
-    std::lock_guard lock(mutex_);
-    current = ToUtf8(edit_->text);
-    proc = proc_;
-    dialog = HandleOf(dialog_);
-    ok = HandleOf(ok_);
-    cancel = HandleOf(cancel_);
-  }
+std::optional<std::wstring> Console::AskForAddress(const std::wstring& currentText) {
+  const std::string current = ToUtf8(currentText);
   const std::string prompt = "Server address [" + current + "]: ";
   std::optional<std::string> line;
   const bool terminalIn = isatty(in_) != 0;
@@ -644,14 +340,10 @@ void Console::AskForAddress() {
     }
     line = ReadLine();
   }
-  if (line.has_value()) {
-    std::lock_guard lock(mutex_);
-    edit_->text = FromUtf8(*line);
+  if (!line.has_value()) {
+    return std::nullopt;
   }
-  WindowHandle control = line.has_value() ? ok : cancel;
-  const int id = line.has_value() ? WindowOf(ok)->id : WindowOf(cancel)->id;
-  proc(dialog, WM_COMMAND, static_cast<std::uintptr_t>(id & 0xFFFF),
-       reinterpret_cast<std::intptr_t>(control));
+  return FromUtf8(*line);
 }
 
 std::optional<std::string> Console::ReadLine() {

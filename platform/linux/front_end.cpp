@@ -42,22 +42,6 @@ FrontEndKind SelectedFrontEnd() {
   return selectedKind;
 }
 
-bool ParseFrontEndKind(std::string_view text, FrontEndKind& kind) {
-  if (text == "console") {
-    kind = FrontEndKind::Console;
-    return true;
-  }
-  if (text == "window") {
-    kind = FrontEndKind::Window;
-    return true;
-  }
-  return false;
-}
-
-const char* FrontEndName(FrontEndKind kind) {
-  return kind == FrontEndKind::Window ? "window" : "console";
-}
-
 template <>
 DialogFrontEnd& HostService<DialogFrontEnd>() {
   return selectedKind == FrontEndKind::Window ? *windowFrontEnd : ConsoleFrontEnd();

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "loader/start_up.h"
+#include "platform/common/host_options.h"
 #include "platform/device_root.h"
 #include "platform/front_end.h"
 #include "platform/text.h"
@@ -22,10 +23,6 @@ namespace {
 constexpr const char* kProgram = "ferrovan-loader";
 // The longest command line the device's process start takes, terminator included.
 constexpr std::size_t kCommandLineSize = 32768;
-
-constexpr const char* kUsage =
-    "Usage: ferrovan-loader [--device-root DIR] [--ui console|window] [--help] [--version] "
-    "[TEXT...]\n";
 
 constexpr const char* kHelp =
     "Starts the Quillmar RF loader against an emulated device kept in a folder.\n"
@@ -56,81 +53,17 @@ constexpr const char* kHelp =
     "file names are case-sensitive. Programs the loader starts see FERROVAN_DEVICE_ROOT and\n"
     "FERROVAN_UI. The loader exits with status 0; a bad host option gives status 2.\n";
 
-struct HostOptions {
-  std::optional<std::string> deviceRoot;
-  std::optional<platform::FrontEndKind> frontEnd;
-  bool help = false;
-  bool version = false;
-  std::string text;  // the loader's command line, UTF-8
-};
-
 [[noreturn]] void Refuse(const std::string& message) {
-  std::fprintf(stderr, "%s: %s\n%s", kProgram, message.c_str(), kUsage);
+  std::fprintf(stderr, "%s: %s\n%s", kProgram, message.c_str(), platform::kHostUsage);
   std::exit(2);
 }
 
-// "--name VALUE" or "--name=VALUE"; advances index past what it used.
-std::optional<std::string> OptionValue(std::string_view argument, std::string_view name, int argc,
-                                       char** argv, int& index) {
-  if (argument == name) {
-    if (index + 1 >= argc) {
-      Refuse("option " + std::string(name) + " needs a value");
-    }
-    return std::string(argv[++index]);
-  }
-  if (argument.size() > name.size() && argument.substr(0, name.size()) == name &&
-      argument[name.size()] == '=') {
-    return std::string(argument.substr(name.size() + 1));
-  }
-  return std::nullopt;
-}
-
-platform::FrontEndKind FrontEndFrom(const std::string& value, const char* source) {
-  platform::FrontEndKind kind;
-  if (!platform::ParseFrontEndKind(value, kind)) {
-    Refuse(std::string(source) + ": unknown front end '" + value + "' (console or window)");
-  }
-  return kind;
-}
-
-HostOptions ParseHostOptions(int argc, char** argv) {
-  HostOptions options;
-  int index = 1;
-  for (; index < argc; ++index) {
-    const std::string_view argument = argv[index];
-    if (argument.substr(0, 2) != "--") {
-      break;
-    }
-    if (argument == "--") {
-      ++index;
-      break;
-    }
-    if (auto root = OptionValue(argument, "--device-root", argc, argv, index)) {
-      if (root->empty()) {
-        Refuse("option --device-root needs a folder");
-      }
-      options.deviceRoot = *root;
-    } else if (auto ui = OptionValue(argument, "--ui", argc, argv, index)) {
-      options.frontEnd = FrontEndFrom(*ui, "--ui");
-    } else if (argument == "--help") {
-      options.help = true;
-    } else if (argument == "--version") {
-      options.version = true;
-    } else {
-      Refuse("unknown option " + std::string(argument));
-    }
-  }
-  for (; index < argc; ++index) {
-    if (!options.text.empty()) {
-      options.text += ' ';
-    }
-    options.text += argv[index];
-  }
-  if (!options.frontEnd) {
-    const char* fromEnvironment = std::getenv("FERROVAN_UI");
-    if (fromEnvironment != nullptr && *fromEnvironment != '\0') {
-      options.frontEnd = FrontEndFrom(fromEnvironment, "FERROVAN_UI");
-    }
+platform::HostOptions ParseCommandLine(int argc, char** argv) {
+  const std::vector<std::string_view> arguments(argv + std::min(argc, 1), argv + argc);
+  platform::HostOptions options;
+  std::string error;
+  if (!platform::ParseHostOptions(arguments, std::getenv("FERROVAN_UI"), options, error)) {
+    Refuse(error);
   }
   return options;
 }
@@ -159,7 +92,7 @@ bool HasDisplay() {
   return false;
 }
 
-void ChooseFrontEnd(const HostOptions& options) {
+void ChooseFrontEnd(const platform::HostOptions& options) {
   if (options.frontEnd) {
     if (!platform::SelectFrontEnd(*options.frontEnd)) {
       std::fprintf(
@@ -184,9 +117,9 @@ int main(int argc, char** argv) {
   std::signal(SIGXFSZ, SIG_IGN);
   // The loader's few threads allocate little: sharing one heap spares each its own mapping.
   mallopt(M_ARENA_MAX, 1);
-  const HostOptions options = ParseHostOptions(argc, argv);
+  const platform::HostOptions options = ParseCommandLine(argc, argv);
   if (options.help) {
-    std::printf("%s%s", kUsage, kHelp);
+    std::printf("%s%s", platform::kHostUsage, kHelp);
     return 0;
   }
   if (options.version) {

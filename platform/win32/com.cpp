@@ -1,20 +1,33 @@
-// Placeholder until the Win32 implementation lands.
 #include "platform/com.h"
+#include "platform/windows_types.h"
 
 namespace platform {
 namespace {
 
-class Pending final : public ComService {
+// CoUninitialize must pair only with an initialisation that succeeded (S_OK or S_FALSE); a
+// thread already in another apartment (RPC_E_CHANGED_MODE) keeps it.
+thread_local int initialized = 0;
+
+class Win32Com final : public ComService {
  public:
-  void InitializeThread() override {}
-  void UninitializeThread() override {}
+  void InitializeThread() override {
+    if (SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED))) {
+      ++initialized;
+    }
+  }
+  void UninitializeThread() override {
+    if (initialized > 0) {
+      --initialized;
+      CoUninitialize();
+    }
+  }
 };
 
 }  // namespace
 
 template <>
 ComService& HostService<ComService>() {
-  static Pending service;
+  static Win32Com service;
   return service;
 }
 

@@ -1,19 +1,79 @@
-// Placeholder until the Win32 implementation lands.
+// The device lock is a byte-range lock on a lock file in the device's Temp folder. The lock
+// belongs to the file handle, not to a thread: the worker that takes it may end before the run
+// does, and the system lets it go when the holder's process ends, however it ends. The file
+// itself stays (deleting it would let two loaders lock two different files).
+//
+// Abandoned download copies need no sweep here: downloads go to the system's internet cache,
+// not to the device's Temp folder.
+#include <string>
+
 #include "platform/device_lock.h"
+#include "platform/win32/wide_text.h"
+#include "platform/windows_types.h"
 
 namespace platform {
 namespace {
 
-class Pending final : public DeviceLockService {
+constexpr wchar_t kLockFile[] = L"Temp\\ferrovan-device.lock";
+
+class FileLock final : public HeldDeviceLock {
  public:
-  std::unique_ptr<HeldDeviceLock> Take(const std::function<void()>&) override { return nullptr; }
+  explicit FileLock(HANDLE file) : file_(file) {}
+  ~FileLock() override {
+    OVERLAPPED start{};
+    UnlockFileEx(file_, 0, 1, 0, &start);
+    CloseHandle(file_);
+  }
+  FileLock(const FileLock&) = delete;
+  FileLock& operator=(const FileLock&) = delete;
+
+ private:
+  HANDLE file_;
+};
+
+bool Lock(HANDLE file, DWORD flags) {
+  OVERLAPPED start{};
+  return LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | flags, 0, 1, 0, &start) != FALSE;
+}
+
+class Win32DeviceLock final : public DeviceLockService {
+ public:
+  std::unique_ptr<HeldDeviceLock> Take(const std::function<void()>& waiting) override {
+    // A root that is missing or no folder gives no lock; a missing Temp folder is made, as the
+    // device always has one.
+    const std::wstring root = WideHostPath(L"");
+    const DWORD attributes = GetFileAttributesW(root.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+      return nullptr;
+    }
+    CreateDirectoryW(WideHostPath(L"Temp").c_str(), nullptr);
+    // Each run opens the file anew, so that a second run in this process waits for the first
+    // like any other loader. The handle is not inheritable: started programs do not hold on.
+    const HANDLE file = CreateFileW(WideHostPath(kLockFile).c_str(), GENERIC_READ | GENERIC_WRITE,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+      return nullptr;
+    }
+    if (!Lock(file, LOCKFILE_FAIL_IMMEDIATELY)) {
+      const bool held = GetLastError() == ERROR_LOCK_VIOLATION;
+      if (held && waiting) {
+        waiting();
+      }
+      if (!held || !Lock(file, 0)) {
+        CloseHandle(file);
+        return nullptr;
+      }
+    }
+    return std::make_unique<FileLock>(file);
+  }
 };
 
 }  // namespace
 
 template <>
 DeviceLockService& HostService<DeviceLockService>() {
-  static Pending service;
+  static Win32DeviceLock service;
   return service;
 }
 

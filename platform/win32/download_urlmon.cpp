@@ -1,16 +1,147 @@
-// Placeholder until the Win32 implementation lands.
+// Downloads through the URL moniker. urlmon judges a transfer only by its connection: an error
+// page or a body cut short come back as S_OK, so each download is judged here as well, by the
+// HTTP status and the announced length, and what it left behind is removed when it fails.
+#include <cstdint>
+#include <cwchar>
+#include <string>
+
 #include "platform/download.h"
+#include "platform/win32/bind_status_bridge.h"
+#include "platform/win32/wide_text.h"
+#include "platform/windows_types.h"
+
+// After the system's own headers, which it needs.
+#include <wininet.h>
 
 namespace platform {
 namespace {
 
-class Pending final : public DownloadService {
+// The caller's reference to the bridge, whatever urlmon still holds when the call returns.
+class BridgeReference {
  public:
-  HRESULT DownloadToCacheFile(const wchar_t*, std::span<wchar_t>, IBindStatusCallback*) override {
+  BridgeReference(IBindStatusCallback* target, const wchar_t* url)
+      : bridge_(BindStatusBridge::Create(target, url)) {}
+  ~BridgeReference() { bridge_->Release(); }
+  BridgeReference(const BridgeReference&) = delete;
+  BridgeReference& operator=(const BridgeReference&) = delete;
+  BindStatusBridge* operator->() const { return bridge_; }
+  BindStatusBridge* Get() const { return bridge_; }
+
+ private:
+  BindStatusBridge* bridge_;
+};
+
+bool FileSize(const std::wstring& path, std::uint64_t& size) {
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data) ||
+      (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    return false;
+  }
+  size = (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+  return true;
+}
+
+// On storage before the file counts as downloaded: a power cut then leaves no name with missing
+// data.
+bool FlushToStorage(const std::wstring& path) {
+  const HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    return false;
+  }
+  const bool flushed = FlushFileBuffers(file) != FALSE;
+  CloseHandle(file);
+  return flushed;
+}
+
+// S_OK only for a transfer urlmon finished, with a 2xx answer and the whole announced body in
+// path; the size of what arrived goes to received.
+HRESULT Judge(HRESULT result, const BindStatusBridge& bridge, const std::wstring& path,
+              std::uint64_t& received) {
+  if (result != S_OK) {
+    return FAILED(result) ? result : E_FAIL;
+  }
+  const DWORD status = bridge.HttpStatus();
+  if (status < 200 || status >= 300) {
     return E_FAIL;
   }
-  HRESULT DownloadToFile(const wchar_t*, const wchar_t*, IBindStatusCallback*) override {
+  if (!FileSize(path, received)) {
     return E_FAIL;
+  }
+  const std::int64_t announced = bridge.AnnouncedLength();
+  if (announced >= 0 && static_cast<std::uint64_t>(announced) != received) {
+    return E_FAIL;
+  }
+  return FlushToStorage(path) ? S_OK : E_FAIL;
+}
+
+std::wstring FolderOf(const std::wstring& path) {
+  const std::size_t cut = path.find_last_of(L"\\/");
+  return cut == std::wstring::npos ? std::wstring(L".") : path.substr(0, cut);
+}
+
+class UrlMonikerDownloadService final : public DownloadService {
+ public:
+  HRESULT DownloadToCacheFile(const wchar_t* url, std::span<wchar_t> cachePath,
+                              IBindStatusCallback* callback) override {
+    if (url == nullptr || *url == L'\0' || cachePath.empty()) {
+      return E_FAIL;
+    }
+    cachePath[0] = L'\0';
+    BridgeReference bridge(callback, url);
+    wchar_t path[MAX_PATH] = L"";
+    const HRESULT fetched = URLDownloadToCacheFileW(nullptr, url, path, MAX_PATH, 0, bridge.Get());
+    path[MAX_PATH - 1] = L'\0';
+    const std::wstring cached(path);
+    std::uint64_t received = 0;
+    HRESULT result = Judge(fetched, *bridge.Get(), cached, received);
+    if (result == S_OK && cached.size() >= cachePath.size()) {
+      result = E_FAIL;  // the caller could not name the copy
+    }
+    if (result != S_OK) {
+      if (!cached.empty()) {
+        DeleteFileW(cached.c_str());
+      }
+      DeleteUrlCacheEntryW(url);
+      return result;
+    }
+    cached.copy(cachePath.data(), cached.size());
+    cachePath[cached.size()] = L'\0';
+    bridge->FinishProgress(received);
+    return S_OK;
+  }
+
+  HRESULT DownloadToFile(const wchar_t* url, const wchar_t* target,
+                         IBindStatusCallback* callback) override {
+    if (url == nullptr || *url == L'\0' || target == nullptr) {
+      return E_FAIL;
+    }
+    // Fetched beside the target and moved over it when whole, so that a failed fetch leaves the
+    // old target as it was.
+    const std::wstring hostPath = WideHostPath(target);
+    wchar_t temporary[MAX_PATH] = L"";
+    if (hostPath.empty() ||
+        GetTempFileNameW(FolderOf(hostPath).c_str(), L"fvd", 0, temporary) == 0) {
+      return E_FAIL;
+    }
+    BridgeReference bridge(callback, url);
+    const HRESULT fetched = URLDownloadToFileW(nullptr, url, temporary, 0, bridge.Get());
+    // urlmon keeps a second copy in the internet cache on the way; the file is all the caller
+    // wants.
+    DeleteUrlCacheEntryW(url);
+    std::uint64_t received = 0;
+    HRESULT result = Judge(fetched, *bridge.Get(), temporary, received);
+    if (result == S_OK && !MoveFileExW(temporary, hostPath.c_str(),
+                                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+      result = E_FAIL;
+    }
+    if (result != S_OK) {
+      DeleteFileW(temporary);
+      return result;
+    }
+    bridge->FinishProgress(received);
+    return S_OK;
   }
 };
 
@@ -18,7 +149,7 @@ class Pending final : public DownloadService {
 
 template <>
 DownloadService& HostService<DownloadService>() {
-  static Pending service;
+  static UrlMonikerDownloadService service;
   return service;
 }
 

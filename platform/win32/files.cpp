@@ -1,26 +1,136 @@
-// Placeholder until the Win32 implementation lands.
+#include <string>
+
 #include "platform/files.h"
+#include "platform/text.h"
+#include "platform/win32/wide_text.h"
 
 namespace platform {
 namespace {
 
-class Pending final : public FileService {
+// Lists every entry of the folder and keeps the names that match with the device's own
+// wildcard rules: the system's matching would also take "*.*" for names without a dot and
+// match short 8.3 names.
+class FolderSearch final : public FileSearch {
  public:
-  CreateFolderResult CreateFolder(const wchar_t*) override {
-    return CreateFolderResult::OtherError;
+  FolderSearch(HANDLE handle, const WIN32_FIND_DATAW& first, std::wstring pattern)
+      : handle_(handle),
+        entry_(first),
+        pending_(handle != INVALID_HANDLE_VALUE),
+        pattern_(std::move(pattern)) {}
+  ~FolderSearch() override {
+    if (handle_ != INVALID_HANDLE_VALUE) {
+      FindClose(handle_);
+    }
   }
-  DWORD GetAttributes(const wchar_t*) override { return INVALID_FILE_ATTRIBUTES; }
-  bool DeleteFile(const wchar_t*) override { return false; }
-  bool MoveFile(const wchar_t*, const wchar_t*) override { return false; }
-  std::unique_ptr<FileSearch> FindFiles(const wchar_t*) override { return nullptr; }
-  bool FreeBytesAvailable(const wchar_t*, std::uint64_t&) override { return false; }
+  FolderSearch(const FolderSearch&) = delete;
+  FolderSearch& operator=(const FolderSearch&) = delete;
+
+  bool Next(std::span<wchar_t> name) override {
+    while (pending_ || (handle_ != INVALID_HANDLE_VALUE && FindNextFileW(handle_, &entry_))) {
+      pending_ = false;
+      const std::wstring_view found = entry_.cFileName;
+      if (found == L"." || found == L"..") {
+        continue;
+      }
+      if (MatchesWildcard(pattern_.c_str(), entry_.cFileName)) {
+        return CopyText(name, entry_.cFileName);
+      }
+    }
+    return false;
+  }
+
+ private:
+  HANDLE handle_;
+  WIN32_FIND_DATAW entry_;
+  bool pending_;
+  std::wstring pattern_;
+};
+
+class Win32Files final : public FileService {
+ public:
+  CreateFolderResult CreateFolder(const wchar_t* path) override {
+    if (path == nullptr) {
+      return CreateFolderResult::OtherError;
+    }
+    if (CreateDirectoryW(WideHostPath(path).c_str(), nullptr)) {
+      return CreateFolderResult::Created;
+    }
+    switch (GetLastError()) {
+      case ERROR_ALREADY_EXISTS:
+        return CreateFolderResult::AlreadyExists;
+      case ERROR_PATH_NOT_FOUND:
+        return CreateFolderResult::PathNotFound;
+      default:
+        return CreateFolderResult::OtherError;
+    }
+  }
+
+  DWORD GetAttributes(const wchar_t* path) override {
+    if (path == nullptr) {
+      return INVALID_FILE_ATTRIBUTES;
+    }
+    const DWORD attributes = GetFileAttributesW(WideHostPath(path).c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+      return INVALID_FILE_ATTRIBUTES;
+    }
+    return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? FILE_ATTRIBUTE_DIRECTORY
+                                                        : FILE_ATTRIBUTE_NORMAL;
+  }
+
+  // DeleteFileW refuses folders, and the file of a running program as a device does (Windows
+  // and Wine alike hold a program's file while it runs).
+  bool DeleteFile(const wchar_t* path) override {
+    return path != nullptr && DeleteFileW(WideHostPath(path).c_str()) != FALSE;
+  }
+
+  // Without MOVEFILE_REPLACE_EXISTING the move fails when the destination exists. A download's
+  // cache copy may lie on another volume, where the move is a copy and a delete; write-through
+  // returns only once the file is in place on storage.
+  bool MoveFile(const wchar_t* from, const wchar_t* to) override {
+    if (from == nullptr || to == nullptr) {
+      return false;
+    }
+    return MoveFileExW(WideHostPath(from).c_str(), WideHostPath(to).c_str(),
+                       MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH) != FALSE;
+  }
+
+  std::unique_ptr<FileSearch> FindFiles(const wchar_t* pattern) override {
+    const std::wstring_view whole = pattern != nullptr ? pattern : L"";
+    const std::size_t split = whole.find_last_of(L"\\/");
+    const std::wstring_view folder =
+        split == std::wstring_view::npos ? std::wstring_view() : whole.substr(0, split + 1);
+    const std::wstring_view namePattern =
+        split == std::wstring_view::npos ? whole : whole.substr(split + 1);
+    std::wstring query = WideHostPath(folder);
+    if (!query.empty() && query.back() != L'\\') {
+      query += L'\\';
+    }
+    query += L'*';
+    WIN32_FIND_DATAW first{};
+    const HANDLE handle = FindFirstFileW(query.c_str(), &first);
+    // The top of a drive may hold no entry at all, not even ".": an empty search, not a failure.
+    if (handle == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_NOT_FOUND) {
+      return nullptr;
+    }
+    return std::make_unique<FolderSearch>(handle, first, std::wstring(namePattern));
+  }
+
+  bool FreeBytesAvailable(const wchar_t* path, std::uint64_t& bytes) override {
+    ULARGE_INTEGER available{};
+    if (path == nullptr ||
+        !GetDiskFreeSpaceExW(WideHostPath(path).c_str(), &available, nullptr, nullptr)) {
+      return false;
+    }
+    bytes = available.QuadPart;
+    return true;
+  }
 };
 
 }  // namespace
 
 template <>
 FileService& HostService<FileService>() {
-  static Pending service;
+  static Win32Files service;
   return service;
 }
 

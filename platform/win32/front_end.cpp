@@ -1,26 +1,42 @@
-// Placeholder until the Win32 implementation lands.
 #include "platform/front_end.h"
 
+#include "platform/win32/dialog_console.h"
+#include "platform/win32/dialog_window.h"
+
 namespace platform {
+namespace {
+
+FrontEndKind selectedKind = FrontEndKind::Console;
+DialogFrontEnd* windowFrontEnd = nullptr;
+
+}  // namespace
 
 bool WindowFrontEndBuilt() {
   return true;
 }
 
-bool SelectFrontEnd(FrontEndKind) {
-  return false;
+bool SelectFrontEnd(FrontEndKind kind) {
+  if (kind == FrontEndKind::Console) {
+    selectedKind = FrontEndKind::Console;
+    return true;
+  }
+  if (windowFrontEnd == nullptr) {
+    windowFrontEnd = OpenWindowFrontEnd();
+  }
+  if (windowFrontEnd == nullptr) {
+    return false;
+  }
+  selectedKind = FrontEndKind::Window;
+  return true;
 }
 
 FrontEndKind SelectedFrontEnd() {
-  return FrontEndKind::Console;
+  return selectedKind;
 }
 
-bool ParseFrontEndKind(std::string_view, FrontEndKind&) {
-  return false;
-}
-
-const char* FrontEndName(FrontEndKind kind) {
-  return kind == FrontEndKind::Window ? "window" : "console";
+template <>
+DialogFrontEnd& HostService<DialogFrontEnd>() {
+  return selectedKind == FrontEndKind::Window ? *windowFrontEnd : ConsoleFrontEnd();
 }
 
 }  // namespace platform

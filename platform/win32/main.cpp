@@ -1,3 +1,166 @@
-int main() {
-  return 0;
+// The Windows host's entry: takes the host options off the command line, prepares the emulated
+// device and the front end, and hands the rest of the command line to the loader.
+#include <cstdio>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "loader/start_up.h"
+#include "platform/common/host_options.h"
+#include "platform/device_root.h"
+#include "platform/front_end.h"
+#include "platform/win32/wide_text.h"
+#include "platform/windows_types.h"
+
+namespace {
+
+constexpr const char* kProgram = "ferrovan-loader";
+// The longest command line the device's process start takes, terminator included.
+constexpr std::size_t kCommandLineSize = 32768;
+
+constexpr const char* kHelp =
+    "Starts the Quillmar RF loader against an emulated device kept in a folder.\n"
+    "\n"
+    "Host options (they come first; \"--\" ends them):\n"
+    "  --device-root DIR  the folder that holds the emulated device\n"
+    "  --ui console|window\n"
+    "                     the front end that shows the loader dialog\n"
+    "  --help             show this text and exit\n"
+    "  --version          show the version and exit\n"
+    "\n"
+    "The remaining arguments, joined with blanks, are the loader's command line. Flags:\n"
+    "  -InstallCF35MessagesEN  install the Compact Framework 3.5 English messages package\n"
+    "  -ForceToUpgrade         empty the install folder and fetch every client file anew\n"
+    "  -DoNotRunNewLoader      fetch the client files in this loader instead of fetching\n"
+    "                          and starting the newest loader first\n"
+    "\n"
+    "Environment:\n"
+    "  FERROVAN_DEVICE_ROOT  the device root when --device-root is not given\n"
+    "  FERROVAN_UI           the front end (console or window) when --ui is not given;\n"
+    "                        without both, the window when one can be opened, else the console\n"
+    "\n"
+    "Device root: --device-root, else FERROVAN_DEVICE_ROOT, else X when this program stands\n"
+    "in X\\Program Files\\FerroVanMobile\\, else %LOCALAPPDATA%\\ferrovan\\device. Device paths\n"
+    "map into it. Programs the loader starts see FERROVAN_DEVICE_ROOT and FERROVAN_UI. The\n"
+    "loader exits with status 0; a bad host option gives status 2.\n";
+
+// Texts for the standard streams, which may be a console (wide) or a pipe or file (UTF-8).
+void Print(DWORD stream, std::string_view text) {
+  const HANDLE handle = GetStdHandle(stream);
+  DWORD mode;
+  if (GetConsoleMode(handle, &mode)) {
+    const std::wstring wide = platform::Utf8ToWide(text);
+    DWORD written;
+    WriteConsoleW(handle, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
+    return;
+  }
+  while (!text.empty()) {
+    DWORD written = 0;
+    if (!WriteFile(handle, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) ||
+        written == 0) {
+      return;
+    }
+    text.remove_prefix(written);
+  }
+}
+
+[[noreturn]] void Refuse(const std::string& message) {
+  Print(STD_ERROR_HANDLE, std::string(kProgram) + ": " + message + "\n" + platform::kHostUsage);
+  ExitProcess(2);
+}
+
+std::string Variable(const wchar_t* name) {
+  const DWORD needed = GetEnvironmentVariableW(name, nullptr, 0);
+  if (needed == 0) {
+    return {};
+  }
+  std::wstring value(needed, L'\0');
+  const DWORD written = GetEnvironmentVariableW(name, value.data(), needed);
+  value.resize(written < needed ? written : 0);
+  return platform::WideToUtf8(value);
+}
+
+platform::HostOptions ParseCommandLine(int argc, wchar_t** argv) {
+  std::vector<std::string> texts;
+  for (int index = 1; index < argc; ++index) {
+    texts.push_back(platform::WideToUtf8(argv[index]));
+  }
+  const std::vector<std::string_view> arguments(texts.begin(), texts.end());
+  const std::string ui = Variable(L"FERROVAN_UI");
+  platform::HostOptions options;
+  std::string error;
+  if (!platform::ParseHostOptions(arguments, ui.c_str(), options, error)) {
+    Refuse(error);
+  }
+  return options;
+}
+
+std::string OwnProgramPath() {
+  std::wstring path(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+    if (length == 0) {
+      return {};
+    }
+    if (length < path.size()) {
+      path.resize(length);
+      return platform::WideToUtf8(path);
+    }
+    path.resize(path.size() * 2);
+  }
+}
+
+void ChooseFrontEnd(const platform::HostOptions& options) {
+  if (options.frontEnd) {
+    if (!platform::SelectFrontEnd(*options.frontEnd)) {
+      Print(STD_ERROR_HANDLE,
+            std::string(kProgram) + ": no window can be opened; using the console\n");
+    }
+    return;
+  }
+  if (!platform::SelectFrontEnd(platform::FrontEndKind::Window)) {
+    platform::SelectFrontEnd(platform::FrontEndKind::Console);
+  }
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  const platform::HostOptions options = ParseCommandLine(argc, argv);
+  if (options.help) {
+    Print(STD_OUTPUT_HANDLE, std::string(platform::kHostUsage) + kHelp);
+    return 0;
+  }
+  if (options.version) {
+    Print(STD_OUTPUT_HANDLE, std::string(kProgram) + " " + FERROVAN_VERSION + "\n");
+    return 0;
+  }
+  std::wstring commandLine = platform::Utf8ToWide(options.text);
+  if (commandLine.size() >= kCommandLineSize) {
+    Refuse("the command line is too long (at most " + std::to_string(kCommandLineSize - 1) +
+           " characters)");
+  }
+
+  const char* rootOption = options.deviceRoot ? options.deviceRoot->c_str() : nullptr;
+  platform::SetDeviceRoot(platform::ChooseDeviceRoot(rootOption, OwnProgramPath()));
+  if (!platform::CreateSystemFolders()) {
+    Print(STD_ERROR_HANDLE, std::string(kProgram) + ": cannot create the device root " +
+                                platform::DeviceRoot() + "\n");
+    return 1;
+  }
+  ChooseFrontEnd(options);
+  // Started programs inherit the process environment: they see the same device and front end.
+  SetEnvironmentVariableW(L"FERROVAN_DEVICE_ROOT",
+                          platform::Utf8ToWide(platform::DeviceRoot()).c_str());
+  SetEnvironmentVariableW(
+      L"FERROVAN_UI",
+      platform::Utf8ToWide(platform::FrontEndName(platform::SelectedFrontEnd())).c_str());
+
+  LoaderMain(commandLine.c_str());
+
+  // A worker may still be finishing its last steps: end now, without waiting for it and without
+  // running static destructors under it.
+  std::fflush(stdout);
+  std::fflush(stderr);
+  ExitProcess(0);
 }

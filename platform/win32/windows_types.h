@@ -1,7 +1,8 @@
 // The system's own definitions. The services name some operations as Windows does (DeleteFile,
 // MoveFile, MessageBox); the system headers make those names macros for their W and A forms,
 // which would rename the services' methods, so the macros are dropped here and the
-// implementations call the W forms by their full names.
+// implementations call the W forms by their full names. ReplaceFile (the small-file service's)
+// is one too.
 #pragma once
 
 #include <urlmon.h>
@@ -10,6 +11,7 @@
 #undef DeleteFile
 #undef MoveFile
 #undef MessageBox
+#undef ReplaceFile
 
 namespace platform {
 

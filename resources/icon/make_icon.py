@@ -2,7 +2,7 @@
 """Draws the loader's icon (icon group 101): a download arrow on a hand-held's screen.
 
 Writes loader-16, -32, -48 and -64 as binary PPM (read by the build) and PNG, 24 bits per pixel,
-into the folder of this script. Needs nothing beyond the standard library:
+and all four as loader.ico (the Windows program's icon resource), into the folder of this script. Needs nothing beyond the standard library:
 
     python3 resources/icon/make_icon.py
 """
@@ -78,12 +78,40 @@ def write_png(path, size, pixels):
         f.write(chunk(b"IEND", b""))
 
 
+def write_ico(path, images):
+    """An icon file of 24-bit device-independent bitmaps: each image is a BITMAPINFOHEADER of
+    twice the height (colour rows, then the transparency mask), rows bottom-up, in BGR order,
+    each padded to four bytes."""
+    entries = []
+    for size, pixels in images:
+        stride = (size * 3 + 3) & ~3
+        mask_stride = ((size + 31) // 32) * 4
+        rows = bytearray()
+        for y in reversed(range(size)):
+            row = pixels[y * size * 3 : (y + 1) * size * 3]
+            for x in range(size):
+                rows.extend(row[x * 3 : x * 3 + 3][::-1])
+            rows.extend(b"\x00" * (stride - size * 3))
+        header = struct.pack("<IiiHHIIiiII", 40, size, size * 2, 1, 24, 0, 0, 0, 0, 0, 0)
+        entries.append((size, header + bytes(rows) + b"\x00" * (mask_stride * size)))
+    data = struct.pack("<HHH", 0, 1, len(entries))
+    offset = 6 + 16 * len(entries)
+    for size, image in entries:
+        data += struct.pack("<BBBBHHII", size % 256, size % 256, 0, 0, 1, 24, len(image), offset)
+        offset += len(image)
+    with open(path, "wb") as f:
+        f.write(data + b"".join(image for _, image in entries))
+
+
 def main():
     folder = os.path.dirname(os.path.abspath(__file__))
+    images = []
     for size in SIZES:
         pixels = render(size)
+        images.append((size, pixels))
         write_ppm(os.path.join(folder, "loader-%d.ppm" % size), size, pixels)
         write_png(os.path.join(folder, "loader-%d.png" % size), size, pixels)
+    write_ico(os.path.join(folder, "loader.ico"), images)
 
 
 if __name__ == "__main__":

@@ -16,19 +16,19 @@
 #include "platform/device_root.h"
 #include "platform/download.h"
 #include "platform/files.h"
-#include "platform/linux/utf8.h"
 #include "platform/processes.h"
 #include "platform/shell.h"
 #include "tests/support/fake_front_end.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/utf8_text.h"
 
 namespace testing_support {
 
 inline std::string Narrow(const std::wstring& text) {
-  return platform::ToUtf8(text);
+  return ToUtf8(text);
 }
 inline std::wstring Wide(const std::string& text) {
-  return platform::FromUtf8(text);
+  return FromUtf8(text);
 }
 
 // The real files of the device, with the free space of the test's choosing (none: the query

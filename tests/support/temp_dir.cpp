@@ -1,8 +1,8 @@
 #include "tests/support/temp_dir.h"
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <stdexcept>
 #include <thread>
@@ -10,13 +10,30 @@
 namespace testing_support {
 
 TempDir::TempDir() {
-  const char* base = std::getenv("TMPDIR");
-  std::string pattern =
-      std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/ferrovan-test-XXXXXX";
-  if (mkdtemp(pattern.data()) == nullptr) {
-    throw std::runtime_error("cannot create a temporary folder");
+  // $TMPDIR (or /tmp) on Linux, the user's temporary folder on Windows. create_directory fails
+  // for a name that exists, so a fresh folder is ours alone, as mkdtemp's would be.
+  std::error_code error;
+  const std::filesystem::path base = std::filesystem::temp_directory_path(error);
+  if (error) {
+    throw std::runtime_error("no temporary folder: " + error.message());
   }
-  path_ = pattern;
+  std::random_device seed;
+  std::mt19937_64 random(seed());
+  constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::string name = "ferrovan-test-";
+    for (int i = 0; i < 6; ++i) {
+      name += kLetters[random() % (sizeof kLetters - 1)];
+    }
+    const std::filesystem::path folder = base / name;
+    if (std::filesystem::create_directory(folder, error)) {
+      std::filesystem::permissions(folder, std::filesystem::perms::owner_all,
+                                   std::filesystem::perm_options::replace, error);
+      path_ = folder.string();
+      return;
+    }
+  }
+  throw std::runtime_error("cannot create a temporary folder");
 }
 
 TempDir::~TempDir() {

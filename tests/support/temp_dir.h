@@ -7,7 +7,8 @@
 
 namespace testing_support {
 
-// A fresh folder under $TMPDIR (or /tmp), removed with its contents when destroyed.
+// A fresh folder in the temporary folder ($TMPDIR or /tmp; on Windows the user's), removed with
+// its contents when destroyed.
 class TempDir {
  public:
   TempDir();

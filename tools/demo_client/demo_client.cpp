@@ -8,20 +8,27 @@
 // for each regular file, in name order, NAME:SIZE:HASH (HASH the 64-bit FNV-1a of the content,
 // in hex), separated by tabs. Tests use it to see whether a client ever ran on missing or
 // partly written files.
-#include <dirent.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
+//
+// With FERROVAN_DEMO_CLIENT_STAY set to a number of seconds, it stays that long before it ends,
+// as a client in use would, so that a test can see a loader stop it.
+//
+// It builds for Linux and for Windows alike; on Windows the folders it records are Windows paths.
 #include <algorithm>
-#include <climits>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 namespace {
+
+// Linux takes only /; Windows takes either.
+constexpr const char* kSeparators = std::filesystem::path::preferred_separator == '/' ? "/" : "/\\";
 
 std::string Describe(const std::string& path, const std::string& name) {
   FILE* file = std::fopen(path.c_str(), "rb");
@@ -46,16 +53,16 @@ std::string Describe(const std::string& path, const std::string& name) {
 }
 
 std::string Inventory(const std::string& folder) {
+  namespace fs = std::filesystem;
   std::vector<std::string> names;
-  if (DIR* listing = opendir(folder.c_str())) {
-    while (const dirent* entry = readdir(listing)) {
-      struct stat status {};
-      const std::string path = folder + "/" + entry->d_name;
-      if (stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode)) {
-        names.push_back(entry->d_name);
-      }
+  std::error_code error;
+  for (fs::directory_iterator it(fs::path(folder), error), end; !error && it != end;
+       it.increment(error)) {
+    // Follows links, as stat does: a link to a regular file counts as one.
+    std::error_code statusError;
+    if (fs::is_regular_file(it->path(), statusError)) {
+      names.push_back(it->path().filename().string());
     }
-    closedir(listing);
   }
   std::sort(names.begin(), names.end());
   std::string line;
@@ -65,8 +72,13 @@ std::string Inventory(const std::string& folder) {
   return line;
 }
 
+// The folder part and the file name of a program path, with either separator.
+std::size_t LastSeparator(const std::string& path) {
+  return path.find_last_of(kSeparators);
+}
+
 void Append(const std::string& path, const std::string& line) {
-  if (FILE* file = std::fopen(path.c_str(), "a")) {
+  if (FILE* file = std::fopen(path.c_str(), "ab")) {
     std::fprintf(file, "%s\n", line.c_str());
     std::fclose(file);
   }
@@ -75,14 +87,16 @@ void Append(const std::string& path, const std::string& line) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const char* name = std::strrchr(argv[0], '/');
-  name = name != nullptr ? name + 1 : argv[0];
-  char cwd[PATH_MAX] = "";
-  if (getcwd(cwd, sizeof cwd) == nullptr) {
-    std::strcpy(cwd, "?");
+  const std::string program = argv[0];
+  const std::size_t slash = LastSeparator(program);
+  const std::string name = slash == std::string::npos ? program : program.substr(slash + 1);
+  std::error_code error;
+  std::string cwd = std::filesystem::current_path(error).string();
+  if (error) {
+    cwd = "?";
   }
   const char* root = std::getenv("FERROVAN_DEVICE_ROOT");
-  std::string line = std::string(name) + "\t" + cwd + "\t" + (root != nullptr ? root : "");
+  std::string line = name + "\t" + cwd + "\t" + (root != nullptr ? root : "");
   std::string shown;
   for (int i = 1; i < argc; ++i) {
     line += "\t";
@@ -93,12 +107,15 @@ int main(int argc, char** argv) {
   const std::string records = root != nullptr ? root : cwd;
   const char* inventory = std::getenv("FERROVAN_DEMO_CLIENT_INVENTORY");
   if (inventory != nullptr && *inventory != '\0') {
-    const std::string program = argv[0];
-    const std::size_t slash = program.rfind('/');
     Append(records + "/demo-client.inventory",
-           Inventory(slash == std::string::npos ? std::string(cwd) : program.substr(0, slash)));
+           Inventory(slash == std::string::npos ? cwd : program.substr(0, slash)));
   }
   Append(records + "/demo-client.log", line);
-  std::printf("%s started with:%s\n", name, shown.empty() ? " (no arguments)" : shown.c_str());
+  std::printf("%s started with:%s\n", name.c_str(),
+              shown.empty() ? " (no arguments)" : shown.c_str());
+  std::fflush(stdout);
+  if (const char* stay = std::getenv("FERROVAN_DEMO_CLIENT_STAY")) {
+    std::this_thread::sleep_for(std::chrono::seconds(std::atoi(stay)));
+  }
   return 0;
 }

@@ -1,0 +1,245 @@
+#include "platform/win32/bind_status_bridge.h"
+
+#include <cstddef>
+#include <cstring>
+#include <cwchar>
+#include <cwctype>
+#include <utility>
+
+namespace platform {
+namespace {
+
+LONG liveBridges = 0;
+
+// The loader must never be handed an old copy: not from the internet cache, nor from a proxy.
+constexpr DWORD kFreshCopy = BINDF_GETNEWESTVERSION | BINDF_RESYNCHRONIZE | BINDF_PRAGMA_NO_CACHE;
+constexpr wchar_t kNoCacheHeader[] = L"Cache-Control: no-cache\r\n";
+
+bool SameTextIgnoringCase(std::wstring_view a, std::wstring_view b) {
+  if (a.size() != b.size()) {
+    return false;
+  }
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (std::towlower(a[i]) != std::towlower(b[i])) {
+      return false;
+    }
+  }
+  return true;
+}
+
+std::wstring_view Trimmed(std::wstring_view text) {
+  while (!text.empty() && (text.front() == L' ' || text.front() == L'\t')) {
+    text.remove_prefix(1);
+  }
+  while (!text.empty() && (text.back() == L' ' || text.back() == L'\t' || text.back() == L'\r')) {
+    text.remove_suffix(1);
+  }
+  return text;
+}
+
+// A whole decimal number that fits; -1 otherwise.
+std::int64_t ParseLength(std::wstring_view text) {
+  if (text.empty() || text.size() > 18) {
+    return -1;
+  }
+  std::int64_t value = 0;
+  for (wchar_t c : text) {
+    if (c < L'0' || c > L'9') {
+      return -1;
+    }
+    value = value * 10 + (c - L'0');
+  }
+  return value;
+}
+
+}  // namespace
+
+bool FindHeader(std::wstring_view headers, std::wstring_view name, std::wstring& value) {
+  while (!headers.empty()) {
+    const std::size_t end = headers.find(L'\n');
+    std::wstring_view line = headers.substr(0, end);
+    headers = end == std::wstring_view::npos ? std::wstring_view() : headers.substr(end + 1);
+    const std::size_t colon = line.find(L':');
+    if (colon != std::wstring_view::npos &&
+        SameTextIgnoringCase(Trimmed(line.substr(0, colon)), name)) {
+      value = std::wstring(Trimmed(line.substr(colon + 1)));
+      return true;
+    }
+  }
+  return false;
+}
+
+BindStatusBridge* BindStatusBridge::Create(IBindStatusCallback* target, std::wstring url) {
+  return new BindStatusBridge(target, std::move(url));
+}
+
+BindStatusBridge::BindStatusBridge(IBindStatusCallback* target, std::wstring url)
+    : target_(target), url_(std::move(url)) {
+  InterlockedIncrement(&liveBridges);
+}
+
+BindStatusBridge::~BindStatusBridge() {
+  InterlockedDecrement(&liveBridges);
+}
+
+long BindStatusBridge::Live() {
+  return InterlockedCompareExchange(&liveBridges, 0, 0);
+}
+
+HRESULT STDMETHODCALLTYPE BindStatusBridge::QueryInterface(REFIID riid, void** object) {
+  if (object == nullptr) {
+    return E_POINTER;
+  }
+  if (riid == IID_IUnknown || riid == IID_IBindStatusCallback) {
+    *object = static_cast<IBindStatusCallback*>(this);
+  } else if (riid == IID_IHttpNegotiate) {
+    *object = static_cast<IHttpNegotiate*>(this);
+  } else {
+    *object = nullptr;
+    return E_NOINTERFACE;
+  }
+  AddRef();
+  return S_OK;
+}
+
+ULONG STDMETHODCALLTYPE BindStatusBridge::AddRef() {
+  return static_cast<ULONG>(InterlockedIncrement(&references_));
+}
+
+ULONG STDMETHODCALLTYPE BindStatusBridge::Release() {
+  const LONG left = InterlockedDecrement(&references_);
+  if (left == 0) {
+    delete this;
+  }
+  return static_cast<ULONG>(left);
+}
+
+HRESULT STDMETHODCALLTYPE BindStatusBridge::OnStartBinding(DWORD, IBinding*) {
+  return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE BindStatusBridge::GetPriority(LONG*) {
+  return E_NOTIMPL;
+}
+
+HRESULT STDMETHODCALLTYPE BindStatusBridge::OnLowResource(DWORD) {
+  return S_OK;
+}
+
+void BindStatusBridge::Forward(ULONG progress, ULONG progressMax, ULONG statusCode) {
+  if (statusCode == BINDSTATUS_DOWNLOADINGDATA) {
+    forwardedData_ = true;
+    lastForwardedData_ = progress;
+  }
+  if (target_ != nullptr) {
+    target_->OnProgress(progress, progressMax, statusCode, url_.c_str());
+  }
+}
+
+HRESULT STDMETHODCALLTYPE BindStatusBridge::OnProgress(ULONG progress, ULONG progressMax,
+                                                       ULONG statusCode, LPCWSTR statusText) {
+  if (httpStatus_ >= 400) {
+    return E_ABORT;  // the server's error page is not worth fetching: the download has failed
+  }
+  switch (statusCode) {
+    case BINDSTATUS_BEGINDOWNLOADDATA:
+    case BINDSTATUS_DOWNLOADINGDATA:
+      lastProgress_ = progress;
+      lastMax_ = progressMax;
+      if (!begun_) {
+        begun_ = true;
+        Forward(progress, progressMax, BINDSTATUS_BEGINDOWNLOADDATA);
+      } else {
+        Forward(progress, progressMax, BINDSTATUS_DOWNLOADINGDATA);
+      }
+      return S_OK;
+    case BINDSTATUS_ENDDOWNLOADDATA:
+      // Told once the transfer has been judged whole (FinishProgress): a body cut short also
+      // ends here.
+      lastProgress_ = progress;
+      lastMax_ = progressMax;
+      return S_OK;
+    default:
+      if (target_ != nullptr) {
+        target_->OnProgress(progress, progressMax, statusCode, statusText);
+      }
+      return S_OK;
+  }
+}
+
+void BindStatusBridge::FinishProgress(std::uint64_t received) {
+  if (ended_) {
+    return;
+  }
+  ended_ = true;
+  const ULONG count = received > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<ULONG>(received);
+  const ULONG total = lastMax_;
+  if (!begun_) {
+    begun_ = true;
+    Forward(count, total, BINDSTATUS_BEGINDOWNLOADDATA);  // an empty body still begins
+  }
+  if (!forwardedData_ || lastForwardedData_ != count) {
+    Forward(count, total, BINDSTATUS_DOWNLOADINGDATA);  // the status line shows the whole file
+  }
+  Forward(count, total, BINDSTATUS_ENDDOWNLOADDATA);
+}
+
+HRESULT STDMETHODCALLTYPE BindStatusBridge::OnStopBinding(HRESULT, LPCWSTR) {
+  return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE BindStatusBridge::GetBindInfo(DWORD* flags, BINDINFO* bindInfo) {
+  if (flags == nullptr || bindInfo == nullptr || bindInfo->cbSize < sizeof(DWORD)) {
+    return E_INVALIDARG;
+  }
+  // Added to what the download call asks for itself.
+  *flags |= kFreshCopy;
+  const DWORD size = bindInfo->cbSize;
+  std::memset(bindInfo, 0, size);
+  bindInfo->cbSize = size;
+  if (size >= offsetof(BINDINFO, dwBindVerb) + sizeof(bindInfo->dwBindVerb)) {
+    bindInfo->dwBindVerb = BINDVERB_GET;
+  }
+  return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE BindStatusBridge::OnDataAvailable(DWORD, DWORD, FORMATETC*, STGMEDIUM*) {
+  return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE BindStatusBridge::OnObjectAvailable(REFIID, IUnknown*) {
+  return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE BindStatusBridge::BeginningTransaction(LPCWSTR, LPCWSTR, DWORD,
+                                                                 LPWSTR* additionalHeaders) {
+  if (additionalHeaders == nullptr) {
+    return E_INVALIDARG;
+  }
+  // urlmon frees the text with CoTaskMemFree.
+  auto* headers = static_cast<LPWSTR>(CoTaskMemAlloc(sizeof(kNoCacheHeader)));
+  if (headers != nullptr) {
+    std::memcpy(headers, kNoCacheHeader, sizeof(kNoCacheHeader));
+  }
+  *additionalHeaders = headers;
+  return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE BindStatusBridge::OnResponse(DWORD responseCode, LPCWSTR responseHeaders,
+                                                       LPCWSTR, LPWSTR* additionalRequestHeaders) {
+  if (additionalRequestHeaders != nullptr) {
+    *additionalRequestHeaders = nullptr;
+  }
+  httpStatus_ = responseCode;
+  announcedLength_ = -1;
+  const std::wstring_view headers = responseHeaders != nullptr ? responseHeaders : L"";
+  std::wstring value;
+  const bool encoded =
+      FindHeader(headers, L"Content-Encoding", value) && !SameTextIgnoringCase(value, L"identity");
+  if (!encoded && FindHeader(headers, L"Content-Length", value)) {
+    announcedLength_ = ParseLength(value);
+  }
+  return S_OK;
+}
+
+}  // namespace platform

@@ -1,0 +1,79 @@
+// The COM object that the URL moniker binds with. The loader's progress callback is a plain
+// object without reference counting or QueryInterface, so urlmon gets this one instead: it
+// passes the data notifications on, asks for a fresh copy from the server every time, and
+// records the HTTP status that urlmon itself does not judge.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "platform/windows_types.h"
+
+namespace platform {
+
+class BindStatusBridge final : public IBindStatusCallback, public IHttpNegotiate {
+ public:
+  // Made with one reference, the caller's. target may be null; url is the address shown in the
+  // progress notifications.
+  static BindStatusBridge* Create(IBindStatusCallback* target, std::wstring url);
+
+  // Bridges alive in this process: none once every download has returned.
+  static long Live();
+
+  // IUnknown
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override;
+  ULONG STDMETHODCALLTYPE AddRef() override;
+  ULONG STDMETHODCALLTYPE Release() override;
+
+  // IBindStatusCallback
+  HRESULT STDMETHODCALLTYPE OnStartBinding(DWORD reserved, IBinding* binding) override;
+  HRESULT STDMETHODCALLTYPE GetPriority(LONG* priority) override;
+  HRESULT STDMETHODCALLTYPE OnLowResource(DWORD reserved) override;
+  HRESULT STDMETHODCALLTYPE OnProgress(ULONG progress, ULONG progressMax, ULONG statusCode,
+                                       LPCWSTR statusText) override;
+  HRESULT STDMETHODCALLTYPE OnStopBinding(HRESULT result, LPCWSTR error) override;
+  HRESULT STDMETHODCALLTYPE GetBindInfo(DWORD* flags, BINDINFO* bindInfo) override;
+  HRESULT STDMETHODCALLTYPE OnDataAvailable(DWORD flags, DWORD size, FORMATETC* format,
+                                            STGMEDIUM* medium) override;
+  HRESULT STDMETHODCALLTYPE OnObjectAvailable(REFIID riid, IUnknown* object) override;
+
+  // IHttpNegotiate
+  HRESULT STDMETHODCALLTYPE BeginningTransaction(LPCWSTR url, LPCWSTR headers, DWORD reserved,
+                                                 LPWSTR* additionalHeaders) override;
+  HRESULT STDMETHODCALLTYPE OnResponse(DWORD responseCode, LPCWSTR responseHeaders,
+                                       LPCWSTR requestHeaders,
+                                       LPWSTR* additionalRequestHeaders) override;
+
+  // The last HTTP status seen; 0 when there was no HTTP response.
+  DWORD HttpStatus() const { return httpStatus_; }
+  // The body length the response announced, unless it was absent or the body was encoded (then
+  // the stored file's length differs from it): -1 then.
+  std::int64_t AnnouncedLength() const { return announcedLength_; }
+  // After a successful transfer: closes the progress as a device does (4 and 6 at least once,
+  // a last 5 with the final count).
+  void FinishProgress(std::uint64_t received);
+
+ private:
+  BindStatusBridge(IBindStatusCallback* target, std::wstring url);
+  ~BindStatusBridge();
+
+  void Forward(ULONG progress, ULONG progressMax, ULONG statusCode);
+
+  LONG references_ = 1;
+  IBindStatusCallback* target_;
+  std::wstring url_;
+  DWORD httpStatus_ = 0;
+  std::int64_t announcedLength_ = -1;
+  bool begun_ = false;
+  bool ended_ = false;
+  ULONG lastProgress_ = 0;
+  ULONG lastMax_ = 0;
+  bool forwardedData_ = false;
+  ULONG lastForwardedData_ = 0;
+};
+
+// The value of the header name (case-insensitive) in a block of "Name: value" lines, without
+// surrounding blanks; false when absent.
+bool FindHeader(std::wstring_view headers, std::wstring_view name, std::wstring& value);
+
+}  // namespace platform

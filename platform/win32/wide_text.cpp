@@ -1,0 +1,83 @@
+#include "platform/win32/wide_text.h"
+
+#include <climits>
+
+#include "platform/device_root.h"
+#include "platform/windows_types.h"
+
+namespace platform {
+namespace {
+
+// The Win32 conversions count in int; a longer text than that is no text of this program.
+int Length(std::size_t size) {
+  return size > static_cast<std::size_t>(INT_MAX) ? INT_MAX : static_cast<int>(size);
+}
+
+bool IsHighSurrogate(wchar_t c) {
+  return c >= 0xD800 && c <= 0xDBFF;
+}
+
+bool IsLowSurrogate(wchar_t c) {
+  return c >= 0xDC00 && c <= 0xDFFF;
+}
+
+bool IsDriveLetter(wchar_t c) {
+  return (c >= L'A' && c <= L'Z') || (c >= L'a' && c <= L'z');
+}
+
+}  // namespace
+
+// Invalid sequences become U+FFFD (no MB_ERR_INVALID_CHARS), as the narrow text of the Linux
+// host does.
+std::wstring Utf8ToWide(std::string_view text) {
+  if (text.empty()) {
+    return {};
+  }
+  const int size = Length(text.size());
+  const int needed = MultiByteToWideChar(CP_UTF8, 0, text.data(), size, nullptr, 0);
+  if (needed <= 0) {
+    return {};
+  }
+  std::wstring wide(static_cast<std::size_t>(needed), L'\0');
+  const int written = MultiByteToWideChar(CP_UTF8, 0, text.data(), size, wide.data(), needed);
+  wide.resize(written > 0 ? static_cast<std::size_t>(written) : 0);
+  return wide;
+}
+
+// A lone surrogate becomes '?', as on the Linux host (the system would put U+FFFD there).
+std::string WideToUtf8(std::wstring_view original) {
+  if (original.empty()) {
+    return {};
+  }
+  std::wstring text(original);
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (IsHighSurrogate(text[i]) && i + 1 < text.size() && IsLowSurrogate(text[i + 1])) {
+      ++i;
+    } else if (IsHighSurrogate(text[i]) || IsLowSurrogate(text[i])) {
+      text[i] = L'?';
+    }
+  }
+  const int size = Length(text.size());
+  const int needed =
+      WideCharToMultiByte(CP_UTF8, 0, text.data(), size, nullptr, 0, nullptr, nullptr);
+  if (needed <= 0) {
+    return {};
+  }
+  std::string narrow(static_cast<std::size_t>(needed), '\0');
+  const int written =
+      WideCharToMultiByte(CP_UTF8, 0, text.data(), size, narrow.data(), needed, nullptr, nullptr);
+  narrow.resize(written > 0 ? static_cast<std::size_t>(written) : 0);
+  return narrow;
+}
+
+std::wstring WideHostPath(std::wstring_view devicePath) {
+  const bool drive =
+      devicePath.size() >= 2 && IsDriveLetter(devicePath[0]) && devicePath[1] == L':';
+  const bool unc = devicePath.starts_with(L"\\\\");
+  if (drive || unc) {
+    return std::wstring(devicePath);
+  }
+  return Utf8ToWide(ToHostPath(devicePath));
+}
+
+}  // namespace platform

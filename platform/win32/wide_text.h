@@ -1,0 +1,18 @@
+// Wide text and host paths inside the Win32 services. The device-root functions keep host paths
+// as UTF-8; the Win32 calls take UTF-16.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace platform {
+
+std::wstring Utf8ToWide(std::string_view text);
+std::string WideToUtf8(std::wstring_view text);
+
+// The host path of a device path, for the W calls. A path that is already a Windows path
+// (a drive letter, or \\ in front), such as the internet cache's copy of a download, is taken as
+// it is: device paths never have either.
+std::wstring WideHostPath(std::wstring_view devicePath);
+
+}  // namespace platform

@@ -1,0 +1,88 @@
+#!/usr/bin/env bash
+# Usage: scripts/wine-run.sh PROGRAM.exe [ARGS...]
+#        scripts/wine-run.sh --init DIR | --remove DIR
+# Runs a Windows program under Wine and exits with its status. The Wine prefix is
+# $FERROVAN_WINEPREFIX, made on first use; without it a prefix is made for this one run in a
+# temporary folder and removed afterwards (Wine's first start in a prefix takes ~15 s).
+# --init DIR makes DIR a ready prefix with its wineserver kept running; --remove DIR stops that
+# wineserver and removes DIR. No Mono or Gecko prompt, no Wine debug output, no display needed.
+set -euo pipefail
+
+usage() { sed -n '2,8s/^# \{0,1\}//p' "$0"; }
+
+export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+# Debian installs the 64-bit loader as wine64 outside PATH; `wine` would warn about wine32.
+wine_program=$(command -v wine64 || true)
+[ -n "$wine_program" ] || [ ! -x /usr/lib/wine/wine64 ] || wine_program=/usr/lib/wine/wine64
+[ -n "$wine_program" ] || wine_program=$(command -v wine || true)
+if [ -z "$wine_program" ] || ! command -v wineserver >/dev/null; then
+  echo "wine-run: Wine is not installed (Debian packages wine, wine64)" >&2
+  exit 127
+fi
+
+init_prefix() {  # init_prefix DIR: a ready prefix whose wineserver stays up until --remove
+  local prefix
+  prefix=$(realpath -m "$1")
+  mkdir -p "$prefix"
+  export WINEPREFIX=$prefix
+  if [ ! -f "$prefix/system.reg" ]; then
+    # Without a display, wineboot cannot show its progress window and says so: not an error.
+    DISPLAY="" WAYLAND_DISPLAY="" wineboot -i >/dev/null 2>&1 || {
+      echo "wine-run: wineboot failed in $prefix" >&2
+      return 1
+    }
+    # wineboot returns while the set-up still runs; the registry is written when the server
+    # that did it ends.
+    wineserver -w
+  fi
+  # By default the server ends soon after its last process; keep one running for the whole test
+  # run so that each program starts at once.
+  wineserver -p
+  # The first program in a prefix starts Wine's own background services, which stay as long as
+  # the server and keep the standard streams they were given: start them here, on /dev/null, or
+  # they would hold a test's output pipe open and its runner would wait for them to the end.
+  "$wine_program" cmd.exe /c exit 0 </dev/null >/dev/null 2>&1 || true
+}
+
+remove_prefix() {  # remove_prefix DIR
+  local prefix
+  prefix=$(realpath -m "$1")
+  case $prefix in
+    / | "$HOME" | "") echo "wine-run: refusing to remove '$prefix'" >&2 && return 1 ;;
+  esac
+  if [ -d "$prefix" ]; then
+    WINEPREFIX=$prefix wineserver -k 2>/dev/null || true
+    WINEPREFIX=$prefix wineserver -w 2>/dev/null || true
+    rm -rf "$prefix"
+  fi
+}
+
+case ${1:-} in
+  "" | --help)
+    usage
+    [ $# -eq 1 ] && exit 0 || exit 2
+    ;;
+  --init)
+    [ $# -eq 2 ] || { usage >&2 && exit 2; }
+    init_prefix "$2"
+    exit
+    ;;
+  --remove)
+    [ $# -eq 2 ] || { usage >&2 && exit 2; }
+    remove_prefix "$2"
+    exit
+    ;;
+esac
+
+if [ -n "${FERROVAN_WINEPREFIX:-}" ]; then
+  [ -f "$FERROVAN_WINEPREFIX/system.reg" ] || init_prefix "$FERROVAN_WINEPREFIX"
+  export WINEPREFIX=$FERROVAN_WINEPREFIX
+  exec "$wine_program" "$@"
+fi
+
+own_prefix=$(mktemp -d "${TMPDIR:-/tmp}/ferrovan-wine-XXXXXX")
+trap 'remove_prefix "$own_prefix"' EXIT
+init_prefix "$own_prefix"
+status=0
+"$wine_program" "$@" || status=$?
+exit "$status"

@@ -1,0 +1,124 @@
+#!/usr/bin/env bash
+# Usage: run_download_test.sh SERVICE WINE_RUN TEST.exe [ARGS...]
+# Starts the Linux download service (SERVICE, or $FERROVAN_DOWNLOAD_SERVICE) on ports the system
+# picks: over HTTP, over HTTPS with a certificate of a CA made for this run, and over HTTPS with
+# one of a CA never trusted; runs the
+# Windows test program through WINE_RUN with their addresses, and stops them. Without the service
+# or openssl it skips (status 77), unless FERROVAN_REQUIRE_TOOLS is set: then it fails.
+set -euo pipefail
+service=${FERROVAN_DOWNLOAD_SERVICE:-$1}
+wine_run=$2
+shift 2
+
+missing() {
+  echo "run_download_test: $1" >&2
+  [ -n "${FERROVAN_REQUIRE_TOOLS:-}" ] && exit 1
+  exit 77
+}
+[ -x "$service" ] || missing "no download service at $service (build the Linux project)"
+command -v openssl >/dev/null || missing "openssl is missing (Debian package openssl)"
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/ferrovan-download-test-XXXXXX")
+pids=()
+cleanup() {
+  for pid in "${pids[@]}"; do
+    kill "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
+  done
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+mkdir "$work/served" "$work/keys"
+keys=$work/keys
+# Wine matches the server's name only against DNS names, so the address is localhost.
+printf 'subjectAltName=DNS:localhost,IP:127.0.0.1\nbasicConstraints=CA:FALSE\nextendedKeyUsage=serverAuth\n' \
+  >"$keys/server.ext"
+printf 'basicConstraints=critical,CA:TRUE\nkeyUsage=critical,keyCertSign,cRLSign\n' >"$keys/ca.ext"
+# Every certificate is valid from a day ago: one that becomes valid in the very second of the
+# test is refused now and then by Wine, whose clock may lag the one that signed it.
+cat >"$keys/ca.cnf" <<EOF
+[ca]
+default_ca = test_ca
+[test_ca]
+database = $keys/index.txt
+new_certs_dir = $keys
+serial = $keys/serial
+default_md = sha256
+policy = any_name
+unique_subject = no
+[any_name]
+commonName = supplied
+EOF
+: >"$keys/index.txt"
+echo 01 >"$keys/serial"
+valid=(-startdate "$(date -u -d '1 day ago' +%Y%m%d%H%M%SZ)"
+  -enddate "$(date -u -d '2 days' +%Y%m%d%H%M%SZ)")
+# issue NAME CA-NAME EXTENSIONS: signs keys/NAME.csr into keys/NAME.pem with CA-NAME's key
+# (NAME's own key when they are the same).
+issue() {
+  local signer=(-cert "$keys/$2.pem")
+  [ "$1" = "$2" ] && signer=(-selfsign)
+  openssl ca -batch -notext -config "$keys/ca.cnf" "${signer[@]}" -keyfile "$keys/$2.key" \
+    -in "$keys/$1.csr" -out "$keys/$1.pem" -extfile "$keys/$3" "${valid[@]}"
+}
+request() {  # request NAME SUBJECT [KEY-NAME]: keys/NAME.csr, with a new key unless KEY-NAME
+  local key=(-newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -keyout "$keys/$1.key")
+  [ $# -eq 3 ] && key=(-key "$keys/$3.key")
+  openssl req -new "${key[@]}" -out "$keys/$1.csr" -subj "$2"
+}
+{
+  request ca "/CN=FerroVan Download Test CA" && issue ca ca ca.ext
+  request server "/CN=localhost" && issue server ca server.ext
+  # The same name, vouched for by a CA that the test never trusts.
+  request other "/CN=Some Other CA" && issue other other ca.ext
+  request untrusted "/CN=localhost" server && issue untrusted other server.ext
+} >"$work/openssl.log" 2>&1 || {
+  cat "$work/openssl.log" >&2
+  exit 1
+}
+
+# start NAME OPTIONS...: the service's address (ADDRESS:PORT) goes to $work/NAME.address.
+start() {
+  local name=$1
+  shift
+  "$service" --folder "$work/served" --missing missing.bin --drop-after cut.bin:1000 "$@" \
+    >"$work/$name.out" 2>"$work/$name.log" &
+  pids+=($!)
+  local line="" tries=0
+  # Bounded wait for its one line: 20 s.
+  while [ $tries -lt 200 ]; do
+    line=$(head -n 1 "$work/$name.out")
+    [ -n "$line" ] && break
+    kill -0 "${pids[-1]}" 2>/dev/null || break
+    sleep 0.1
+    tries=$((tries + 1))
+  done
+  case $line in
+    "listening on "*"://"*) echo "${line##*://}" >"$work/$name.address" ;;
+    *)
+      echo "run_download_test: the $name service did not start" >&2
+      cat "$work/$name.log" >&2
+      exit 1
+      ;;
+  esac
+}
+start http
+start https --https "$keys/server.pem" "$keys/server.key"
+start untrusted --https "$keys/untrusted.pem" "$keys/server.key"
+
+windows_path() { printf 'Z:%s' "${1//\//\\}"; }
+http_port=$(cut -d: -f2 <"$work/http.address")
+https_port=$(cut -d: -f2 <"$work/https.address")
+untrusted_port=$(cut -d: -f2 <"$work/untrusted.address")
+export FERROVAN_TEST_SERVER="http://127.0.0.1:$http_port/FerroVanService/WebService/Downloads/"
+export FERROVAN_TEST_HTTPS_SERVER="https://localhost:$https_port/FerroVanService/WebService/Downloads/"
+export FERROVAN_TEST_UNTRUSTED_SERVER="https://localhost:$untrusted_port/FerroVanService/WebService/Downloads/"
+FERROVAN_TEST_FOLDER=$(windows_path "$work/served")
+FERROVAN_TEST_CA=$(windows_path "$keys/ca.pem")
+export FERROVAN_TEST_FOLDER FERROVAN_TEST_CA
+# Wine passes the environment on to the Windows program.
+export WINEDEBUG=-all
+status=0
+"$wine_run" "$@" || status=$?
+exit "$status"

@@ -1,0 +1,459 @@
+// The downloads through the URL moniker, against the download service that
+// run_download_test.sh starts, and the COM object that urlmon binds with.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "platform/download.h"
+#include "platform/win32/bind_status_bridge.h"
+#include "platform/windows_types.h"
+
+// After the system's own headers, which they need.
+#include <wincrypt.h>
+#include <wininet.h>
+
+namespace {
+
+using platform::BindStatusBridge;
+
+struct Notification {
+  ULONG progress;
+  ULONG progressMax;
+  ULONG status;
+  std::wstring text;
+};
+
+// Like the loader's callback: no reference counting, no interfaces; it only listens.
+class RecordingCallback final : public IBindStatusCallback {
+ public:
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void**) override { return E_NOTIMPL; }
+  ULONG STDMETHODCALLTYPE AddRef() override { return 0; }
+  ULONG STDMETHODCALLTYPE Release() override { return 0; }
+  HRESULT STDMETHODCALLTYPE OnStartBinding(DWORD, IBinding*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetPriority(LONG*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE OnLowResource(DWORD) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE OnProgress(ULONG progress, ULONG progressMax, ULONG status,
+                                       LPCWSTR text) override {
+    if (status >= BINDSTATUS_BEGINDOWNLOADDATA && status <= BINDSTATUS_ENDDOWNLOADDATA) {
+      data.push_back({progress, progressMax, status, text != nullptr ? text : L"(null)"});
+    }
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE OnStopBinding(HRESULT, LPCWSTR) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetBindInfo(DWORD*, BINDINFO*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE OnDataAvailable(DWORD, DWORD, FORMATETC*, STGMEDIUM*) override {
+    return E_NOTIMPL;
+  }
+  HRESULT STDMETHODCALLTYPE OnObjectAvailable(REFIID, IUnknown*) override { return E_NOTIMPL; }
+
+  std::vector<Notification> data;  // statuses 4, 5 and 6 only
+};
+
+std::wstring Env(const char* name) {
+  const char* value = std::getenv(name);
+  if (value == nullptr) {
+    ADD_FAILURE() << name << " is not set: run this program through run_download_test.sh";
+    return {};
+  }
+  return std::wstring(value, value + std::strlen(value));
+}
+
+std::string ReadAll(const std::wstring& path) {
+  std::ifstream in(std::filesystem::path(path), std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+void WriteAll(const std::wstring& path, const std::string& content) {
+  std::ofstream out(std::filesystem::path(path), std::ios::binary | std::ios::trunc);
+  out << content;
+  ASSERT_TRUE(out.flush()) << "cannot write the served file";
+}
+
+bool Exists(const std::wstring& path) {
+  return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool InCache(const std::wstring& url) {
+  DWORD size = 0;
+  GetUrlCacheEntryInfoW(url.c_str(), nullptr, &size);
+  return GetLastError() != ERROR_FILE_NOT_FOUND;
+}
+
+std::string Pattern(std::size_t size, unsigned seed) {
+  std::string text(size, '\0');
+  for (std::size_t i = 0; i < size; ++i) {
+    seed = seed * 1103515245u + 12345u;
+    text[i] = static_cast<char>(seed >> 16);
+  }
+  return text;
+}
+
+// Files under folder (recursively) whose names start with stem; with holdingData, only those
+// that are not empty.
+std::vector<std::wstring> FilesStartingWith(const std::wstring& folder, const std::wstring& stem,
+                                            bool holdingData = false) {
+  std::vector<std::wstring> found;
+  WIN32_FIND_DATAW entry{};
+  const HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &entry);
+  if (search == INVALID_HANDLE_VALUE) {
+    return found;
+  }
+  do {
+    const std::wstring name = entry.cFileName;
+    if (name == L"." || name == L"..") {
+      continue;
+    }
+    if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+      for (auto& inner : FilesStartingWith(folder + L"\\" + name, stem, holdingData)) {
+        found.push_back(inner);
+      }
+    } else if (name.rfind(stem, 0) == 0 &&
+               (!holdingData || entry.nFileSizeLow != 0 || entry.nFileSizeHigh != 0)) {
+      found.push_back(folder + L"\\" + name);
+    }
+  } while (FindNextFileW(search, &entry));
+  FindClose(search);
+  return found;
+}
+
+// The progress a device shows: 4 once, then 5 (the last with the whole count), then 6, each
+// with the address.
+void ExpectDeviceProgress(const std::vector<Notification>& data, const std::wstring& url,
+                          std::size_t size) {
+  ASSERT_GE(data.size(), 3u);
+  EXPECT_EQ(data.front().status, BINDSTATUS_BEGINDOWNLOADDATA);
+  EXPECT_EQ(data.back().status, BINDSTATUS_ENDDOWNLOADDATA);
+  EXPECT_EQ(data[data.size() - 2].status, BINDSTATUS_DOWNLOADINGDATA);
+  EXPECT_EQ(data[data.size() - 2].progress, size) << "the last count is the whole file";
+  ULONG previous = 0;
+  for (std::size_t i = 0; i < data.size(); ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(data[i].text, url);
+    if (i > 0 && i + 1 < data.size()) {
+      EXPECT_EQ(data[i].status, BINDSTATUS_DOWNLOADINGDATA);
+    }
+    EXPECT_GE(data[i].progress, previous);
+    previous = data[i].progress;
+  }
+}
+
+class UrlMonikerTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
+    base_ = Env("FERROVAN_TEST_SERVER");
+    folder_ = Env("FERROVAN_TEST_FOLDER");
+    ASSERT_FALSE(base_.empty() || folder_.empty());
+  }
+  void TearDown() override {
+    EXPECT_EQ(BindStatusBridge::Live(), 0) << "urlmon or the service kept a bridge alive";
+    for (const auto& path : cleanup_) {
+      DeleteFileW(path.c_str());
+    }
+    CoUninitialize();
+  }
+
+  std::wstring Serve(const std::wstring& name, const std::string& content) {
+    const std::wstring path = folder_ + L"\\" + name;
+    WriteAll(path, content);
+    return path;
+  }
+  // A scratch folder's file of the test (the served folder's own subfolder is not served).
+  std::wstring Scratch(const std::wstring& name) {
+    const std::wstring folder = folder_ + L"\\scratch";
+    CreateDirectoryW(folder.c_str(), nullptr);
+    cleanup_.push_back(folder + L"\\" + name);
+    return folder + L"\\" + name;
+  }
+  HRESULT ToCache(const std::wstring& url, std::wstring& path, IBindStatusCallback* callback) {
+    wchar_t buffer[MAX_PATH] = L"unchanged";
+    const HRESULT result = platform::Downloads().DownloadToCacheFile(url.c_str(), buffer, callback);
+    path = buffer;
+    if (result == S_OK) {
+      cleanup_.push_back(path);
+    }
+    return result;
+  }
+
+  std::wstring base_;
+  std::wstring folder_;
+  std::vector<std::wstring> cleanup_;
+};
+
+TEST_F(UrlMonikerTest, FetchesWholeFilesWithTheProgressOfADevice) {
+  const std::string body = Pattern(300000, 7);
+  Serve(L"whole.bin", body);
+  Serve(L"empty.bin", "");
+  struct Case {
+    const wchar_t* name;
+    const std::string* content;
+    bool toCache;
+  };
+  const std::string nothing;
+  for (const Case& c : {Case{L"whole.bin", &body, true}, Case{L"whole.bin", &body, false},
+                        Case{L"empty.bin", &nothing, true}, Case{L"empty.bin", &nothing, false}}) {
+    SCOPED_TRACE(testing::Message() << (c.toCache ? "cache " : "file ") << c.name);
+    const std::wstring url = base_ + c.name;
+    RecordingCallback progress;
+    std::wstring path;
+    if (c.toCache) {
+      ASSERT_EQ(ToCache(url, path, &progress), S_OK);
+      ASSERT_GE(path.size(), 3u);
+      EXPECT_EQ(path.substr(1, 2), L":\\") << "the cache's own absolute path: " << path;
+    } else {
+      path = Scratch(c.name);
+      ASSERT_EQ(platform::Downloads().DownloadToFile(url.c_str(), path.c_str(), &progress), S_OK);
+    }
+    EXPECT_TRUE(ReadAll(path) == *c.content) << "wrong bytes in " << path;
+    ExpectDeviceProgress(progress.data, url, c.content->size());
+  }
+  EXPECT_TRUE(FilesStartingWith(folder_ + L"\\scratch", L"fvd").empty()) << "temporary left";
+}
+
+TEST_F(UrlMonikerTest, FailedFetchesLeaveNoCopyAndTheOldTarget) {
+  const std::string body = Pattern(300000, 11);
+  Serve(L"cut.bin", body);  // the service sends its first 1000 bytes only
+  // Where the cache keeps its copies: two levels above a copy.
+  std::wstring known;
+  Serve(L"known.bin", "known");
+  ASSERT_EQ(ToCache(base_ + L"known.bin", known, nullptr), S_OK);
+  const std::wstring cacheRoot = known.substr(0, known.find_last_of(L'\\', known.rfind(L'\\') - 1));
+
+  struct Case {
+    const char* what;
+    std::wstring url;
+    std::wstring stem;
+  };
+  const std::vector<Case> cases = {
+      {"missing on the server (404)", base_ + L"missing.bin", L"missing"},
+      {"body cut short", base_ + L"cut.bin", L"cut"},
+      {"server unreachable",
+       L"http://127.0.0.1:1/FerroVanService/WebService/Downloads/unreachable.bin", L"unreachable"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    RecordingCallback progress;
+    std::wstring path;
+    EXPECT_NE(ToCache(c.url, path, &progress), S_OK);
+    EXPECT_EQ(path, L"");
+    EXPECT_FALSE(InCache(c.url)) << "a cache entry is left";
+    // Wine makes an empty file in the cache before it connects and leaves it when the
+    // connection fails; no entry names it and nothing is served from it.
+    EXPECT_TRUE(FilesStartingWith(cacheRoot, c.stem, true).empty()) << "a cache copy is left";
+    for (const auto& n : progress.data) {
+      EXPECT_NE(n.status, BINDSTATUS_ENDDOWNLOADDATA) << "a failed download never ends";
+    }
+
+    const std::wstring kept = Scratch(L"kept.dll");
+    WriteAll(kept, "old copy");
+    EXPECT_NE(platform::Downloads().DownloadToFile(c.url.c_str(), kept.c_str(), nullptr), S_OK);
+    EXPECT_EQ(ReadAll(kept), "old copy");
+    const std::wstring absent = Scratch(L"absent.dll");
+    EXPECT_NE(platform::Downloads().DownloadToFile(c.url.c_str(), absent.c_str(), nullptr), S_OK);
+    EXPECT_FALSE(Exists(absent));
+    EXPECT_TRUE(FilesStartingWith(folder_ + L"\\scratch", L"fvd").empty()) << "temporary left";
+  }
+}
+
+// Puts a copy in the internet cache that claims to be good for another day.
+void SeedStaleCopy(const std::wstring& url, const std::string& content) {
+  wchar_t file[MAX_PATH] = L"";
+  ASSERT_TRUE(CreateUrlCacheEntryW(url.c_str(), 0, L"bin", file, 0));
+  WriteAll(file, content);
+  FILETIME now{};
+  GetSystemTimeAsFileTime(&now);
+  ULARGE_INTEGER later{};
+  later.LowPart = now.dwLowDateTime;
+  later.HighPart = now.dwHighDateTime;
+  later.QuadPart += 24ull * 3600 * 10000000;
+  const FILETIME expires{later.LowPart, later.HighPart};
+  std::wstring headers = L"HTTP/1.1 200 OK\r\nContent-Length: " + std::to_wstring(content.size()) +
+                         L"\r\nCache-Control: max-age=86400\r\n\r\n";
+  ASSERT_TRUE(CommitUrlCacheEntryW(url.c_str(), file, expires, now, NORMAL_CACHE_ENTRY,
+                                   headers.data(), static_cast<DWORD>(headers.size()), nullptr,
+                                   nullptr));
+}
+
+TEST_F(UrlMonikerTest, EveryDownloadAsksTheServerAnew) {
+  const std::wstring url = base_ + L"fresh.dll";
+  for (bool toCache : {true, false}) {
+    SCOPED_TRACE(toCache ? "to the cache" : "to a file");
+    SeedStaleCopy(url, "stale copy");
+    for (const char* version : {"first version", "second version, longer"}) {
+      Serve(L"fresh.dll", version);
+      std::wstring path;
+      if (toCache) {
+        ASSERT_EQ(ToCache(url, path, nullptr), S_OK);
+      } else {
+        path = Scratch(L"fresh.dll");
+        ASSERT_EQ(platform::Downloads().DownloadToFile(url.c_str(), path.c_str(), nullptr), S_OK);
+      }
+      EXPECT_EQ(ReadAll(path), version);
+    }
+  }
+}
+
+// Trusts a certificate in the prefix's root store for one scope.
+class TrustedRoot {
+ public:
+  explicit TrustedRoot(const std::string& pem) {
+    DWORD size = 0;
+    if (!CryptStringToBinaryA(pem.data(), static_cast<DWORD>(pem.size()), CRYPT_STRING_BASE64HEADER,
+                              nullptr, &size, nullptr, nullptr)) {
+      return;
+    }
+    der_.resize(size);
+    if (CryptStringToBinaryA(pem.data(), static_cast<DWORD>(pem.size()), CRYPT_STRING_BASE64HEADER,
+                             der_.data(), &size, nullptr, nullptr)) {
+      added_ = CertAddEncodedCertificateToSystemStoreW(L"Root", der_.data(), size) != FALSE;
+    }
+  }
+  ~TrustedRoot() {
+    if (!added_) {
+      return;
+    }
+    const HCERTSTORE store = CertOpenSystemStoreW(0, L"Root");
+    const PCCERT_CONTEXT certificate = CertCreateCertificateContext(
+        X509_ASN_ENCODING, der_.data(), static_cast<DWORD>(der_.size()));
+    if (store != nullptr && certificate != nullptr) {
+      const PCCERT_CONTEXT found = CertFindCertificateInStore(
+          store, X509_ASN_ENCODING, 0, CERT_FIND_EXISTING, certificate, nullptr);
+      if (found != nullptr) {
+        CertDeleteCertificateFromStore(found);  // frees found
+      }
+    }
+    if (certificate != nullptr) {
+      CertFreeCertificateContext(certificate);
+    }
+    if (store != nullptr) {
+      CertCloseStore(store, 0);
+    }
+  }
+  TrustedRoot(const TrustedRoot&) = delete;
+  TrustedRoot& operator=(const TrustedRoot&) = delete;
+  bool Added() const { return added_; }
+
+ private:
+  std::vector<BYTE> der_;
+  bool added_ = false;
+};
+
+TEST_F(UrlMonikerTest, HttpsNeedsACertificateTheSystemTrusts) {
+  const std::wstring httpsBase = Env("FERROVAN_TEST_HTTPS_SERVER");
+  const std::wstring ca = Env("FERROVAN_TEST_CA");
+  ASSERT_FALSE(httpsBase.empty() || ca.empty());
+  const std::string body = Pattern(70000, 3);
+  Serve(L"secure.dll", body);
+  const std::wstring untrustedBase = Env("FERROVAN_TEST_UNTRUSTED_SERVER");
+  ASSERT_FALSE(untrustedBase.empty());
+  const std::wstring url = httpsBase + L"secure.dll";
+  // The CA is trusted first: Wine remembers a server's failed verification for the process.
+  TrustedRoot trusted(ReadAll(ca));
+  ASSERT_TRUE(trusted.Added());
+  RecordingCallback progress;
+  std::wstring path;
+  ASSERT_EQ(ToCache(url, path, &progress), S_OK);
+  EXPECT_TRUE(ReadAll(path) == body);
+  ExpectDeviceProgress(progress.data, url, body.size());
+  // The same files from a server whose certificate another CA signed.
+  EXPECT_NE(ToCache(untrustedBase + L"secure.dll", path, nullptr), S_OK) << "an unknown CA passed";
+  EXPECT_EQ(path, L"");
+}
+
+// The bridge on its own, as COM's rules require of it.
+TEST(BindStatusBridgeTest, AnswersForItsInterfacesOnlyAndCountsReferences) {
+  RecordingCallback target;
+  BindStatusBridge* bridge = BindStatusBridge::Create(&target, L"http://server/a.dll");
+  ASSERT_EQ(BindStatusBridge::Live(), 1);
+  IUnknown* identity = static_cast<IBindStatusCallback*>(bridge);
+  struct Case {
+    const char* name;
+    const IID* iid;
+    void* expected;
+  };
+  const Case cases[] = {
+      {"IUnknown", &IID_IUnknown, identity},
+      {"IBindStatusCallback", &IID_IBindStatusCallback, static_cast<IBindStatusCallback*>(bridge)},
+      {"IHttpNegotiate", &IID_IHttpNegotiate, static_cast<IHttpNegotiate*>(bridge)},
+      {"IServiceProvider", &IID_IServiceProvider, nullptr},
+      {"IAuthenticate", &IID_IAuthenticate, nullptr},
+      {"IWindowForBindingUI", &IID_IWindowForBindingUI, nullptr},
+      {"IHttpSecurity", &IID_IHttpSecurity, nullptr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    void* object = reinterpret_cast<void*>(0x1);
+    const HRESULT result = bridge->QueryInterface(*c.iid, &object);
+    if (c.expected == nullptr) {
+      EXPECT_EQ(result, E_NOINTERFACE);
+      EXPECT_EQ(object, nullptr);
+      continue;
+    }
+    ASSERT_EQ(result, S_OK);
+    EXPECT_EQ(object, c.expected);
+    // The reference it gave; asked through the other interface, identity holds.
+    IUnknown* again = nullptr;
+    ASSERT_EQ(static_cast<IHttpNegotiate*>(bridge)->QueryInterface(
+                  IID_IUnknown, reinterpret_cast<void**>(&again)),
+              S_OK);
+    EXPECT_EQ(again, identity);
+    EXPECT_EQ(again->Release(), 2u);
+    EXPECT_EQ(static_cast<IUnknown*>(object)->Release(), 1u);
+  }
+  EXPECT_EQ(bridge->QueryInterface(IID_IUnknown, nullptr), E_POINTER);
+  EXPECT_EQ(bridge->AddRef(), 2u);
+  EXPECT_EQ(static_cast<IHttpNegotiate*>(bridge)->AddRef(), 3u);
+  EXPECT_EQ(bridge->Release(), 2u);
+  EXPECT_EQ(static_cast<IHttpNegotiate*>(bridge)->Release(), 1u);
+  EXPECT_EQ(BindStatusBridge::Live(), 1);
+  EXPECT_EQ(bridge->Release(), 0u);
+  EXPECT_EQ(BindStatusBridge::Live(), 0) << "not deleted at 0";
+}
+
+TEST(BindStatusBridgeTest, AsksForFreshCopiesAndJudgesTheResponse) {
+  BindStatusBridge* bridge = BindStatusBridge::Create(nullptr, L"http://server/a.dll");
+  DWORD flags = BINDF_ASYNCHRONOUS;
+  BINDINFO info{};
+  info.cbSize = sizeof(info);
+  info.dwBindVerb = BINDVERB_POST;
+  ASSERT_EQ(bridge->GetBindInfo(&flags, &info), S_OK);
+  for (DWORD needed :
+       {BINDF_ASYNCHRONOUS, BINDF_GETNEWESTVERSION, BINDF_RESYNCHRONIZE, BINDF_PRAGMA_NO_CACHE}) {
+    EXPECT_EQ(flags & needed, static_cast<DWORD>(needed)) << std::hex << needed;
+  }
+  EXPECT_EQ(info.cbSize, sizeof(info));
+  EXPECT_EQ(info.dwBindVerb, static_cast<DWORD>(BINDVERB_GET));
+
+  struct Case {
+    DWORD status;
+    const wchar_t* headers;
+    std::int64_t length;
+  };
+  const Case cases[] = {
+      {200, L"HTTP/1.1 200 OK\r\nContent-Length: 12\r\nContent-Type: x\r\n\r\n", 12},
+      {200, L"HTTP/1.1 200 OK\r\ncontent-length:  7 \r\n\r\n", 7},
+      {200, L"HTTP/1.1 200 OK\r\nContent-Encoding: gzip\r\nContent-Length: 12\r\n\r\n", -1},
+      {200, L"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n", -1},
+      {200, L"HTTP/1.1 200 OK\r\nContent-Length: 1x\r\n\r\n", -1},
+      {404, L"HTTP/1.1 404 Not Found\r\nContent-Length: 10\r\n\r\n", 10},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.status << " " << c.length);
+    LPWSTR extra = reinterpret_cast<LPWSTR>(0x1);
+    EXPECT_EQ(bridge->OnResponse(c.status, c.headers, L"", &extra), S_OK);
+    EXPECT_EQ(extra, nullptr);
+    EXPECT_EQ(bridge->HttpStatus(), c.status);
+    EXPECT_EQ(bridge->AnnouncedLength(), c.length);
+  }
+  // After an error status the rest of the error page is not fetched.
+  EXPECT_EQ(bridge->OnProgress(10, 10, BINDSTATUS_DOWNLOADINGDATA, L"x"), E_ABORT);
+  EXPECT_EQ(bridge->Release(), 0u);
+}
+
+}  // namespace

@@ -1,0 +1,116 @@
+// The device root on Windows: which folder is chosen, how device paths map into it, and the
+// folders every device gets.
+#include "platform/device_root.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/win32/wide_text.h"
+#include "tests/support/temp_dir.h"
+#include "tests/win32/platform/service_test_support.h"
+
+namespace {
+
+using service_tests::Exists;
+using service_tests::ScopedVariable;
+using service_tests::Wide;
+using testing_support::TempDir;
+
+std::string CurrentFolder() {
+  wchar_t folder[MAX_PATH];
+  GetCurrentDirectoryW(MAX_PATH, folder);
+  return platform::WideToUtf8(folder);
+}
+
+TEST(Win32DeviceRootTest, ChoosesOptionThenVariableThenProgramFolderThenLocalAppData) {
+  const std::string here = CurrentFolder();
+  const std::string inHere = here.back() == '\\' ? here : here + "\\";
+  ScopedVariable appData(L"LOCALAPPDATA", L"C:\\Users\\someone\\AppData\\Local");
+  struct Case {
+    const char* name;
+    const char* option;
+    const wchar_t* variable;  // FERROVAN_DEVICE_ROOT; null for unset
+    std::string program;
+    std::string expected;
+  };
+  const std::vector<Case> cases = {
+      {"option first", "D:\\devices\\one\\", L"E:\\env",
+       "F:\\x\\Program Files\\FerroVanMobile\\l.exe", "D:\\devices\\one"},
+      {"relative option", "dev\\..\\root", nullptr, "", inHere + "root"},
+      {"variable next", nullptr, L"E:\\env", "F:\\x\\Program Files\\FerroVanMobile\\l.exe",
+       "E:\\env"},
+      {"empty variable is unset", "", L"", "F:\\x\\Program Files\\FerroVanMobile\\l.exe", "F:\\x"},
+      {"program folder, any case", nullptr, nullptr, "F:\\y\\PROGRAM FILES\\ferrovanmobile\\l.exe",
+       "F:\\y"},
+      {"program on a drive's top", nullptr, nullptr, "G:\\Program Files\\FerroVanMobile\\l.exe",
+       "G:\\"},
+      {"program elsewhere", nullptr, nullptr, "F:\\Program Files\\Other\\l.exe",
+       "C:\\Users\\someone\\AppData\\Local\\ferrovan\\device"},
+      {"no program path", nullptr, nullptr, "",
+       "C:\\Users\\someone\\AppData\\Local\\ferrovan\\device"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ScopedVariable root(L"FERROVAN_DEVICE_ROOT", c.variable);
+    EXPECT_EQ(platform::ChooseDeviceRoot(c.option, c.program), c.expected);
+  }
+}
+
+TEST(Win32DeviceRootTest, MapsDevicePathsIntoTheRoot) {
+  struct Case {
+    const char* root;
+    const wchar_t* devicePath;
+    const char* expected;
+  };
+  const std::vector<Case> cases = {
+      {"C:\\dev", L"Program Files\\FerroVanMobile\\x.dll",
+       "C:\\dev\\Program Files\\FerroVanMobile\\x.dll"},
+      {"C:\\dev", L"\\Windows\\WCELOAD.EXE", "C:\\dev\\Windows\\WCELOAD.EXE"},
+      {"C:\\dev", L"Windows/Start Menu/Programs", "C:\\dev\\Windows\\Start Menu\\Programs"},
+      {"C:\\dev", L"Program Files\\FerroVanMobile\\", "C:\\dev\\Program Files\\FerroVanMobile\\"},
+      {"C:\\dev", L"", "C:\\dev"},
+      {"C:\\dev", L"\\", "C:\\dev"},
+      {"C:\\dev\\", L"Temp", "C:\\dev\\Temp"},
+      {"C:\\", L"\\Windows", "C:\\Windows"},
+      {"C:/dev/sub/../other", L"Temp\\\u00E9", "C:\\dev\\other\\Temp\\\xC3\xA9"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.root) + " + " + platform::WideToUtf8(c.devicePath));
+    platform::SetDeviceRoot(c.root);
+    EXPECT_EQ(platform::ToHostPath(std::wstring_view(c.devicePath)), c.expected);
+    EXPECT_EQ(platform::ToHostPath(std::string_view(platform::WideToUtf8(c.devicePath))),
+              c.expected);
+    EXPECT_EQ(platform::WideHostPath(c.devicePath), Wide(c.expected));
+  }
+}
+
+TEST(Win32DeviceRootTest, TakesWindowsPathsAsTheyAre) {
+  platform::SetDeviceRoot("C:\\dev");
+  for (const wchar_t* path : {L"C:\\users\\me\\Temporary Internet Files\\x.cab", L"z:/tmp/a",
+                              L"\\\\server\\share\\file"}) {
+    EXPECT_EQ(platform::WideHostPath(path), path);
+  }
+}
+
+TEST(Win32DeviceRootTest, CreatesTheSystemFoldersButNotApplication) {
+  TempDir scratch;
+  platform::SetDeviceRoot(scratch / "a\\b\\device");
+  ASSERT_TRUE(platform::CreateSystemFolders());
+  for (const char* folder : {"", "Windows", "Windows\\Desktop", "Windows\\Programs",
+                             "Windows\\Start Menu\\Programs", "Program Files", "Temp"}) {
+    SCOPED_TRACE(folder);
+    const DWORD attributes = GetFileAttributesW(Wide(platform::ToHostPath(folder)).c_str());
+    EXPECT_NE(attributes, INVALID_FILE_ATTRIBUTES);
+    EXPECT_NE(attributes & FILE_ATTRIBUTE_DIRECTORY, 0u);
+  }
+  EXPECT_FALSE(Exists(Wide(platform::ToHostPath("Application"))));
+  EXPECT_TRUE(platform::CreateSystemFolders()) << "a second start finds them all in place";
+
+  testing_support::WriteFile(scratch / "file", "not a folder");
+  platform::SetDeviceRoot(scratch / "file");
+  EXPECT_FALSE(platform::CreateSystemFolders());
+}
+
+}  // namespace

@@ -1,0 +1,244 @@
+// Files of the device on Windows: folders, attributes, deletion, moves, searches and free space,
+// the small files read and replaced whole, shortcuts and the platform type.
+#include "platform/files.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "platform/device_root.h"
+#include "platform/shell.h"
+#include "platform/small_files.h"
+#include "platform/system_info.h"
+#include "platform/win32/wide_text.h"
+#include "tests/support/temp_dir.h"
+#include "tests/win32/platform/service_test_support.h"
+
+namespace {
+
+using service_tests::Exists;
+using service_tests::ReadBytes;
+using service_tests::Wide;
+using service_tests::WriteBytes;
+using testing_support::TempDir;
+
+class Win32FilesTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    platform::SetDeviceRoot(root_.Path());
+    ASSERT_TRUE(platform::CreateSystemFolders());
+  }
+  // The host path of a device path.
+  static std::wstring Host(const wchar_t* devicePath) { return platform::WideHostPath(devicePath); }
+  static std::vector<std::wstring> Names(const wchar_t* pattern) {
+    std::vector<std::wstring> names;
+    auto search = platform::Files().FindFiles(pattern);
+    wchar_t name[MAX_PATH];
+    while (search != nullptr && search->Next(name)) {
+      names.emplace_back(name);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+  std::vector<std::wstring> LeftoversIn(const wchar_t* folder) {
+    std::vector<std::wstring> names = Names((std::wstring(folder) + L"\\.*").c_str());
+    return names;
+  }
+
+  TempDir root_;
+};
+
+TEST_F(Win32FilesTest, CreatesFoldersAndTellsWhyNot) {
+  using platform::CreateFolderResult;
+  struct Case {
+    const wchar_t* path;
+    CreateFolderResult expected;
+  };
+  for (const Case& c : {Case{L"Application", CreateFolderResult::Created},
+                        Case{L"\\Application", CreateFolderResult::AlreadyExists},
+                        Case{L"Application\\FerroVanMobile", CreateFolderResult::Created},
+                        Case{L"Missing\\FerroVanMobile", CreateFolderResult::PathNotFound}}) {
+    SCOPED_TRACE(platform::WideToUtf8(c.path));
+    EXPECT_EQ(platform::Files().CreateFolder(c.path), c.expected);
+  }
+}
+
+TEST_F(Win32FilesTest, AttributesAreFolderNormalOrInvalid) {
+  ASSERT_TRUE(WriteBytes(Host(L"Temp\\plain.txt"), "x"));
+  ASSERT_TRUE(WriteBytes(Host(L"Temp\\hidden.txt"), "x"));
+  SetFileAttributesW(Host(L"Temp\\hidden.txt").c_str(),
+                     FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY);
+  struct Case {
+    const wchar_t* path;
+    DWORD expected;
+  };
+  for (const Case& c : {Case{L"\\Windows", FILE_ATTRIBUTE_DIRECTORY},
+                        Case{L"Temp\\plain.txt", FILE_ATTRIBUTE_NORMAL},
+                        Case{L"Temp\\hidden.txt", FILE_ATTRIBUTE_NORMAL},
+                        Case{L"Temp\\missing.txt", INVALID_FILE_ATTRIBUTES}}) {
+    SCOPED_TRACE(platform::WideToUtf8(c.path));
+    EXPECT_EQ(platform::Files().GetAttributes(c.path), c.expected);
+  }
+  SetFileAttributesW(Host(L"Temp\\hidden.txt").c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+TEST_F(Win32FilesTest, DeletesFilesButNeverFolders) {
+  ASSERT_TRUE(WriteBytes(Host(L"Temp\\a.cab"), "x"));
+  EXPECT_TRUE(platform::Files().DeleteFile(L"Temp\\a.cab"));
+  EXPECT_FALSE(Exists(Host(L"Temp\\a.cab")));
+  EXPECT_FALSE(platform::Files().DeleteFile(L"Temp\\a.cab"));
+  EXPECT_FALSE(platform::Files().DeleteFile(L"Windows\\Desktop"));
+  EXPECT_TRUE(Exists(Host(L"Windows\\Desktop")));
+}
+
+TEST_F(Win32FilesTest, MoveFailsWhenTheDestinationExists) {
+  ASSERT_TRUE(WriteBytes(Host(L"Temp\\new.dll"), "new"));
+  ASSERT_TRUE(WriteBytes(Host(L"Program Files\\old.dll"), "old"));
+  EXPECT_FALSE(platform::Files().MoveFile(L"Temp\\new.dll", L"Program Files\\old.dll"));
+  EXPECT_EQ(ReadBytes(Host(L"Program Files\\old.dll")), "old");
+  EXPECT_EQ(ReadBytes(Host(L"Temp\\new.dll")), "new");
+
+  EXPECT_TRUE(platform::Files().MoveFile(L"Temp\\new.dll", L"\\Program Files\\fresh.dll"));
+  EXPECT_EQ(ReadBytes(Host(L"Program Files\\fresh.dll")), "new");
+  EXPECT_FALSE(Exists(Host(L"Temp\\new.dll")));
+}
+
+TEST_F(Win32FilesTest, MovesFromAWindowsPathOutsideTheDevice) {
+  // The download service hands back the internet cache's copy by its full Windows path.
+  TempDir cache;
+  const std::wstring cached = Wide(cache / "client[1].exe");
+  ASSERT_TRUE(WriteBytes(cached, "program"));
+  ASSERT_EQ(platform::Files().GetAttributes(cached.c_str()), FILE_ATTRIBUTE_NORMAL);
+  EXPECT_TRUE(platform::Files().MoveFile(cached.c_str(), L"Program Files\\client.exe"));
+  EXPECT_EQ(ReadBytes(Host(L"Program Files\\client.exe")), "program");
+  EXPECT_FALSE(Exists(cached));
+}
+
+TEST_F(Win32FilesTest, SearchesWithTheDevicesWildcardsAndNoDotEntries) {
+  for (const wchar_t* name : {L"a.dll", L"b.DLL", L"c.dll1", L"noext", L"longer name.exe"}) {
+    ASSERT_TRUE(WriteBytes(Host((std::wstring(L"Program Files\\") + name).c_str()), "x"));
+  }
+  ASSERT_TRUE(CreateDirectoryW(Host(L"Program Files\\sub").c_str(), nullptr));
+  using NameList = std::vector<std::wstring>;
+  struct Case {
+    const wchar_t* pattern;
+    NameList expected;
+  };
+  const std::vector<Case> cases = {
+      {L"Program Files\\*.*",
+       {L"a.dll", L"b.DLL", L"c.dll1", L"longer name.exe", L"noext", L"sub"}},
+      // Case matters, and the system's short names ("C~1.DLL") never make "c.dll1" match.
+      {L"\\Program Files\\*.dll", {L"a.dll"}},
+      {L"Program Files\\?.dll*", {L"a.dll", L"c.dll1"}},
+      {L"Program Files\\noext", {L"noext"}},
+      {L"Temp\\*.*", {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(platform::WideToUtf8(c.pattern));
+    EXPECT_EQ(Names(c.pattern), c.expected);
+  }
+  EXPECT_EQ(platform::Files().FindFiles(L"Missing\\*.*"), nullptr);
+  EXPECT_EQ(platform::Files().FindFiles(L"Program Files\\noext\\*.*"), nullptr);
+
+  // A name longer than the caller's buffer ends the search instead of being cut.
+  auto search = platform::Files().FindFiles(L"Program Files\\longer*");
+  ASSERT_NE(search, nullptr);
+  wchar_t shortName[6];
+  EXPECT_FALSE(search->Next(shortName));
+}
+
+TEST_F(Win32FilesTest, FreeSpaceIsKnownOnlyForAnExistingPath) {
+  std::uint64_t bytes = 0;
+  EXPECT_TRUE(platform::Files().FreeBytesAvailable(L"Program Files\\", bytes));
+  EXPECT_GT(bytes, 0u);
+  EXPECT_FALSE(platform::Files().FreeBytesAvailable(L"Missing\\Deeper\\", bytes));
+}
+
+TEST_F(Win32FilesTest, ReadsSmallFilesWholeUpToTheLimit) {
+  ASSERT_TRUE(WriteBytes(Host(L"Temp\\settings.xml"), "0123456789"));
+  struct Case {
+    const char* path;
+    std::size_t maxBytes;
+    bool read;
+  };
+  for (const Case& c : {Case{"Temp\\settings.xml", 10, true}, Case{"Temp\\settings.xml", 9, false},
+                        Case{"\\Temp\\settings.xml", 100, true}, Case{"Temp", 100, false},
+                        Case{"Temp\\missing.xml", 100, false}}) {
+    SCOPED_TRACE(std::string(c.path) + " " + std::to_string(c.maxBytes));
+    std::string content = "stale";
+    EXPECT_EQ(platform::SmallFiles().ReadWholeFile(c.path, c.maxBytes, content), c.read);
+    EXPECT_EQ(content, c.read ? "0123456789" : "");
+  }
+}
+
+TEST_F(Win32FilesTest, ReplacesSmallFilesWholeAndLeavesNoTemporary) {
+  const char* path = "Program Files\\RFConfig.xml";
+  ASSERT_TRUE(platform::SmallFiles().ReplaceFile(path, std::string(5000, 'a')));
+  ASSERT_TRUE(platform::SmallFiles().ReplaceFile(path, "short"));
+  EXPECT_EQ(ReadBytes(Host(L"Program Files\\RFConfig.xml")), "short");
+  // A file that another program holds open for reading (without sharing deletion) is not
+  // written into: the replacement fails and the old content stays.
+  const HANDLE reader = CreateFileW(Host(L"Program Files\\RFConfig.xml").c_str(), GENERIC_READ,
+                                    FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(reader, INVALID_HANDLE_VALUE);
+  EXPECT_FALSE(platform::SmallFiles().ReplaceFile(path, "other"));
+  CloseHandle(reader);
+  EXPECT_EQ(ReadBytes(Host(L"Program Files\\RFConfig.xml")), "short");
+  EXPECT_EQ(LeftoversIn(L"Program Files"), std::vector<std::wstring>());
+  EXPECT_FALSE(platform::SmallFiles().ReplaceFile("Missing\\RFConfig.xml", "x"));
+}
+
+TEST_F(Win32FilesTest, SmallFilePathsAreInTheAnsiCodePage) {
+  if (GetACP() != 1252) {
+    GTEST_SKIP() << "the case is written for code page 1252; this system uses " << GetACP();
+  }
+  ASSERT_TRUE(platform::SmallFiles().ReplaceFile("Temp\\caf\xE9.xml", "content"));
+  EXPECT_EQ(ReadBytes(Host(L"Temp\\caf\u00E9.xml")), "content");
+  std::string content;
+  EXPECT_TRUE(platform::SmallFiles().ReadWholeFile("Temp\\caf\xE9.xml", 100, content));
+  EXPECT_EQ(content, "content");
+}
+
+TEST_F(Win32FilesTest, ShortcutIsTheDevicesTextFormReplacedWhole) {
+  const wchar_t* target = L"\"Program Files\\FerroVanMobile\\FerroVan.Mobile.Client.Load.exe\"";
+  const wchar_t* shortcut = L"\\Windows\\Start Menu\\Programs\\FerroVan.lnk";
+  ASSERT_TRUE(WriteBytes(Host(shortcut), std::string(300, 'o')));
+  ASSERT_TRUE(platform::Shell().CreateShortcut(shortcut, target));
+  EXPECT_EQ(ReadBytes(Host(shortcut)),
+            "62#\"Program Files\\FerroVanMobile\\FerroVan.Mobile.Client.Load.exe\"");
+  ASSERT_TRUE(platform::Shell().CreateShortcut(shortcut, L"\u00E9"));
+  EXPECT_EQ(ReadBytes(Host(shortcut)), "1#\xC3\xA9");
+  EXPECT_EQ(LeftoversIn(L"Windows\\Start Menu\\Programs"), std::vector<std::wstring>());
+}
+
+TEST_F(Win32FilesTest, PlatformTypeIsTheFirstLineOfTheDevicesFile) {
+  struct Case {
+    const char* content;  // null: no file
+    std::size_t size;
+    bool known;
+    const wchar_t* expected;
+  };
+  for (const Case& c :
+       {Case{"PocketPC\r\nsecond", 32, true, L"PocketPC"},
+        Case{"\xEF\xBB\xBFSmartphone\n", 32, true, L"Smartphone"}, Case{"", 32, true, L""},
+        Case{"PocketPC", 8, false, L""}, Case{nullptr, 32, false, L""}}) {
+    SCOPED_TRACE(c.content != nullptr ? c.content : "(none)");
+    DeleteFileW(Host(L"Windows\\PlatformType").c_str());
+    if (c.content != nullptr) {
+      ASSERT_TRUE(WriteBytes(Host(L"Windows\\PlatformType"), c.content));
+    }
+    std::vector<wchar_t> type(c.size, L'#');
+    const bool known = platform::SystemInfo().QueryPlatformType(type);
+    EXPECT_EQ(known, c.known);
+    if (known) {
+      EXPECT_EQ(std::wstring(type.data()), c.expected);
+    }
+  }
+  bool isWindowsCe = false;
+  EXPECT_TRUE(platform::SystemInfo().QueryVersion(isWindowsCe));
+  EXPECT_TRUE(isWindowsCe);
+}
+
+}  // namespace

@@ -1,0 +1,56 @@
+// Background threads and COM on Windows.
+#include "platform/threads.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "platform/com.h"
+#include "platform/windows_types.h"
+#include "tests/support/fake_front_end.h"
+
+namespace {
+
+struct Work {
+  DWORD thread = 0;
+};
+
+unsigned DoWork(void* parameter) {
+  static_cast<Work*>(parameter)->thread = GetCurrentThreadId();
+  return 0;
+}
+
+TEST(Win32ThreadsTest, RunsOnItsOwnThreadAndTellsTheFrontEndAfterwards) {
+  // Static: the detached thread may still be returning from the front end when the test ends.
+  static testing_support::FakeFrontEnd frontEnd;
+  static Work work;
+  platform::ScopedService<platform::DialogFrontEnd> guard(frontEnd);
+  ASSERT_TRUE(platform::Threads().StartDetached(DoWork, &work));
+  ASSERT_TRUE(frontEnd.WaitFor([](auto& front) { return front.ThreadsEnded() == 1; }));
+  EXPECT_NE(work.thread, 0u) << "the front end is told after the work has ended";
+  EXPECT_NE(work.thread, GetCurrentThreadId());
+}
+
+TEST(Win32ComTest, JoinsTheMultithreadedApartmentAndLeavesItBalanced) {
+  std::thread([] {
+    platform::Com().InitializeThread();
+    // The thread is in the multithreaded apartment: a single-threaded one is refused.
+    EXPECT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), RPC_E_CHANGED_MODE);
+    platform::Com().UninitializeThread();
+    // Left: a new apartment of either kind may be entered.
+    EXPECT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
+    CoUninitialize();
+  }).join();
+
+  std::thread([] {
+    // A thread already in another apartment keeps it: the refused initialisation is not undone.
+    ASSERT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
+    platform::Com().InitializeThread();
+    platform::Com().UninitializeThread();
+    EXPECT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_FALSE) << "still initialised";
+    CoUninitialize();
+    CoUninitialize();
+  }).join();
+}
+
+}  // namespace
