@@ -15,6 +15,25 @@ inline constexpr const char* kHostUsage =
     "Usage: ferrovan-loader [--device-root DIR] [--ui console|window] [--help] [--version] "
     "[TEXT...]\n";
 
+// The first part of --help, the same on every host: the options and the loader's flags. Each host
+// adds its environment and where its device root is.
+inline constexpr const char* kHostHelp =
+    "Starts the Quillmar RF loader against an emulated device kept in a folder.\n"
+    "\n"
+    "Host options (they come first; \"--\" ends them):\n"
+    "  --device-root DIR  the folder that holds the emulated device\n"
+    "  --ui console|window\n"
+    "                     the front end that shows the loader dialog\n"
+    "  --help             show this text and exit\n"
+    "  --version          show the version and exit\n"
+    "\n"
+    "The remaining arguments, joined with blanks, are the loader's command line. Flags:\n"
+    "  -InstallCF35MessagesEN  install the Compact Framework 3.5 English messages package\n"
+    "  -ForceToUpgrade         empty the install folder and fetch every client file anew\n"
+    "  -DoNotRunNewLoader      fetch the client files in this loader instead of fetching\n"
+    "                          and starting the newest loader first\n"
+    "\n";
+
 struct HostOptions {
   std::optional<std::string> deviceRoot;
   std::optional<FrontEndKind> frontEnd;

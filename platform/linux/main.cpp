@@ -24,22 +24,8 @@ constexpr const char* kProgram = "ferrovan-loader";
 // The longest command line the device's process start takes, terminator included.
 constexpr std::size_t kCommandLineSize = 32768;
 
-constexpr const char* kHelp =
-    "Starts the Quillmar RF loader against an emulated device kept in a folder.\n"
-    "\n"
-    "Host options (they come first; \"--\" ends them):\n"
-    "  --device-root DIR  the folder that holds the emulated device\n"
-    "  --ui console|window\n"
-    "                     the front end that shows the loader dialog\n"
-    "  --help             show this text and exit\n"
-    "  --version          show the version and exit\n"
-    "\n"
-    "The remaining arguments, joined with blanks, are the loader's command line. Flags:\n"
-    "  -InstallCF35MessagesEN  install the Compact Framework 3.5 English messages package\n"
-    "  -ForceToUpgrade         empty the install folder and fetch every client file anew\n"
-    "  -DoNotRunNewLoader      fetch the client files in this loader instead of fetching\n"
-    "                          and starting the newest loader first\n"
-    "\n"
+// Follows platform::kHostHelp: what differs between the hosts.
+constexpr const char* kHostHelpEnd =
     "Environment:\n"
     "  FERROVAN_DEVICE_ROOT  the device root when --device-root is not given\n"
     "  FERROVAN_UI           the front end (console or window) when --ui is not given\n"
@@ -119,7 +105,7 @@ int main(int argc, char** argv) {
   mallopt(M_ARENA_MAX, 1);
   const platform::HostOptions options = ParseCommandLine(argc, argv);
   if (options.help) {
-    std::printf("%s%s", platform::kHostUsage, kHelp);
+    std::printf("%s%s%s", platform::kHostUsage, platform::kHostHelp, kHostHelpEnd);
     return 0;
   }
   if (options.version) {
