@@ -31,8 +31,10 @@ trap cleanup EXIT
 
 mkdir "$work/served" "$work/keys"
 keys=$work/keys
-# Wine matches the server's name only against DNS names, so the address is localhost.
-printf 'subjectAltName=DNS:localhost,IP:127.0.0.1\nbasicConstraints=CA:FALSE\nextendedKeyUsage=serverAuth\n' \
+# Wine matches the server's name only against DNS names, so the address 127.0.0.1 stands there as
+# a DNS name too. A name such as localhost would need the machine to resolve it, which a bare one
+# without /etc/hosts does not.
+printf 'subjectAltName=DNS:127.0.0.1,IP:127.0.0.1\nbasicConstraints=CA:FALSE\nextendedKeyUsage=serverAuth\n' \
   >"$keys/server.ext"
 printf 'basicConstraints=critical,CA:TRUE\nkeyUsage=critical,keyCertSign,cRLSign\n' >"$keys/ca.ext"
 # Every certificate is valid from a day ago: one that becomes valid in the very second of the
@@ -69,10 +71,10 @@ request() {  # request NAME SUBJECT [KEY-NAME]: keys/NAME.csr, with a new key un
 }
 {
   request ca "/CN=FerroVan Download Test CA" && issue ca ca ca.ext
-  request server "/CN=localhost" && issue server ca server.ext
+  request server "/CN=127.0.0.1" && issue server ca server.ext
   # The same name, vouched for by a CA that the test never trusts.
   request other "/CN=Some Other CA" && issue other other ca.ext
-  request untrusted "/CN=localhost" server && issue untrusted other server.ext
+  request untrusted "/CN=127.0.0.1" server && issue untrusted other server.ext
 } >"$work/openssl.log" 2>&1 || {
   cat "$work/openssl.log" >&2
   exit 1
@@ -112,8 +114,8 @@ http_port=$(cut -d: -f2 <"$work/http.address")
 https_port=$(cut -d: -f2 <"$work/https.address")
 untrusted_port=$(cut -d: -f2 <"$work/untrusted.address")
 export FERROVAN_TEST_SERVER="http://127.0.0.1:$http_port/FerroVanService/WebService/Downloads/"
-export FERROVAN_TEST_HTTPS_SERVER="https://localhost:$https_port/FerroVanService/WebService/Downloads/"
-export FERROVAN_TEST_UNTRUSTED_SERVER="https://localhost:$untrusted_port/FerroVanService/WebService/Downloads/"
+export FERROVAN_TEST_HTTPS_SERVER="https://127.0.0.1:$https_port/FerroVanService/WebService/Downloads/"
+export FERROVAN_TEST_UNTRUSTED_SERVER="https://127.0.0.1:$untrusted_port/FerroVanService/WebService/Downloads/"
 FERROVAN_TEST_FOLDER=$(windows_path "$work/served")
 FERROVAN_TEST_CA=$(windows_path "$keys/ca.pem")
 export FERROVAN_TEST_FOLDER FERROVAN_TEST_CA
