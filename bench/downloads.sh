@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
 # What the loader's way of storing downloads costs: RUNS first installations by the built loader
 # (with -DoNotRunNewLoader, the console front end, the address in the settings file) on fresh
-# device roots, alternating with one curl process fetching the same six files, all from a local
-# nginx serving the newest loader, the demo client and five libraries of 200 MiB in all.
-# Prints the median wall times, their ratio and each side's peak resident size. Asserts nothing.
+# device roots, alternating with one curl process fetching the same six files, and with that curl
+# followed by `sync` of the six files (what fetching them onto storage costs at least: the loader
+# flushes each file before it counts as installed), all from a local nginx serving the newest
+# loader, the demo client and five libraries of 200 MiB in all. Then one installation whose first
+# library is 10 MiB, and one where it is 1 GiB, for the peak resident size against file size.
+# Prints the median wall times, their ratios and peak resident sizes. Asserts nothing.
 #
 #   bench/downloads.sh [RUNS [BUILD_DIR]]     (defaults: 5 and build/)
 set -euo pipefail
@@ -37,6 +40,7 @@ libraries=(Solvane.Mobile.Common.dll Solvane.Ferrovan.Mobile.Client.Business.dll
 for library in "${libraries[@]}"; do
   head -c $((40 * 1024 * 1024)) /dev/urandom >"$served/$library"
 done
+served_mib=$(du -sm "$served" | cut -f1)
 # The six files a first installation with -DoNotRunNewLoader fetches.
 files=(Solvane.FerroVan.Mobile.Client.exe "${libraries[@]}")
 
@@ -91,15 +95,20 @@ measure() {
   echo "$(((ended - started) / 1000))e-6 $(tail -n 1 "$scratch/peak")"
 }
 
-loader_times=() loader_peaks=() curl_times=() curl_peaks=()
-for run in $(seq "$runs"); do
-  device=$scratch/device
+# One first installation by the loader on a fresh device root: "SECONDS PEAK_KIB".
+device=$scratch/device
+install() {
   rm -rf "$device"
   mkdir -p "$device/Program Files/FerroVanMobile"
   printf '<?xml version="1.0"?>\n<Config>\n\t<WebHostName>127.0.0.1:%s</WebHostName>\n</Config>\n' \
     "$port" >"$device/Program Files/FerroVanMobile/RFConfig.xml"
-  read -r seconds peak < <(measure env -u FERROVAN_DEVICE_ROOT -u FERROVAN_UI -u DISPLAY \
-    -u WAYLAND_DISPLAY "$loader" --device-root "$device" --ui console -DoNotRunNewLoader)
+  measure env -u FERROVAN_DEVICE_ROOT -u FERROVAN_UI -u DISPLAY -u WAYLAND_DISPLAY \
+    "$loader" --device-root "$device" --ui console -DoNotRunNewLoader
+}
+
+loader_times=() loader_peaks=() curl_times=() curl_peaks=() synced_times=() synced_peaks=()
+for run in $(seq "$runs"); do
+  read -r seconds peak < <(install)
   for file in "${files[@]}"; do
     cmp -s "$served/$file" "$device/Program Files/FerroVanMobile/$file" ||
       echo "downloads.sh: run $run: the loader did not install $file" >&2
@@ -113,18 +122,43 @@ for run in $(seq "$runs"); do
   for file in "${files[@]}"; do arguments+=(-o "$fetched/$file" "$base/$file"); done
   read -r seconds peak < <(measure /usr/bin/curl -sSf "${arguments[@]}")
   curl_times+=("$seconds") curl_peaks+=("$peak")
+  rm -rf "$fetched" && mkdir -p "$fetched"
+  # sync with files as arguments flushes each of them, as the loader does.
+  # shellcheck disable=SC2016  # expanded by that shell
+  read -r seconds peak < <(measure /bin/sh -c '/usr/bin/curl -sSf "$@" && sync -- "$0"/*' \
+    "$fetched" "${arguments[@]}")
+  synced_times+=("$seconds") synced_peaks+=("$peak")
   rm -rf "$fetched"
-  printf 'run %d: loader %.3f s, curl %.3f s\n' "$run" "${loader_times[-1]}" "${curl_times[-1]}"
+  printf 'run %d: loader %.3f s, curl %.3f s, curl then sync %.3f s\n' "$run" \
+    "${loader_times[-1]}" "${curl_times[-1]}" "${synced_times[-1]}"
+done
+
+# The peak resident size against the size of one file: the first library at 10 MiB, then at
+# 1 GiB (holes, served as zeros), the other files as before.
+flat_sizes=() flat_peaks=()
+for mib in 10 1024; do
+  rm -f "$served/${libraries[0]}"
+  truncate -s "${mib}M" "$served/${libraries[0]}"
+  read -r seconds peak < <(install)
+  cmp -s "$served/${libraries[0]}" "$device/Program Files/FerroVanMobile/${libraries[0]}" ||
+    echo "downloads.sh: the loader did not install the file of $mib MiB" >&2
+  rm -rf "$device"
+  flat_sizes+=("$mib") flat_peaks+=("$peak")
 done
 
 median() { printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END {
   print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+largest() { printf '%s\n' "$@" | sort -n | tail -n 1; }
 loader_median=$(median "${loader_times[@]}")
 curl_median=$(median "${curl_times[@]}")
+synced_median=$(median "${synced_times[@]}")
 echo
-echo "six files, $(du -sm "$served" | cut -f1) MiB served (newest loader not fetched), $runs runs each"
-printf 'loader  median %7.3f s   peak resident %7d KiB (largest)\n' "$loader_median" \
-  "$(printf '%s\n' "${loader_peaks[@]}" | sort -n | tail -n 1)"
-printf 'curl    median %7.3f s   peak resident %7d KiB (largest)\n' "$curl_median" \
-  "$(printf '%s\n' "${curl_peaks[@]}" | sort -n | tail -n 1)"
-awk -v l="$loader_median" -v c="$curl_median" 'BEGIN { printf "ratio loader/curl %.2f\n", l / c }'
+echo "six files, $served_mib MiB served (newest loader not fetched), $runs runs each"
+printf '%-16s median %7.3f s   peak resident %7d KiB (largest)\n' \
+  loader "$loader_median" "$(largest "${loader_peaks[@]}")" \
+  curl "$curl_median" "$(largest "${curl_peaks[@]}")" \
+  "curl then sync" "$synced_median" "$(largest "${synced_peaks[@]}")"
+awk -v l="$loader_median" -v c="$curl_median" -v s="$synced_median" \
+  'BEGIN { printf "ratio loader/curl %.2f, loader/(curl then sync) %.2f\n", l / c, l / s }'
+printf 'loader peak resident with a file of %4d MiB: %7d KiB\n' \
+  "${flat_sizes[0]}" "${flat_peaks[0]}" "${flat_sizes[1]}" "${flat_peaks[1]}"

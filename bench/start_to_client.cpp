@@ -1,8 +1,9 @@
 // Measures the everyday start: the time from starting the loader on a device that holds the
-// client's files until the client runs, against starting the client directly and against the
+// client's files until the client runs, against starting the client directly, against the
 // least a start-up script can do (a /bin/sh script that tests the six files with [ -e ] and
-// execs the client). The three alternate, each run in a new place of the rotation, so that a
-// busy moment of the machine falls on all of them alike.
+// execs the client) and against the least a program can do that starts the client as a new
+// process, as the loader does (ferrovan-bench-start-floor). The four alternate, each run in a
+// new place of the rotation, so that a busy moment of the machine falls on all of them alike.
 // Usage: ferrovan-bench-start [RUNS [LOADER]]   (default 200 of each, and this build's loader)
 //
 // The client's first line on standard output marks "the client runs"; the loader, the script
@@ -22,6 +23,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <utility>
 #include <vector>
@@ -138,13 +140,13 @@ double Median(const std::vector<Timing>& timings, double Timing::*field) {
 }
 
 void Report(const char* what, const std::vector<Timing>& timings) {
-  std::printf("%-28s %8.0f us %8.0f us %8.0f us\n", what, Median(timings, &Timing::untilClient),
+  std::printf("%-30s %8.0f us %8.0f us %8.0f us\n", what, Median(timings, &Timing::untilClient),
               Median(timings, &Timing::untilEnd), Median(timings, &Timing::cpu));
 }
 
 void Ratio(const char* what, const std::vector<Timing>& a, const std::vector<Timing>& b) {
   auto ratio = [&](double Timing::*field) { return Median(a, field) / Median(b, field); };
-  std::printf("%-28s %8.2f    %8.2f    %8.2f\n", what, ratio(&Timing::untilClient),
+  std::printf("%-30s %8.2f    %8.2f    %8.2f\n", what, ratio(&Timing::untilClient),
               ratio(&Timing::untilEnd), ratio(&Timing::cpu));
 }
 
@@ -201,24 +203,29 @@ int main(int argc, char** argv) {
       {client.string(), "-NewLoader"},
       {loader, "--device-root", root.string(), "--ui", "console"},
       {"/bin/sh", script.string()},
+      {FERROVAN_START_FLOOR_PATH},
   };
-  std::vector<Timing> timings[3];
+  constexpr int kStarts = std::size(starts);
+  std::vector<Timing> timings[kStarts];
   for (int i = 0; i < runs; ++i) {
-    for (int k = 0; k < 3; ++k) {
-      const int which = (i + k) % 3;
+    for (int k = 0; k < kStarts; ++k) {
+      const int which = (i + k) % kStarts;
       timings[which].push_back(TimeRun(starts[which], marker));
     }
   }
   std::printf(
       "Start of the client on a device that holds its files, %d runs of each, alternating.\n"
-      "Medians:                      client runs  all ended   processor\n",
+      "Medians:                        client runs  all ended   processor\n",
       runs);
   Report("client started directly", timings[0]);
   Report("loader, then client", timings[1]);
   Report("/bin/sh script, then client", timings[2]);
+  Report("smallest starter, then client", timings[3]);
   std::printf("Ratios of the medians:\n");
   Ratio("loader / direct start", timings[1], timings[0]);
   Ratio("loader / /bin/sh script", timings[1], timings[2]);
+  Ratio("loader / smallest starter", timings[1], timings[3]);
+  Ratio("smallest starter / direct", timings[3], timings[0]);
   RemoveScratch();
   return 0;
 }
