@@ -3,10 +3,10 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <mutex>
 #include <system_error>
 #include <vector>
 
+#include "platform/common/device_root.h"
 #include "platform/device_root.h"
 #include "platform/linux/utf8.h"
 
@@ -73,24 +73,6 @@ std::string RootAroundProgram(const std::string& programPath) {
   return programFiles.parent_path().string();
 }
 
-struct RootState {
-  std::once_flag chosen;
-  std::string folder;
-};
-
-RootState& State() {
-  static RootState state;
-  return state;
-}
-
-std::string& Root() {
-  // Until start-up sets it, the root is the one the environment names, so that nothing is
-  // ever mapped onto the host's own top folder.
-  RootState& state = State();
-  std::call_once(state.chosen, [&state] { state.folder = ChooseDeviceRoot(nullptr, {}); });
-  return state.folder;
-}
-
 template <class Char>
 std::string Join(std::basic_string_view<Char> devicePath) {
   if (!devicePath.empty() && devicePath.front() == Char('\\')) {
@@ -129,15 +111,8 @@ std::string ChooseDeviceRoot(const char* optionValue, const std::string& program
   return MakeAbsolute(DataHome() + "/ferrovan/device");
 }
 
-void SetDeviceRoot(std::string_view hostFolder) {
-  // A root set before any use is never chosen from the environment first.
-  RootState& state = State();
-  std::call_once(state.chosen, [] {});
-  state.folder = MakeAbsolute(hostFolder);
-}
-
-const std::string& DeviceRoot() {
-  return Root();
+std::string AbsoluteHostFolder(std::string_view folder) {
+  return MakeAbsolute(folder);
 }
 
 std::string ToHostPath(std::wstring_view devicePath) {

@@ -4,9 +4,9 @@
 
 #include <shlobj.h>
 
-#include <mutex>
 #include <vector>
 
+#include "platform/common/device_root.h"
 #include "platform/device_root.h"
 #include "platform/win32/wide_text.h"
 
@@ -116,23 +116,6 @@ std::wstring RootAroundProgram(const std::string& programPath) {
   return root;
 }
 
-struct RootState {
-  std::once_flag chosen;
-  std::string folder;
-};
-
-RootState& State() {
-  static RootState state;
-  return state;
-}
-
-std::string& Root() {
-  // Until start-up sets it, the root is the one the environment names.
-  RootState& state = State();
-  std::call_once(state.chosen, [&state] { state.folder = ChooseDeviceRoot(nullptr, {}); });
-  return state.folder;
-}
-
 std::string Join(std::string relative) {
   if (!relative.empty() && IsSeparator(static_cast<wchar_t>(relative.front()))) {
     relative.erase(0, 1);
@@ -166,7 +149,7 @@ bool CreateFolders(const std::wstring& folder) {
 // optionValue and programPath are UTF-8.
 std::string ChooseDeviceRoot(const char* optionValue, const std::string& programPath) {
   if (optionValue != nullptr && *optionValue != '\0') {
-    return WideToUtf8(MakeAbsolute(Utf8ToWide(optionValue)));
+    return AbsoluteHostFolder(optionValue);
   }
   if (std::wstring fromEnvironment = Variable(L"FERROVAN_DEVICE_ROOT"); !fromEnvironment.empty()) {
     return WideToUtf8(MakeAbsolute(fromEnvironment));
@@ -177,14 +160,8 @@ std::string ChooseDeviceRoot(const char* optionValue, const std::string& program
   return WideToUtf8(MakeAbsolute(LocalAppData() + L"\\ferrovan\\device"));
 }
 
-void SetDeviceRoot(std::string_view hostFolder) {
-  RootState& state = State();
-  std::call_once(state.chosen, [] {});
-  state.folder = WideToUtf8(MakeAbsolute(Utf8ToWide(hostFolder)));
-}
-
-const std::string& DeviceRoot() {
-  return Root();
+std::string AbsoluteHostFolder(std::string_view folder) {
+  return WideToUtf8(MakeAbsolute(Utf8ToWide(folder)));
 }
 
 std::string ToHostPath(std::wstring_view devicePath) {
