@@ -133,20 +133,17 @@ Conversion ReadConversion(const wchar_t*& p, Args& args) {
   return conversion;
 }
 
-// Builds the narrow printf directive for a numeric conversion. Widths and precisions beyond
-// what the span can show are capped so that an absurd directive cannot make a huge temporary;
-// the visible part of the result stays the same.
-std::string NarrowDirective(const Conversion& conversion, std::size_t capacity,
+// The narrow printf directive for a numeric conversion, with the given width and precision
+// (negative: none).
+std::string NarrowDirective(const Conversion& conversion, long long width, long long precision,
                             const char* length) {
-  const long long precisionCap = static_cast<long long>(capacity) + 1100;
-  const long long widthCap = 2 * precisionCap + 400;
   std::string directive = "%" + conversion.flags;
-  if (conversion.width >= 0) {
-    directive += std::to_string(std::min<long long>(conversion.width, widthCap));
+  if (width >= 0) {
+    directive += std::to_string(width);
   }
-  if (conversion.precision >= 0) {
+  if (precision >= 0) {
     directive += '.';
-    directive += std::to_string(std::min<long long>(conversion.precision, precisionCap));
+    directive += std::to_string(precision);
   }
   directive += length;
   directive += static_cast<char>(conversion.kind);
@@ -154,7 +151,37 @@ std::string NarrowDirective(const Conversion& conversion, std::size_t capacity,
 }
 
 template <class T>
-void PutNumber(WideWriter& writer, const std::string& directive, T value) {
+long long MeasureNumber(const std::string& directive, T value) {
+  return std::snprintf(nullptr, 0, directive.c_str(), value);
+}
+
+// Formats a number through printf without letting an absurd width or precision make a huge
+// temporary, while showing what the whole result would show in the span.
+//
+// The precision is bounded past every digit a long double can have, so the digits up to the
+// bound are the same. The text is measured without its width: past the bound it either grows by
+// one character per digit asked for (integers, %f, %e, %a, %#g) or not at all (%g), which
+// gives the whole result's length. The width then pads that length, the padding bounded to
+// what the span can hold, so padding, sign and zeros fall where the whole result has them.
+template <class T>
+void PutNumber(WideWriter& writer, const Conversion& conversion, const char* length, T value) {
+  const auto capacity = static_cast<long long>(writer.Capacity());
+  const long long precision = std::min<long long>(conversion.precision, capacity + 20000);
+  const long long measured =
+      MeasureNumber(NarrowDirective(conversion, -1, precision, length), value);
+  if (measured < 0) {
+    return;
+  }
+  long long wholeLength = measured;
+  if (precision < conversion.precision &&
+      MeasureNumber(NarrowDirective(conversion, -1, precision + 1, length), value) > measured) {
+    wholeLength += conversion.precision - precision;
+  }
+  const long long width =
+      conversion.width > wholeLength
+          ? measured + std::min<long long>(conversion.width - wholeLength, capacity)
+          : -1;
+  const std::string directive = NarrowDirective(conversion, width, precision, length);
   const int size = std::snprintf(nullptr, 0, directive.c_str(), value);
   if (size <= 0) {
     return;
@@ -210,7 +237,7 @@ void PutSigned(WideWriter& writer, const Conversion& conversion, Args& args) {
       value = va_arg(args.list, int);
       break;
   }
-  PutNumber(writer, NarrowDirective(conversion, writer.Capacity(), "ll"), value);
+  PutNumber(writer, conversion, "ll", value);
 }
 
 void PutUnsigned(WideWriter& writer, const Conversion& conversion, Args& args) {
@@ -239,16 +266,14 @@ void PutUnsigned(WideWriter& writer, const Conversion& conversion, Args& args) {
       value = va_arg(args.list, unsigned);
       break;
   }
-  PutNumber(writer, NarrowDirective(conversion, writer.Capacity(), "ll"), value);
+  PutNumber(writer, conversion, "ll", value);
 }
 
 void PutFloating(WideWriter& writer, const Conversion& conversion, Args& args) {
   if (conversion.length == Length::LongDouble) {
-    PutNumber(writer, NarrowDirective(conversion, writer.Capacity(), "L"),
-              va_arg(args.list, long double));
+    PutNumber(writer, conversion, "L", va_arg(args.list, long double));
   } else {
-    PutNumber(writer, NarrowDirective(conversion, writer.Capacity(), ""),
-              va_arg(args.list, double));
+    PutNumber(writer, conversion, "", va_arg(args.list, double));
   }
 }
 
@@ -323,8 +348,7 @@ bool FormatWide(std::span<wchar_t> out, const wchar_t* format, Args& args) {
         PutCharacter(writer, conversion, shortLength || conversion.kind == L'C', args);
         break;
       case L'p':
-        PutNumber(writer, NarrowDirective(conversion, writer.Capacity(), ""),
-                  va_arg(args.list, void*));
+        PutNumber(writer, conversion, "", va_arg(args.list, void*));
         break;
       case L'\0':
         --p;  // a lone '%' at the end: nothing to show, and the loop must see the terminator
