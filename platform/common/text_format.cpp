@@ -182,7 +182,7 @@ void PutNumber(WideWriter& writer, const Conversion& conversion, const char* len
           ? measured + std::min<long long>(conversion.width - wholeLength, capacity)
           : -1;
   const std::string directive = NarrowDirective(conversion, width, precision, length);
-  const int size = std::snprintf(nullptr, 0, directive.c_str(), value);
+  const long long size = MeasureNumber(directive, value);
   if (size <= 0) {
     return;
   }

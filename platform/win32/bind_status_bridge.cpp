@@ -144,7 +144,6 @@ HRESULT STDMETHODCALLTYPE BindStatusBridge::OnProgress(ULONG progress, ULONG pro
   switch (statusCode) {
     case BINDSTATUS_BEGINDOWNLOADDATA:
     case BINDSTATUS_DOWNLOADINGDATA:
-      lastProgress_ = progress;
       lastMax_ = progressMax;
       if (!begun_) {
         begun_ = true;
@@ -156,7 +155,6 @@ HRESULT STDMETHODCALLTYPE BindStatusBridge::OnProgress(ULONG progress, ULONG pro
     case BINDSTATUS_ENDDOWNLOADDATA:
       // Told once the transfer has been judged whole (FinishProgress): a body cut short also
       // ends here.
-      lastProgress_ = progress;
       lastMax_ = progressMax;
       return S_OK;
     default:

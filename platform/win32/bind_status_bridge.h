@@ -66,7 +66,6 @@ class BindStatusBridge final : public IBindStatusCallback, public IHttpNegotiate
   std::int64_t announcedLength_ = -1;
   bool begun_ = false;
   bool ended_ = false;
-  ULONG lastProgress_ = 0;
   ULONG lastMax_ = 0;
   bool forwardedData_ = false;
   ULONG lastForwardedData_ = 0;

@@ -25,30 +25,6 @@ DWORD Chunk(std::size_t size) {
   return static_cast<DWORD>(std::min<std::size_t>(size, 1u << 20));
 }
 
-// A failed write (a closed pipe, a full disk) is dropped: the loader goes on as on the device.
-void WriteText(HANDLE handle, std::wstring_view text) {
-  if (IsConsole(handle)) {
-    while (!text.empty()) {
-      DWORD written = 0;
-      if (!WriteConsoleW(handle, text.data(), Chunk(text.size()), &written, nullptr) ||
-          written == 0) {
-        return;
-      }
-      text.remove_prefix(written);
-    }
-    return;
-  }
-  const std::string bytes = WideToUtf8(text);
-  std::string_view left = bytes;
-  while (!left.empty()) {
-    DWORD written = 0;
-    if (!WriteFile(handle, left.data(), Chunk(left.size()), &written, nullptr) || written == 0) {
-      return;
-    }
-    left.remove_prefix(written);
-  }
-}
-
 std::wstring_view FirstLine(std::wstring_view text) {
   return text.substr(0, text.find(L'\n'));
 }
@@ -243,6 +219,30 @@ void Console::MessageBox(const wchar_t* text, const wchar_t* caption) {
 }
 
 }  // namespace
+
+// A failed write (a closed pipe, a full disk) is dropped: the loader goes on as on the device.
+void WriteText(HANDLE handle, std::wstring_view text) {
+  if (IsConsole(handle)) {
+    while (!text.empty()) {
+      DWORD written = 0;
+      if (!WriteConsoleW(handle, text.data(), Chunk(text.size()), &written, nullptr) ||
+          written == 0) {
+        return;
+      }
+      text.remove_prefix(written);
+    }
+    return;
+  }
+  const std::string bytes = WideToUtf8(text);
+  std::string_view left = bytes;
+  while (!left.empty()) {
+    DWORD written = 0;
+    if (!WriteFile(handle, left.data(), Chunk(left.size()), &written, nullptr) || written == 0) {
+      return;
+    }
+    left.remove_prefix(written);
+  }
+}
 
 DialogFrontEnd& ConsoleFrontEnd() {
   // Never destroyed: a worker may still be finishing when the process ends.

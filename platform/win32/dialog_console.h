@@ -3,12 +3,16 @@
 #pragma once
 
 #include <memory>
+#include <string_view>
 
 #include "platform/common/console_dialog.h"
 #include "platform/dialog.h"
 #include "platform/windows_types.h"
 
 namespace platform {
+
+// Writes text to a standard handle: wide to a console window, UTF-8 to a pipe or a file.
+void WriteText(HANDLE handle, std::wstring_view text);
 
 // The process's console front end, on its standard handles.
 DialogFrontEnd& ConsoleFrontEnd();

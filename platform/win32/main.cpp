@@ -9,6 +9,7 @@
 #include "platform/common/host_options.h"
 #include "platform/device_root.h"
 #include "platform/front_end.h"
+#include "platform/win32/dialog_console.h"
 #include "platform/win32/wide_text.h"
 #include "platform/windows_types.h"
 
@@ -30,24 +31,9 @@ constexpr const char* kHostHelpEnd =
     "map into it. Programs the loader starts see FERROVAN_DEVICE_ROOT and FERROVAN_UI. The\n"
     "loader exits with status 0; a bad host option gives status 2.\n";
 
-// Texts for the standard streams, which may be a console (wide) or a pipe or file (UTF-8).
+// Texts for the standard streams, which may be a console or a pipe or file.
 void Print(DWORD stream, std::string_view text) {
-  const HANDLE handle = GetStdHandle(stream);
-  DWORD mode;
-  if (GetConsoleMode(handle, &mode)) {
-    const std::wstring wide = platform::Utf8ToWide(text);
-    DWORD written;
-    WriteConsoleW(handle, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
-    return;
-  }
-  while (!text.empty()) {
-    DWORD written = 0;
-    if (!WriteFile(handle, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) ||
-        written == 0) {
-      return;
-    }
-    text.remove_prefix(written);
-  }
+  platform::WriteText(GetStdHandle(stream), platform::Utf8ToWide(text));
 }
 
 [[noreturn]] void Refuse(const std::string& message) {

@@ -67,10 +67,9 @@ class InheritedHandles {
   // Ready only when the list could be made: without it every inheritable handle would go along.
   bool Ready() const { return list_ != nullptr; }
   LPPROC_THREAD_ATTRIBUTE_LIST List() const { return list_; }
-  const std::vector<HANDLE>& Handles() const { return handles_; }
 
  private:
-  std::vector<HANDLE> handles_;
+  std::vector<HANDLE> handles_;  // the list points into it
   std::vector<char> storage_;
   LPPROC_THREAD_ATTRIBUTE_LIST list_ = nullptr;
 };

@@ -1,19 +1,12 @@
 // The loader's narrow text is the ANSI code page on this host, as on the device.
-#include <climits>
 #include <string>
 #include <string_view>
 
 #include "platform/common/narrow_text.h"
 #include "platform/text.h"
+#include "platform/win32/wide_text.h"
 
 namespace platform {
-namespace {
-
-int Capacity(std::size_t size) {
-  return size > static_cast<std::size_t>(INT_MAX) ? INT_MAX : static_cast<int>(size);
-}
-
-}  // namespace
 
 bool WideToNarrow(std::span<char> out, const wchar_t* text) {
   if (out.empty()) {
@@ -24,8 +17,8 @@ bool WideToNarrow(std::span<char> out, const wchar_t* text) {
   const bool utf8 = GetACP() == CP_UTF8;
   const int written =
       text == nullptr ? 0
-                      : WideCharToMultiByte(CP_ACP, 0, text, -1, out.data(), Capacity(out.size()),
-                                            utf8 ? nullptr : "?", nullptr);
+                      : WideCharToMultiByte(CP_ACP, 0, text, -1, out.data(),
+                                            Win32Length(out.size()), utf8 ? nullptr : "?", nullptr);
   // On ERROR_INSUFFICIENT_BUFFER the call may have filled the buffer with a cut text.
   if (written <= 0) {
     out[0] = '\0';
@@ -38,9 +31,9 @@ bool NarrowToWide(std::span<wchar_t> out, const char* text) {
   if (out.empty()) {
     return false;
   }
-  const int written =
-      text == nullptr ? 0
-                      : MultiByteToWideChar(CP_ACP, 0, text, -1, out.data(), Capacity(out.size()));
+  const int written = text == nullptr ? 0
+                                      : MultiByteToWideChar(CP_ACP, 0, text, -1, out.data(),
+                                                            Win32Length(out.size()));
   if (written <= 0) {
     out[0] = L'\0';
     return false;
@@ -49,18 +42,7 @@ bool NarrowToWide(std::span<wchar_t> out, const char* text) {
 }
 
 std::wstring WidenNarrowText(std::string_view text) {
-  if (text.empty()) {
-    return {};
-  }
-  const int size = Capacity(text.size());
-  const int needed = MultiByteToWideChar(CP_ACP, 0, text.data(), size, nullptr, 0);
-  if (needed <= 0) {
-    return {};
-  }
-  std::wstring wide(static_cast<std::size_t>(needed), L'\0');
-  const int written = MultiByteToWideChar(CP_ACP, 0, text.data(), size, wide.data(), needed);
-  wide.resize(written > 0 ? static_cast<std::size_t>(written) : 0);
-  return wide;
+  return WidenFromCodePage(CP_ACP, text);
 }
 
 }  // namespace platform

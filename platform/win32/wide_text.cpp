@@ -8,11 +8,6 @@
 namespace platform {
 namespace {
 
-// The Win32 conversions count in int; a longer text than that is no text of this program.
-int Length(std::size_t size) {
-  return size > static_cast<std::size_t>(INT_MAX) ? INT_MAX : static_cast<int>(size);
-}
-
 bool IsHighSurrogate(wchar_t c) {
   return c >= 0xD800 && c <= 0xDBFF;
 }
@@ -27,21 +22,30 @@ bool IsDriveLetter(wchar_t c) {
 
 }  // namespace
 
+// The Win32 conversions count in int; a longer text than that is no text of this program.
+int Win32Length(std::size_t size) {
+  return size > static_cast<std::size_t>(INT_MAX) ? INT_MAX : static_cast<int>(size);
+}
+
 // Invalid sequences become U+FFFD (no MB_ERR_INVALID_CHARS), as the narrow text of the Linux
 // host does.
-std::wstring Utf8ToWide(std::string_view text) {
+std::wstring WidenFromCodePage(unsigned codePage, std::string_view text) {
   if (text.empty()) {
     return {};
   }
-  const int size = Length(text.size());
-  const int needed = MultiByteToWideChar(CP_UTF8, 0, text.data(), size, nullptr, 0);
+  const int size = Win32Length(text.size());
+  const int needed = MultiByteToWideChar(codePage, 0, text.data(), size, nullptr, 0);
   if (needed <= 0) {
     return {};
   }
   std::wstring wide(static_cast<std::size_t>(needed), L'\0');
-  const int written = MultiByteToWideChar(CP_UTF8, 0, text.data(), size, wide.data(), needed);
+  const int written = MultiByteToWideChar(codePage, 0, text.data(), size, wide.data(), needed);
   wide.resize(written > 0 ? static_cast<std::size_t>(written) : 0);
   return wide;
+}
+
+std::wstring Utf8ToWide(std::string_view text) {
+  return WidenFromCodePage(CP_UTF8, text);
 }
 
 // A lone surrogate becomes '?', as on the Linux host (the system would put U+FFFD there).
@@ -57,7 +61,7 @@ std::string WideToUtf8(std::wstring_view original) {
       text[i] = L'?';
     }
   }
-  const int size = Length(text.size());
+  const int size = Win32Length(text.size());
   const int needed =
       WideCharToMultiByte(CP_UTF8, 0, text.data(), size, nullptr, 0, nullptr, nullptr);
   if (needed <= 0) {

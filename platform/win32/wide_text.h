@@ -2,11 +2,16 @@
 // as UTF-8; the Win32 calls take UTF-16.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
 namespace platform {
 
+// A length for the Win32 text calls, which count in int.
+int Win32Length(std::size_t size);
+// text in the given code page (CP_UTF8, CP_ACP) as UTF-16.
+std::wstring WidenFromCodePage(unsigned codePage, std::string_view text);
 std::wstring Utf8ToWide(std::string_view text);
 std::string WideToUtf8(std::wstring_view text);
 
