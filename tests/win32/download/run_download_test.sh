@@ -84,6 +84,9 @@ request() {  # request NAME SUBJECT [KEY-NAME]: keys/NAME.csr, with a new key un
 start() {
   local name=$1
   shift
+  # Made here, not by the redirection below, which runs in the started process: the first read
+  # may come before that process has opened it.
+  : >"$work/$name.out"
   "$service" --folder "$work/served" --missing missing.bin --drop-after cut.bin:1000 "$@" \
     >"$work/$name.out" 2>"$work/$name.log" &
   pids+=($!)
