@@ -10,6 +10,7 @@
 #include "platform/device_root.h"
 #include "platform/front_end.h"
 #include "platform/win32/dialog_console.h"
+#include "platform/win32/started_threads.h"
 #include "platform/win32/wide_text.h"
 #include "platform/windows_types.h"
 
@@ -18,6 +19,7 @@ namespace {
 constexpr const char* kProgram = "ferrovan-loader";
 // The longest command line the device's process start takes, terminator included.
 constexpr std::size_t kCommandLineSize = 32768;
+constexpr unsigned long kThreadEndWaitMilliseconds = 5000;
 
 // Follows platform::kHostHelp: what differs between the hosts.
 constexpr const char* kHostHelpEnd =
@@ -131,8 +133,10 @@ int wmain(int argc, wchar_t** argv) {
 
   LoaderMain(commandLine.c_str());
 
-  // A worker may still be finishing its last steps: end now, without waiting for it and without
-  // running static destructors under it.
+  // The worker may still be finishing its last steps. Under Wine a process that ends while one of
+  // its threads is still ending is now and then killed instead of ending with its status, so it
+  // gets a bounded time to end; static destructors are still not run.
+  platform::WaitForStartedThreads(kThreadEndWaitMilliseconds);
   std::fflush(stdout);
   std::fflush(stderr);
   ExitProcess(0);

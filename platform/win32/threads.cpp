@@ -1,7 +1,10 @@
+#include <mutex>
 #include <new>
+#include <vector>
 
 #include "platform/dialog.h"
 #include "platform/threads.h"
+#include "platform/win32/started_threads.h"
 #include "platform/windows_types.h"
 
 namespace platform {
@@ -20,6 +23,31 @@ DWORD WINAPI Run(LPVOID start) {
   return 0;
 }
 
+// The handles of the threads started so far; those that have ended are closed as new ones start.
+struct StartedThreads {
+  std::mutex mutex;
+  std::vector<HANDLE> handles;
+};
+
+StartedThreads& Started() {
+  // Never destroyed: the entry waits on it while the process ends.
+  static StartedThreads* const started = new StartedThreads;
+  return *started;
+}
+
+void Remember(HANDLE thread) {
+  StartedThreads& started = Started();
+  std::lock_guard lock(started.mutex);
+  std::erase_if(started.handles, [](HANDLE handle) {
+    if (WaitForSingleObject(handle, 0) != WAIT_OBJECT_0) {
+      return false;
+    }
+    CloseHandle(handle);
+    return true;
+  });
+  started.handles.push_back(thread);
+}
+
 class Win32Threads final : public ThreadService {
  public:
   bool StartDetached(ThreadEntry entry, void* parameter) override {
@@ -32,13 +60,27 @@ class Win32Threads final : public ThreadService {
       delete start;
       return false;
     }
-    // Nobody waits for it.
-    CloseHandle(thread);
+    // Nobody joins it, but the process waits for it before it ends (WaitForStartedThreads).
+    Remember(thread);
     return true;
   }
 };
 
 }  // namespace
+
+bool WaitForStartedThreads(unsigned long milliseconds) {
+  StartedThreads& started = Started();
+  std::lock_guard lock(started.mutex);
+  const ULONGLONG deadline = GetTickCount64() + milliseconds;
+  for (const HANDLE handle : started.handles) {
+    const ULONGLONG now = GetTickCount64();
+    const DWORD left = now < deadline ? static_cast<DWORD>(deadline - now) : 0;
+    if (WaitForSingleObject(handle, left) != WAIT_OBJECT_0) {
+      return false;
+    }
+  }
+  return true;
+}
 
 template <>
 ThreadService& HostService<ThreadService>() {

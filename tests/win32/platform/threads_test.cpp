@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "platform/com.h"
+#include "platform/win32/started_threads.h"
 #include "platform/windows_types.h"
 #include "tests/support/fake_front_end.h"
 
@@ -29,6 +30,24 @@ TEST(Win32ThreadsTest, RunsOnItsOwnThreadAndTellsTheFrontEndAfterwards) {
   ASSERT_TRUE(frontEnd.WaitFor([](auto& front) { return front.ThreadsEnded() == 1; }));
   EXPECT_NE(work.thread, 0u) << "the front end is told after the work has ended";
   EXPECT_NE(work.thread, GetCurrentThreadId());
+}
+
+unsigned WaitForEvent(void* event) {
+  WaitForSingleObject(static_cast<HANDLE>(event), INFINITE);
+  return 0;
+}
+
+// The entry lets the threads end before the process does, for a bounded time only.
+TEST(Win32ThreadsTest, StartedThreadsAreWaitedForWithinTheBound) {
+  static testing_support::FakeFrontEnd frontEnd;
+  platform::ScopedService<platform::DialogFrontEnd> guard(frontEnd);
+  const HANDLE release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  ASSERT_NE(release, nullptr);
+  ASSERT_TRUE(platform::Threads().StartDetached(WaitForEvent, release));
+  EXPECT_FALSE(platform::WaitForStartedThreads(50)) << "the thread still waits";
+  SetEvent(release);
+  EXPECT_TRUE(platform::WaitForStartedThreads(30000));
+  CloseHandle(release);
 }
 
 TEST(Win32ComTest, JoinsTheMultithreadedApartmentAndLeavesItBalanced) {
