@@ -4,11 +4,12 @@
 # Runs a Windows program under Wine and exits with its status. The Wine prefix is
 # $FERROVAN_WINEPREFIX, made on first use; without it a prefix is made for this one run in a
 # temporary folder and removed afterwards (Wine's first start in a prefix takes ~15 s).
-# --init DIR makes DIR a ready prefix with its wineserver kept running; --remove DIR stops that
-# wineserver and removes DIR. No Mono or Gecko prompt, no Wine debug output, no display needed.
+# --init DIR makes DIR a ready prefix with its wineserver and one desktop (without a display) kept
+# running, for many programs in turn and at once; --remove DIR stops them and removes DIR.
+# No Mono or Gecko prompt, no Wine debug output, no display needed.
 set -euo pipefail
 
-usage() { sed -n '2,8s/^# \{0,1\}//p' "$0"; }
+usage() { sed -n '2,9s/^# \{0,1\}//p' "$0"; }
 
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 # Debian installs the 64-bit loader as wine64 outside PATH; `wine` would warn about wine32.
@@ -44,6 +45,34 @@ init_prefix() {  # init_prefix DIR: a ready prefix whose wineserver stays up unt
   "$wine_program" cmd.exe /c exit 0 </dev/null >/dev/null 2>&1 || true
 }
 
+# Wine closes a desktop a second after the last program on it ends, and the next program that
+# needs it starts it again (explorer.exe /desktop). A program that starts while it closes, or
+# beside another that starts it, can lose the hidden windows that its downloads report through
+# and then wait for ever (seen about once in ten runs of the end-to-end tests under load). Keep
+# one desktop for the prefix's life instead: a program that stays on it (cmd.exe reading a pipe
+# that nothing writes to) and the desktop itself, started here on /dev/null, because explorer.exe
+# takes the standard error of the program that starts it and would hold a test's pipe open.
+keep_desktop() {  # keep_desktop DIR: DIR is a ready prefix whose wineserver runs
+  local prefix=$1 tries=0
+  [ -p "$prefix/desktop-user.pipe" ] || mkfifo "$prefix/desktop-user.pipe"
+  : >"$prefix/desktop-user.out"
+  DISPLAY="" WAYLAND_DISPLAY="" "$wine_program" cmd.exe <>"$prefix/desktop-user.pipe" \
+    >"$prefix/desktop-user.out" 2>&1 &
+  # cmd.exe prints its prompt once it runs, which is after it has joined the desktop: the desktop
+  # must not see its last user leave before then.
+  until grep -q '>' "$prefix/desktop-user.out"; do
+    tries=$((tries + 1))
+    if [ "$tries" -ge 600 ]; then
+      echo "wine-run: the program that keeps the desktop did not start within 60 s" >&2
+      return 1
+    fi
+    sleep 0.1
+  done
+  # The user32 call that any window needs first: it starts the desktop and waits until it runs.
+  DISPLAY="" WAYLAND_DISPLAY="" "$wine_program" rundll32.exe user32.dll,GetDesktopWindow \
+    </dev/null >/dev/null 2>&1 || true
+}
+
 remove_prefix() {  # remove_prefix DIR
   local prefix
   prefix=$(realpath -m "$1")
@@ -65,6 +94,7 @@ case ${1:-} in
   --init)
     [ $# -eq 2 ] || { usage >&2 && exit 2; }
     init_prefix "$2"
+    keep_desktop "$(realpath -m "$2")"
     exit
     ;;
   --remove)
