@@ -1,8 +1,5 @@
 // Downloads over libcurl. Each file is one GET whose body goes straight to disk as it arrives;
 // progress reaches the caller's IBindStatusCallback as the device's URL moniker reports it.
-//
-// FERROVAN_DOWNLOAD_STALL_SECONDS (a positive whole number, default 60) sets how long a transfer
-// may receive nothing before it fails; the tests shorten it.
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -16,6 +13,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/common/download_limits.h"
 #include "platform/device_root.h"
 #include "platform/download.h"
 #include "platform/linux/curl_library.h"
@@ -28,24 +26,12 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr long kConnectSeconds = 30;
-constexpr long kDefaultStallSeconds = 60;
 constexpr long kMaxRedirects = 10;
 constexpr auto kReportInterval = std::chrono::milliseconds(100);
 // Bytes handed over per write: the library's 16 KiB default costs a write and a callback for
 // every 16 KiB of a file of tens of MiB; curl's own tool reads 100 KiB at a time.
 constexpr long kReceiveBufferSize = 100 * 1024;
 constexpr std::size_t kMaxCacheNameLength = 100;
-
-long StallSeconds() {
-  const char* text = std::getenv("FERROVAN_DOWNLOAD_STALL_SECONDS");
-  if (text == nullptr || *text == '\0') {
-    return kDefaultStallSeconds;
-  }
-  char* end = nullptr;
-  long value = std::strtol(text, &end, 10);
-  return (*end == '\0' && value > 0) ? value : kDefaultStallSeconds;
-}
 
 // Only called once Curl() has answered: every download starts with FreshEasyHandle().
 const CurlLibrary& Api() {

@@ -74,12 +74,27 @@ BindStatusBridge* BindStatusBridge::Create(IBindStatusCallback* target, std::wst
 }
 
 BindStatusBridge::BindStatusBridge(IBindStatusCallback* target, std::wstring url)
-    : target_(target), url_(std::move(url)) {
+    : target_(target), url_(std::move(url)), lastActivity_(GetTickCount64()) {
   InterlockedIncrement(&liveBridges);
 }
 
 BindStatusBridge::~BindStatusBridge() {
+  if (binding_ != nullptr) {
+    binding_->Release();
+  }
   InterlockedDecrement(&liveBridges);
+}
+
+void BindStatusBridge::Active() {
+  lastActivity_.store(GetTickCount64());
+}
+
+void BindStatusBridge::Abort() {
+  aborted_.store(true);
+  std::lock_guard lock(bindingMutex_);
+  if (binding_ != nullptr) {
+    binding_->Abort();
+  }
 }
 
 long BindStatusBridge::Live() {
@@ -114,8 +129,18 @@ ULONG STDMETHODCALLTYPE BindStatusBridge::Release() {
   return static_cast<ULONG>(left);
 }
 
-HRESULT STDMETHODCALLTYPE BindStatusBridge::OnStartBinding(DWORD, IBinding*) {
-  return S_OK;
+HRESULT STDMETHODCALLTYPE BindStatusBridge::OnStartBinding(DWORD, IBinding* binding) {
+  Active();
+  if (binding != nullptr) {
+    binding->AddRef();
+    std::lock_guard lock(bindingMutex_);
+    if (binding_ != nullptr) {
+      binding_->Release();
+    }
+    binding_ = binding;
+  }
+  // A watchdog that fired before urlmon handed over the binding could not stop it then.
+  return aborted_.load() ? E_ABORT : S_OK;
 }
 
 HRESULT STDMETHODCALLTYPE BindStatusBridge::GetPriority(LONG*) {
@@ -138,6 +163,13 @@ void BindStatusBridge::Forward(ULONG progress, ULONG progressMax, ULONG statusCo
 
 HRESULT STDMETHODCALLTYPE BindStatusBridge::OnProgress(ULONG progress, ULONG progressMax,
                                                        ULONG statusCode, LPCWSTR statusText) {
+  Active();
+  if (statusCode != BINDSTATUS_FINDINGRESOURCE && statusCode != BINDSTATUS_CONNECTING) {
+    connected_.store(true);
+  }
+  if (aborted_.load()) {
+    return E_ABORT;
+  }
   if (httpStatus_ >= 400) {
     return E_ABORT;  // the server's error page is not worth fetching: the download has failed
   }
@@ -183,6 +215,11 @@ void BindStatusBridge::FinishProgress(std::uint64_t received) {
 }
 
 HRESULT STDMETHODCALLTYPE BindStatusBridge::OnStopBinding(HRESULT, LPCWSTR) {
+  std::lock_guard lock(bindingMutex_);
+  if (binding_ != nullptr) {
+    binding_->Release();
+    binding_ = nullptr;
+  }
   return S_OK;
 }
 
@@ -202,7 +239,8 @@ HRESULT STDMETHODCALLTYPE BindStatusBridge::GetBindInfo(DWORD* flags, BINDINFO* 
 }
 
 HRESULT STDMETHODCALLTYPE BindStatusBridge::OnDataAvailable(DWORD, DWORD, FORMATETC*, STGMEDIUM*) {
-  return S_OK;
+  Active();
+  return aborted_.load() ? E_ABORT : S_OK;
 }
 
 HRESULT STDMETHODCALLTYPE BindStatusBridge::OnObjectAvailable(REFIID, IUnknown*) {
@@ -228,6 +266,8 @@ HRESULT STDMETHODCALLTYPE BindStatusBridge::OnResponse(DWORD responseCode, LPCWS
   if (additionalRequestHeaders != nullptr) {
     *additionalRequestHeaders = nullptr;
   }
+  Active();
+  connected_.store(true);
   httpStatus_ = responseCode;
   announcedLength_ = -1;
   const std::wstring_view headers = responseHeaders != nullptr ? responseHeaders : L"";

@@ -4,7 +4,9 @@
 // records the HTTP status that urlmon itself does not judge.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
+#include <mutex>
 #include <string>
 
 #include "platform/windows_types.h"
@@ -53,11 +55,21 @@ class BindStatusBridge final : public IBindStatusCallback, public IHttpNegotiate
   // a last 5 with the final count).
   void FinishProgress(std::uint64_t received);
 
+  // For the watchdog, from any thread: the tick count (GetTickCount64) of the binding's last sign
+  // of life, and whether the server has taken the connection (urlmon is sending the request or
+  // has an answer).
+  ULONGLONG LastActivity() const { return lastActivity_.load(); }
+  bool Connected() const { return connected_.load(); }
+  // Aborts the binding (urlmon has no time-outs of its own); the download then fails.
+  void Abort();
+  bool Aborted() const { return aborted_.load(); }
+
  private:
   BindStatusBridge(IBindStatusCallback* target, std::wstring url);
   ~BindStatusBridge();
 
   void Forward(ULONG progress, ULONG progressMax, ULONG statusCode);
+  void Active();
 
   LONG references_ = 1;
   IBindStatusCallback* target_;
@@ -69,6 +81,12 @@ class BindStatusBridge final : public IBindStatusCallback, public IHttpNegotiate
   ULONG lastMax_ = 0;
   bool forwardedData_ = false;
   ULONG lastForwardedData_ = 0;
+
+  std::atomic<ULONGLONG> lastActivity_;
+  std::atomic<bool> connected_{false};
+  std::atomic<bool> aborted_{false};
+  std::mutex bindingMutex_;
+  IBinding* binding_ = nullptr;  // held between OnStartBinding and OnStopBinding
 };
 
 // The value of the header name (case-insensitive) in a block of "Name: value" lines, without

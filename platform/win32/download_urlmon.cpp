@@ -7,6 +7,7 @@
 
 #include "platform/download.h"
 #include "platform/win32/bind_status_bridge.h"
+#include "platform/win32/download_watchdog.h"
 #include "platform/win32/wide_text.h"
 #include "platform/windows_types.h"
 
@@ -59,6 +60,9 @@ bool FlushToStorage(const std::wstring& path) {
 // path; the size of what arrived goes to received.
 HRESULT Judge(HRESULT result, const BindStatusBridge& bridge, const std::wstring& path,
               std::uint64_t& received) {
+  if (bridge.Aborted()) {
+    return E_ABORT;
+  }
   if (result != S_OK) {
     return FAILED(result) ? result : E_FAIL;
   }
@@ -91,7 +95,11 @@ class UrlMonikerDownloadService final : public DownloadService {
     cachePath[0] = L'\0';
     BridgeReference bridge(callback, url);
     wchar_t path[MAX_PATH] = L"";
-    const HRESULT fetched = URLDownloadToCacheFileW(nullptr, url, path, MAX_PATH, 0, bridge.Get());
+    HRESULT fetched;
+    {
+      const DownloadWatchdog watchdog(*bridge.Get());
+      fetched = URLDownloadToCacheFileW(nullptr, url, path, MAX_PATH, 0, bridge.Get());
+    }
     path[MAX_PATH - 1] = L'\0';
     const std::wstring cached(path);
     std::uint64_t received = 0;
@@ -126,7 +134,11 @@ class UrlMonikerDownloadService final : public DownloadService {
       return E_FAIL;
     }
     BridgeReference bridge(callback, url);
-    const HRESULT fetched = URLDownloadToFileW(nullptr, url, temporary, 0, bridge.Get());
+    HRESULT fetched;
+    {
+      const DownloadWatchdog watchdog(*bridge.Get());
+      fetched = URLDownloadToFileW(nullptr, url, temporary, 0, bridge.Get());
+    }
     // urlmon keeps a second copy in the internet cache on the way; the file is all the caller
     // wants.
     DeleteUrlCacheEntryW(url);
