@@ -48,9 +48,13 @@ INT_PTR CALLBACK LoaderDialogProc(platform::WindowHandle window, UINT message, W
       return FALSE;
     }
     const int controlId = static_cast<int>(wParam & 0xFFFF);
-    if (controlId == context->okButtonId) {
+    // The buttons act only while the prompt shows, which is only once the worker has finished:
+    // a hidden Ok still gets the dialog manager's Enter, and acting on it would save the address
+    // and start a second worker beside the one at work.
+    platform::DialogFrontEnd& dialogs = platform::Dialogs();
+    if (controlId == context->okButtonId && dialogs.IsVisible(context->okButton)) {
       AcceptAddress(context);
-    } else if (controlId == context->cancelButtonId) {
+    } else if (controlId == context->cancelButtonId && dialogs.IsVisible(context->cancelButton)) {
       CloseLoader(context);
     }
     return FALSE;
@@ -69,6 +73,10 @@ void ShowAddressPrompt(LoaderContext* context, bool show, const wchar_t* text) {
   dialogs.Show(context->cancelButton, show);
   if (text != nullptr) {
     dialogs.SetText(context->urlEdit, text);
+  }
+  // The prompt is there to be typed into, over the address it holds.
+  if (show) {
+    dialogs.Focus(context->urlEdit);
   }
 }
 

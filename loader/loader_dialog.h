@@ -11,6 +11,6 @@ INT_PTR CALLBACK LoaderDialogProc(platform::WindowHandle window, UINT message, W
 
 void SetStatusText(LoaderContext* context, const wchar_t* text);
 // Shows (or hides) the edit box, Ok and Cancel; then, when text is not null, puts it in the
-// edit box.
+// edit box; a shown prompt then takes the focus in the edit box, its text selected.
 void ShowAddressPrompt(LoaderContext* context, bool show, const wchar_t* text);
 void CloseLoader(LoaderContext* context);

@@ -49,6 +49,11 @@ class DialogFrontEnd {
   virtual int GetSystemMetrics(int index) = 0;
   virtual void Move(WindowHandle window, int x, int y, int width, int height, bool repaint) = 0;
   virtual void Show(WindowHandle window, bool visible) = 0;
+  // IsWindowVisible: whether the window is shown.
+  virtual bool IsVisible(WindowHandle window) = 0;
+  // WM_NEXTDLGCTL with the control: it gets the keyboard focus, an edit box with its whole text
+  // selected, so that what is typed replaces it.
+  virtual void Focus(WindowHandle control) = 0;
   // WM_SETTEXT as a sent message: carried out on the front end's thread while the caller waits,
   // so text only needs to live for the call.
   virtual void SetText(WindowHandle window, const wchar_t* text) = 0;

@@ -152,6 +152,14 @@ void ConsoleDialog::Show(WindowHandle window, bool visible) {
       false);
 }
 
+bool ConsoleDialog::IsVisible(WindowHandle window) {
+  if (window == nullptr) {
+    return false;
+  }
+  std::lock_guard lock(mutex_);
+  return WindowOf<Window>(window)->visible;
+}
+
 void ConsoleDialog::SetText(WindowHandle window, const wchar_t* text) {
   if (window == nullptr) {
     return;

@@ -33,6 +33,9 @@ class ConsoleDialog : public DialogFrontEnd {
   std::intptr_t GetUserData(WindowHandle window) final;
   void Move(WindowHandle, int, int, int, int, bool) final {}
   void Show(WindowHandle window, bool visible) final;
+  bool IsVisible(WindowHandle window) final;
+  // A console has no focus to move: the prompt reads its line wherever the focus would be.
+  void Focus(WindowHandle) final {}
   void SetText(WindowHandle window, const wchar_t* text) final;
   int GetText(WindowHandle window, std::span<wchar_t> text) final;
   void EndDialog(WindowHandle dialog, std::intptr_t result) final;

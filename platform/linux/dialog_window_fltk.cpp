@@ -404,6 +404,8 @@ class WindowFrontEnd final : public DialogFrontEnd {
   int GetSystemMetrics(int index) override;
   void Move(WindowHandle window, int x, int y, int width, int height, bool repaint) override;
   void Show(WindowHandle window, bool visible) override;
+  bool IsVisible(WindowHandle window) override;
+  void Focus(WindowHandle control) override;
   void SetText(WindowHandle window, const wchar_t* text) override;
   int GetText(WindowHandle window, std::span<wchar_t> text) override;
   void EndDialog(WindowHandle dialog, std::intptr_t result) override;
@@ -434,13 +436,13 @@ class WindowFrontEnd final : public DialogFrontEnd {
   Fl_Widget* CreateWidget(const ControlTemplate& control, const PixelRect& rect);
   void CloseDialog();
   void FocusFirstTabStop();
-  bool FocusOnVisibleControl() const;
   static void OnControl(Fl_Widget* widget, void* control);
   static void OnDialogClose(Fl_Widget* widget, void* self);
   void Command(unsigned code, int id, Control* control);
 
   void DoMove(Control* control, int x, int y, int width, int height);
   void DoShow(Control* control, bool visible);
+  void DoFocus(Control* control);
   void DoSetText(Control* control, const std::string& text);
   std::string DoGetText(Control* control);
   void DoEnd(Control* control, std::intptr_t result);
@@ -630,15 +632,6 @@ void WindowFrontEnd::FocusFirstTabStop() {
   }
 }
 
-bool WindowFrontEnd::FocusOnVisibleControl() const {
-  for (Control* control : dialogControls_) {
-    if (control->widget == Fl::focus() && control->widget->visible()) {
-      return true;
-    }
-  }
-  return false;
-}
-
 void WindowFrontEnd::OnControl(Fl_Widget*, void* data) {
   auto* control = static_cast<Control*>(data);
   control->owner->Command(control->kind == ControlKind::Edit ? EN_CHANGE : BN_CLICKED, control->id,
@@ -780,6 +773,22 @@ void WindowFrontEnd::Show(WindowHandle window, bool visible) {
   }
 }
 
+bool WindowFrontEnd::IsVisible(WindowHandle window) {
+  Control* control = FromHandle(window);
+  bool visible = false;
+  if (control != nullptr) {
+    Deliver([&] { visible = control->widget != nullptr && control->widget->visible(); }, true);
+  }
+  return visible;
+}
+
+void WindowFrontEnd::Focus(WindowHandle window) {
+  Control* control = FromHandle(window);
+  if (control != nullptr) {
+    Deliver([=, this] { DoFocus(control); }, false);
+  }
+}
+
 void WindowFrontEnd::SetText(WindowHandle window, const wchar_t* text) {
   Control* control = FromHandle(window);
   if (control != nullptr) {
@@ -883,12 +892,17 @@ void WindowFrontEnd::DoShow(Control* control, bool visible) {
     return;
   }
   widget->show();
-  // The address prompt is there to be typed into: a shown edit box takes the focus unless a
-  // visible control already has it.
-  if (control->kind == ControlKind::Edit && !control->isDialog && !FocusOnVisibleControl()) {
+}
+
+void WindowFrontEnd::DoFocus(Control* control) {
+  Fl_Widget* widget = control->widget;
+  if (widget == nullptr || control->isDialog || !widget->visible()) {
+    return;
+  }
+  widget->take_focus();
+  if (control->kind == ControlKind::Edit) {
     auto* input = static_cast<Fl_Input*>(widget);
-    input->take_focus();
-    input->position(input->size());
+    input->position(input->size(), 0);  // the caret at the end, the whole text selected
   }
 }
 

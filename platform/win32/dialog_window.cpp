@@ -47,6 +47,13 @@ class WindowFrontEnd final : public DialogFrontEnd {
     ShowWindow(window, visible ? SW_SHOW : SW_HIDE);
   }
 
+  bool IsVisible(WindowHandle window) override { return IsWindowVisible(window) != FALSE; }
+
+  // Sent, so that the dialog's own thread moves the focus: another thread cannot.
+  void Focus(WindowHandle control) override {
+    SendMessageW(GetParent(control), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(control), TRUE);
+  }
+
   void SetText(WindowHandle window, const wchar_t* text) override {
     SendMessageW(window, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text));
   }

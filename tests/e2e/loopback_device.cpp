@@ -103,11 +103,19 @@ std::unique_ptr<BackgroundProcess> StartDownloadService(const std::vector<std::s
 }
 
 void DownloadService::Start() {
-  std::vector<std::string> args = {"--folder", Folder(), "--port", "0"};
+  std::vector<std::string> args = {"--folder", Folder(), "--port", "0", "--log", log_ / "requests"};
   args.insert(args.end(), switches_.begin(), switches_.end());
   std::string origin;
   process_ = StartDownloadService(args, origin);
   address_ = origin.substr(origin.find("//") + 2);
+}
+
+std::vector<std::string> DownloadService::Requests() const {
+  std::vector<std::string> paths;
+  std::istringstream log(Exists(log_ / "requests") ? ReadFile(log_ / "requests") : "");
+  for (std::string line; std::getline(log, line);)
+    paths.push_back(line.substr(line.find(' ') + 1));
+  return paths;
 }
 
 bool Contains(const std::string& text, const std::string& part) {

@@ -66,9 +66,12 @@ class DownloadService {
   std::string File(const std::string& name) const { return folder_ / name; }
   // "127.0.0.1:PORT"
   const std::string& Address() const { return address_; }
+  // The paths asked for so far, in the order the requests arrived, answered or not.
+  std::vector<std::string> Requests() const;
 
  private:
   TempDir folder_;
+  TempDir log_;
   std::vector<std::string> switches_;
   std::unique_ptr<BackgroundProcess> process_;
   std::string address_;

@@ -79,12 +79,16 @@ class FakeProcesses : public platform::ProcessService {
   std::vector<std::tuple<std::wstring, std::wstring, bool>> starts;
 };
 
-// Every fetch fails unless succeed is set; a successful one names a cache file in Temp.
+// Every fetch fails unless succeed is set; a successful one names a cache file in Temp. While
+// runs inside each fetch, as the user's actions would while it waits on the server.
 class FakeDownloads : public platform::DownloadService {
  public:
   HRESULT DownloadToCacheFile(const wchar_t* url, std::span<wchar_t> cachePath,
                               IBindStatusCallback*) override {
     urls.push_back(url);
+    if (whileFetching) {
+      whileFetching();
+    }
     if (!succeed) {
       return E_FAIL;
     }
@@ -97,6 +101,7 @@ class FakeDownloads : public platform::DownloadService {
   }
 
   bool succeed = false;
+  std::function<void()> whileFetching;
   std::vector<std::wstring> urls;
 };
 

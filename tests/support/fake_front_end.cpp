@@ -56,6 +56,10 @@ void FakeFrontEnd::Show(platform::WindowHandle window, bool visible) {
   changed_.notify_all();
 }
 
+void FakeFrontEnd::Focus(platform::WindowHandle control) {
+  Record(L"Focus " + std::to_wstring(IdOf(control)));
+}
+
 void FakeFrontEnd::SetText(platform::WindowHandle window, const wchar_t* text) {
   Record(L"SetText " + std::to_wstring(IdOf(window)) + L" " + text);
   std::lock_guard lock(mutex_);

@@ -37,6 +37,8 @@ class FakeFrontEnd : public platform::DialogFrontEnd {
   int GetSystemMetrics(int index) override { return index == SM_CXSCREEN ? 480 : 640; }
   void Move(platform::WindowHandle window, int x, int y, int width, int height, bool) override;
   void Show(platform::WindowHandle window, bool visible) override;
+  bool IsVisible(platform::WindowHandle window) override { return Visible(IdOf(window)); }
+  void Focus(platform::WindowHandle control) override;
   void SetText(platform::WindowHandle window, const wchar_t* text) override;
   int GetText(platform::WindowHandle window, std::span<wchar_t> text) override;
   void EndDialog(platform::WindowHandle dialog, std::intptr_t result) override;

@@ -236,13 +236,16 @@ TEST_F(WindowFrontEndTest, KeysButtonsAndCloseRequestsReachTheDialogOnItsThread)
     EndOnExit end{s, -1};
     s.ShowPrompt(true);
     frontEnd->SetText(s.Item(kEdit), L"http://a/");
+    frontEnd->Focus(s.Item(kEdit));
     const std::string window = server->WaitForWindow(kDialogClass);
     ASSERT_FALSE(window.empty());
     ASSERT_TRUE(WaitUntil([] { return server->Ink(Rect(kOk)) > 0; }));
 
-    // The shown edit box has the focus, with the caret after the address.
+    // The focused edit box has its text selected: what is typed replaces it, then follows it.
+    server->Type("h");
+    ASSERT_TRUE(WaitUntil([&] { return TextOf(s.Item(kEdit)) == L"h"; }));
     server->Type("b");
-    ASSERT_TRUE(WaitUntil([&] { return TextOf(s.Item(kEdit)) == L"http://a/b"; }));
+    ASSERT_TRUE(WaitUntil([&] { return TextOf(s.Item(kEdit)) == L"hb"; }));
     EXPECT_TRUE(s.WaitForCommand(kEdit, 0x0300));  // EN_CHANGE
 
     server->Key("Return");

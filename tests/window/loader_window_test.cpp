@@ -48,11 +48,14 @@ class LoaderWindowTest : public testing::Test {
     ASSERT_NE(server_, nullptr) << why;
   }
 
-  std::unique_ptr<BackgroundProcess> StartLoader(const std::vector<std::string>& flags = {}) {
+  std::unique_ptr<BackgroundProcess> StartLoader(
+      const std::vector<std::string>& flags = {},
+      const std::vector<std::pair<std::string, std::string>>& env = {}) {
     std::vector<std::string> args = {"--device-root", device_.Path(), "--ui", "window"};
     args.insert(args.end(), flags.begin(), flags.end());
     testing_support::RunOptions options;
-    options.env = {{"DISPLAY", server_->Name()}};
+    options.env = env;
+    options.env.emplace_back("DISPLAY", server_->Name());
     return std::make_unique<BackgroundProcess>(kLoader, args, options);
   }
 
@@ -128,16 +131,42 @@ TEST_F(LoaderWindowTest, FillsTheScreenAndSavesTheTypedAddressForTheNextRun) {
   })) << Settings();
 
   // The next run finds no loader on the server: a two-line failure text and the prompt again,
-  // its edit box holding the address, with the caret after it.
+  // its edit box holding the address, selected, so that what is typed replaces it.
   ASSERT_TRUE(WaitUntil(
       [&] { return server_->Ink(BottomHalf(LoaderControlRect(kStatus))) > 0 && PromptShown(); }));
-  server_->Type("x");
+  server_->Type(address + "x");
   server_->Key("Return");
   ASSERT_TRUE(WaitUntil([&] {
     return Settings().find("<WebHostName>" + address + "x</WebHostName>") != std::string::npos;
   })) << Settings();
 
   EXPECT_EQ(CancelUntilEnded(*loader), 0);
+}
+
+// Enter while the loader works reaches no hidden button: the saved address stays as it is and
+// no second run starts beside the one at work.
+TEST_F(LoaderWindowTest, KeysAndClicksWhileTheLoaderWorksChangeNothing) {
+  // The newest loader never comes: the run waits in its download until it gives up.
+  testing_support::DownloadService service({"--silent", testing_support::kLoaderExe});
+  service.Start();
+  const std::string saved = "<?xml version=\"1.0\"?>\n<Config>\n\t<WebHostName>" +
+                            service.Address() + "</WebHostName>\n</Config>\n";
+  WriteFile(device_ / kSettings, saved);
+  auto loader = StartLoader({}, {{"FERROVAN_DOWNLOAD_STALL_SECONDS", "3"}});
+  ASSERT_TRUE(WaitUntil([&] { return !service.Requests().empty(); }));
+
+  for (int press = 0; press < 3; ++press)
+    server_->Key("Return");
+  ClickCenter(kOk);
+  ClickCenter(kCancel);
+
+  // The download gives up and the prompt comes, once.
+  ASSERT_TRUE(WaitUntil([&] { return PromptShown(); }));
+  EXPECT_EQ(Settings(), saved);
+  EXPECT_EQ(service.Requests().size(), 1u);
+  EXPECT_EQ(loader->Wait(std::chrono::milliseconds(0)), -1) << "Cancel acted while hidden";
+  EXPECT_EQ(CancelUntilEnded(*loader), 0);
+  EXPECT_EQ(service.Requests().size(), 1u);
 }
 
 TEST_F(LoaderWindowTest, EscapeAndCloseRequestsAreIgnoredAndCancelEndsTheLoader) {

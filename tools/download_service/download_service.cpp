@@ -43,6 +43,7 @@ constexpr const char* kUsage =
     "  --silent NAME              accept requests for NAME and never answer them\n"
     "  --redirect FROM:TO         answer 302 for FROM, to the address of the name TO, or to TO\n"
     "                             itself when it is a full URL (has \"://\")\n"
+    "  --log FILE                 append the path of each request to FILE as it arrives\n"
     "  --help                     show this text and exit\n"
     "\n"
     "Only regular files directly in the folder are served: no subfolders, no links.\n"
@@ -65,6 +66,7 @@ struct Options {
   std::map<std::string, std::uint64_t> dropAfter;
   std::map<std::string, std::uint64_t> slow;
   std::map<std::string, std::string> redirects;
+  std::string log;
 };
 
 // Set once a stop signal has arrived; wakes the handlers that hold a request back.
@@ -173,6 +175,8 @@ Options ParseOptions(int argc, char** argv) {
           Fail("--slow needs a rate above 0 for " + name);
         }
       }
+    } else if (option == "--log") {
+      options.log = value();
     } else if (option == "--redirect") {
       std::string from, to;
       if (!SplitPair(value(), false, from, to)) {
@@ -217,11 +221,23 @@ class DownloadService {
   explicit DownloadService(Options options) : options_(std::move(options)) {
     base_ = options_.prefix.empty() ? "/WebService/Downloads/"
                                     : "/" + options_.prefix + "/WebService/Downloads/";
+    if (!options_.log.empty()) {
+      log_ = std::fopen(options_.log.c_str(), "a");
+      if (log_ == nullptr) {
+        Fail("cannot write the log " + options_.log);
+      }
+    }
   }
 
   StopFlag& Stop() { return stop_; }
 
   void Handle(const httplib::Request& request, httplib::Response& response) {
+    if (log_ != nullptr) {
+      // Written as the request arrives, so that one never answered is there too.
+      std::lock_guard lock(logMutex_);
+      std::fprintf(log_, "%s %s\n", request.method.c_str(), request.path.c_str());
+      std::fflush(log_);
+    }
     std::string name;
     if (!NameOf(request.path, name)) {
       NotFound(response);
@@ -333,6 +349,8 @@ class DownloadService {
   Options options_;
   std::string base_;
   StopFlag stop_;
+  std::mutex logMutex_;
+  std::FILE* log_ = nullptr;  // open until the process ends
 };
 
 }  // namespace
