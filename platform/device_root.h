@@ -7,10 +7,13 @@
 
 namespace platform {
 
-// The root to use: optionValue (from --device-root) when given; else $FERROVAN_DEVICE_ROOT;
-// else X when programPath stands in X/Program Files/FerroVanMobile/; else
-// $XDG_DATA_HOME/ferrovan/device (or ~/.local/share/ferrovan/device). Made absolute.
-std::string ChooseDeviceRoot(const char* optionValue, const std::string& programPath);
+// The root to use, made absolute, in root: optionValue (from --device-root) when given; else
+// $FERROVAN_DEVICE_ROOT; else X when programPath stands in X/Program Files/FerroVanMobile/;
+// else the user's data folder (Linux: $XDG_DATA_HOME/ferrovan/device, or
+// ~/.local/share/ferrovan/device; Windows: %LOCALAPPDATA%\ferrovan\device). The top of a volume
+// or a system folder is never a device root: as the program's place it is passed over; named by
+// the option or the variable, it is refused (false, with the folder in root).
+bool ChooseDeviceRoot(const char* optionValue, const std::string& programPath, std::string& root);
 
 // Sets the root (made absolute). Called once at start-up, before any thread exists.
 void SetDeviceRoot(std::string_view hostFolder);

@@ -1,5 +1,5 @@
-// The device root chosen for this run: set once at start-up, else chosen from the environment
-// at its first use.
+// The device root: chosen once, in the same order on every host, and the folders every device
+// has.
 #include "platform/common/device_root.h"
 
 #include <mutex>
@@ -22,6 +22,29 @@ RootState& State() {
 
 }  // namespace
 
+bool ChooseDeviceRoot(const char* optionValue, const std::string& programPath, std::string& root) {
+  std::string named;
+  if (optionValue != nullptr && *optionValue != '\0') {
+    named = optionValue;
+  } else {
+    named = EnvironmentText("FERROVAN_DEVICE_ROOT");
+  }
+  if (!named.empty()) {
+    root = AbsoluteHostFolder(named);
+    return !IsVolumeOrSystemFolder(root);
+  }
+  // An installation in the system's own Program Files (X the top of a drive) is no emulated
+  // device: the device then lives in the user's data folder, as for a program anywhere else.
+  if (const std::string around = FolderAroundInstallFolder(programPath); !around.empty()) {
+    root = AbsoluteHostFolder(around);
+    if (!IsVolumeOrSystemFolder(root)) {
+      return true;
+    }
+  }
+  root = AbsoluteHostFolder(DefaultDeviceRootFolder());
+  return true;
+}
+
 void SetDeviceRoot(std::string_view hostFolder) {
   // A root set before any use is never chosen from the environment first.
   RootState& state = State();
@@ -30,11 +53,27 @@ void SetDeviceRoot(std::string_view hostFolder) {
 }
 
 const std::string& DeviceRoot() {
-  // Until start-up sets it, the root is the one the environment names, so that nothing is
-  // ever mapped onto the host's own top folder.
+  // Until start-up sets it, the root is the one the environment names (or the default), so that
+  // nothing is ever mapped onto the host's own top folder.
   RootState& state = State();
-  std::call_once(state.chosen, [&state] { state.folder = ChooseDeviceRoot(nullptr, {}); });
+  std::call_once(state.chosen, [&state] {
+    if (!ChooseDeviceRoot(nullptr, {}, state.folder)) {
+      state.folder = AbsoluteHostFolder(DefaultDeviceRootFolder());
+    }
+  });
   return state.folder;
+}
+
+bool CreateSystemFolders() {
+  if (DeviceRoot().empty() || !MakeFolderTree(DeviceRoot())) {
+    return false;
+  }
+  for (const char* folder :
+       {"Windows", "Windows\\Desktop", "Windows\\Programs", "Windows\\Start Menu",
+        "Windows\\Start Menu\\Programs", "Program Files", "Temp"}) {
+    MakeFolder(ToHostPath(std::string_view(folder)));
+  }
+  return true;
 }
 
 }  // namespace platform

@@ -1,4 +1,5 @@
 #include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -30,14 +31,8 @@ std::string MakeAbsolute(std::string_view folder) {
   return text;
 }
 
-// An empty variable counts as unset, as shells and the XDG rules treat it.
-const char* Variable(const char* name) {
-  const char* value = std::getenv(name);
-  return value != nullptr && *value != '\0' ? value : nullptr;
-}
-
 std::string HomeFolder() {
-  if (const char* home = Variable("HOME")) {
+  if (std::string home = EnvironmentText("HOME"); !home.empty()) {
     return home;
   }
   std::vector<char> buffer(16384);
@@ -50,27 +45,24 @@ std::string HomeFolder() {
   return ".";
 }
 
-std::string DataHome() {
-  // The XDG rules ignore a relative XDG_DATA_HOME.
-  const char* dataHome = Variable("XDG_DATA_HOME");
-  if (dataHome != nullptr && dataHome[0] == '/') {
-    return dataHome;
-  }
-  return HomeFolder() + "/.local/share";
+// The top folders of the system, which a device root must not be; the first ones hold the system
+// itself, so nothing inside them may be one either.
+constexpr const char* kSystemTrees[] = {"/bin",   "/boot",   "/dev",  "/etc",  "/lib", "/lib32",
+                                        "/lib64", "/libx32", "/proc", "/sbin", "/sys", "/usr"};
+constexpr const char* kSystemFolders[] = {"/home", "/media", "/mnt", "/opt", "/root",
+                                          "/run",  "/srv",   "/tmp", "/var"};
+
+bool IsInside(const std::string& path, std::string_view tree) {
+  return path == tree ||
+         (path.size() > tree.size() && path.starts_with(tree) && path[tree.size()] == '/');
 }
 
-// The root of the device when the program file stands in ROOT/Program Files/FerroVanMobile/;
-// empty otherwise.
-std::string RootAroundProgram(const std::string& programPath) {
-  if (programPath.empty()) {
-    return {};
-  }
-  const fs::path installFolder = fs::path(MakeAbsolute(programPath)).parent_path();
-  const fs::path programFiles = installFolder.parent_path();
-  if (installFolder.filename() != "FerroVanMobile" || programFiles.filename() != "Program Files") {
-    return {};
-  }
-  return programFiles.parent_path().string();
+// A mount point lies on another file system than the folder above it.
+bool IsMountPoint(const std::string& folder) {
+  struct stat self {};
+  struct stat parent {};
+  return ::stat(folder.c_str(), &self) == 0 && ::stat((folder + "/..").c_str(), &parent) == 0 &&
+         self.st_dev != parent.st_dev;
 }
 
 template <class Char>
@@ -98,17 +90,48 @@ std::string Join(std::basic_string_view<Char> devicePath) {
 
 }  // namespace
 
-std::string ChooseDeviceRoot(const char* optionValue, const std::string& programPath) {
-  if (optionValue != nullptr && *optionValue != '\0') {
-    return MakeAbsolute(optionValue);
+std::string EnvironmentText(const char* name) {
+  // An empty variable counts as unset, as shells and the XDG rules treat it.
+  const char* value = std::getenv(name);
+  return value != nullptr ? value : "";
+}
+
+std::string FolderAroundInstallFolder(const std::string& programPath) {
+  if (programPath.empty()) {
+    return {};
   }
-  if (const char* fromEnvironment = Variable("FERROVAN_DEVICE_ROOT")) {
-    return MakeAbsolute(fromEnvironment);
+  const fs::path installFolder = fs::path(MakeAbsolute(programPath)).parent_path();
+  const fs::path programFiles = installFolder.parent_path();
+  if (installFolder.filename() != "FerroVanMobile" || programFiles.filename() != "Program Files") {
+    return {};
   }
-  if (std::string around = RootAroundProgram(programPath); !around.empty()) {
-    return MakeAbsolute(around);
+  return programFiles.parent_path().string();
+}
+
+std::string DefaultDeviceRootFolder() {
+  // The XDG rules ignore a relative XDG_DATA_HOME.
+  std::string dataHome = EnvironmentText("XDG_DATA_HOME");
+  if (dataHome.empty() || dataHome[0] != '/') {
+    dataHome = HomeFolder() + "/.local/share";
   }
-  return MakeAbsolute(DataHome() + "/ferrovan/device");
+  return dataHome + "/ferrovan/device";
+}
+
+bool IsVolumeOrSystemFolder(const std::string& folder) {
+  if (folder == "/" || folder == MakeAbsolute(HomeFolder()) || IsMountPoint(folder)) {
+    return true;
+  }
+  for (const char* tree : kSystemTrees) {
+    if (IsInside(folder, tree)) {
+      return true;
+    }
+  }
+  for (const char* system : kSystemFolders) {
+    if (folder == system) {
+      return true;
+    }
+  }
+  return false;
 }
 
 std::string AbsoluteHostFolder(std::string_view folder) {
@@ -123,17 +146,14 @@ std::string ToHostPath(std::string_view devicePath) {
   return Join(devicePath);
 }
 
-bool CreateSystemFolders() {
+bool MakeFolderTree(const std::string& folder) {
   std::error_code error;
-  fs::create_directories(DeviceRoot(), error);
-  if (error || !fs::is_directory(DeviceRoot(), error)) {
-    return false;
-  }
-  for (const char* folder : {"Windows", "Windows/Desktop", "Windows/Programs",
-                             "Windows/Start Menu/Programs", "Program Files", "Temp"}) {
-    fs::create_directories(fs::path(DeviceRoot()) / folder, error);
-  }
-  return true;
+  fs::create_directories(folder, error);
+  return !error && fs::is_directory(folder, error);
+}
+
+void MakeFolder(const std::string& folder) {
+  ::mkdir(folder.c_str(), 0777);
 }
 
 }  // namespace platform

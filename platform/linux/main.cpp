@@ -35,9 +35,11 @@ constexpr const char* kHostHelpEnd =
     "\n"
     "Device root: --device-root, else FERROVAN_DEVICE_ROOT, else X when this program stands\n"
     "in X/Program Files/FerroVanMobile/, else $XDG_DATA_HOME/ferrovan/device (by default\n"
-    "~/.local/share/ferrovan/device). Device paths map into it with backslashes as slashes;\n"
-    "file names are case-sensitive. Programs the loader starts see FERROVAN_DEVICE_ROOT and\n"
-    "FERROVAN_UI. The loader exits with status 0; a bad host option gives status 2.\n";
+    "~/.local/share/ferrovan/device). X is passed over, and a named root refused, when it is\n"
+    "the top of a volume (/, a mount point) or a system folder (/usr, /etc, ..., the home\n"
+    "folder). Device paths map into it with backslashes as slashes; file names are\n"
+    "case-sensitive. Programs the loader starts see FERROVAN_DEVICE_ROOT and FERROVAN_UI.\n"
+    "The loader exits with status 0; a bad host option gives status 2.\n";
 
 [[noreturn]] void Refuse(const std::string& message) {
   std::fprintf(stderr, "%s: %s\n%s", kProgram, message.c_str(), platform::kHostUsage);
@@ -125,8 +127,11 @@ int main(int argc, char** argv) {
   // look-up in /proc on every start.
   const char* rootVariable = std::getenv("FERROVAN_DEVICE_ROOT");
   const bool rootNamed = rootOption != nullptr || (rootVariable != nullptr && *rootVariable);
-  platform::SetDeviceRoot(
-      platform::ChooseDeviceRoot(rootOption, rootNamed ? std::string() : OwnProgramPath()));
+  std::string root;
+  if (!platform::ChooseDeviceRoot(rootOption, rootNamed ? std::string() : OwnProgramPath(), root)) {
+    Refuse(platform::kNotADeviceRoot + root);
+  }
+  platform::SetDeviceRoot(root);
   if (!platform::CreateSystemFolders()) {
     std::fprintf(stderr, "%s: cannot create the device root %s\n", kProgram,
                  platform::DeviceRoot().c_str());

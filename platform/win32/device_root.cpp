@@ -55,7 +55,6 @@ std::wstring MakeAbsolute(std::wstring given) {
   return path;
 }
 
-// An empty variable counts as unset.
 std::wstring Variable(const wchar_t* name) {
   const DWORD needed = GetEnvironmentVariableW(name, nullptr, 0);
   if (needed <= 1) {
@@ -67,17 +66,14 @@ std::wstring Variable(const wchar_t* name) {
   return value;
 }
 
-std::wstring LocalAppData() {
-  std::wstring folder = Variable(L"LOCALAPPDATA");
-  if (!folder.empty()) {
-    return folder;
-  }
+std::wstring KnownFolder(REFKNOWNFOLDERID id) {
+  std::wstring folder;
   PWSTR known = nullptr;
-  if (SUCCEEDED(SHGetKnownFolderPath(FOLDERID_LocalAppData, 0, nullptr, &known))) {
+  if (SUCCEEDED(SHGetKnownFolderPath(id, 0, nullptr, &known)) && known != nullptr) {
     folder = known;
   }
   CoTaskMemFree(known);
-  return folder.empty() ? std::wstring(L".") : folder;
+  return folder;
 }
 
 std::wstring_view LastComponent(std::wstring_view path) {
@@ -94,6 +90,15 @@ std::wstring_view FolderPart(std::wstring_view path) {
 bool SameName(std::wstring_view a, std::wstring_view b) {
   return CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(),
                               static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
+}
+
+bool IsSameOrInside(const std::wstring& path, const std::wstring& folder) {
+  if (folder.empty() || path.size() < folder.size() ||
+      !SameName(std::wstring_view(path).substr(0, folder.size()), folder)) {
+    return false;
+  }
+  return path.size() == folder.size() || IsSeparator(path[folder.size()]) ||
+         IsSeparator(folder.back());
 }
 
 // X when the program file stands in X\Program Files\FerroVanMobile\; empty otherwise.
@@ -132,33 +137,7 @@ std::string Join(std::string relative) {
   return !root.empty() && root.back() == '\\' ? root + relative : root + "\\" + relative;
 }
 
-// Creates the folder and every folder above it; the parts that cannot be created (the drive,
-// a share's server) are passed over, and the end result decides.
-bool CreateFolders(const std::wstring& folder) {
-  for (std::size_t split = folder.find(L'\\', 1); split != std::wstring::npos;
-       split = folder.find(L'\\', split + 1)) {
-    CreateDirectoryW(folder.substr(0, split).c_str(), nullptr);
-  }
-  CreateDirectoryW(folder.c_str(), nullptr);
-  const DWORD attributes = GetFileAttributesW(folder.c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-}
-
 }  // namespace
-
-// optionValue and programPath are UTF-8.
-std::string ChooseDeviceRoot(const char* optionValue, const std::string& programPath) {
-  if (optionValue != nullptr && *optionValue != '\0') {
-    return AbsoluteHostFolder(optionValue);
-  }
-  if (std::wstring fromEnvironment = Variable(L"FERROVAN_DEVICE_ROOT"); !fromEnvironment.empty()) {
-    return WideToUtf8(MakeAbsolute(fromEnvironment));
-  }
-  if (std::wstring around = RootAroundProgram(programPath); !around.empty()) {
-    return WideToUtf8(MakeAbsolute(around));
-  }
-  return WideToUtf8(MakeAbsolute(LocalAppData() + L"\\ferrovan\\device"));
-}
 
 std::string AbsoluteHostFolder(std::string_view folder) {
   return WideToUtf8(MakeAbsolute(Utf8ToWide(folder)));
@@ -173,17 +152,64 @@ std::string ToHostPath(std::string_view devicePath) {
   return Join(std::string(devicePath));
 }
 
-bool CreateSystemFolders() {
-  const std::wstring root = Utf8ToWide(DeviceRoot());
-  if (root.empty() || !CreateFolders(root)) {
-    return false;
+std::string EnvironmentText(const char* name) {
+  return WideToUtf8(Variable(Utf8ToWide(name).c_str()));
+}
+
+std::string FolderAroundInstallFolder(const std::string& programPath) {
+  return WideToUtf8(RootAroundProgram(programPath));
+}
+
+std::string DefaultDeviceRootFolder() {
+  std::wstring folder = Variable(L"LOCALAPPDATA");
+  if (folder.empty()) {
+    folder = KnownFolder(FOLDERID_LocalAppData);
   }
-  for (const wchar_t* folder :
-       {L"Windows", L"Windows\\Desktop", L"Windows\\Programs", L"Windows\\Start Menu",
-        L"Windows\\Start Menu\\Programs", L"Program Files", L"Temp"}) {
-    CreateDirectoryW(WideHostPath(folder).c_str(), nullptr);
+  return WideToUtf8((folder.empty() ? std::wstring(L".") : folder) + L"\\ferrovan\\device");
+}
+
+bool IsVolumeOrSystemFolder(const std::string& folder) {
+  const std::wstring path = MakeAbsolute(Utf8ToWide(folder));
+  if (IsTopFolder(path) || IsTopFolder(path + L"\\")) {
+    return true;
   }
-  return true;
+  // A folder on which a volume is mounted is the top of that volume. Only asked on a drive: for
+  // a share the system would ask the network.
+  wchar_t volume[MAX_PATH + 1] = L"";
+  if (path.size() > 3 && path[1] == L':' && GetVolumePathNameW(path.c_str(), volume, MAX_PATH) &&
+      SameName(MakeAbsolute(volume), path)) {
+    return true;
+  }
+  wchar_t windows[MAX_PATH] = L"";
+  const UINT length = GetWindowsDirectoryW(windows, MAX_PATH);
+  if (length > 0 && length < MAX_PATH && IsSameOrInside(path, MakeAbsolute(windows))) {
+    return true;
+  }
+  for (const std::wstring& system :
+       {KnownFolder(FOLDERID_ProgramFiles), KnownFolder(FOLDERID_ProgramFilesX86),
+        KnownFolder(FOLDERID_Profile), Variable(L"USERPROFILE")}) {
+    if (!system.empty() && SameName(path, MakeAbsolute(system))) {
+      return true;
+    }
+  }
+  return false;
+}
+
+bool MakeFolderTree(const std::string& folderText) {
+  // Every folder above it as well; the parts that cannot be created (the drive, a share's
+  // server) are passed over, and the end result decides.
+  const std::wstring folder = Utf8ToWide(folderText);
+  for (std::size_t split = folder.find(L'\\', 1); split != std::wstring::npos;
+       split = folder.find(L'\\', split + 1)) {
+    CreateDirectoryW(folder.substr(0, split).c_str(), nullptr);
+  }
+  CreateDirectoryW(folder.c_str(), nullptr);
+  const DWORD attributes = GetFileAttributesW(folder.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+void MakeFolder(const std::string& folder) {
+  CreateDirectoryW(Utf8ToWide(folder).c_str(), nullptr);
 }
 
 }  // namespace platform

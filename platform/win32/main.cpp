@@ -1,5 +1,10 @@
 // The Windows host's entry: takes the host options off the command line, prepares the emulated
 // device and the front end, and hands the rest of the command line to the loader.
+//
+// The program is a GUI one, so that a user who starts it from a shortcut sees the dialog and no
+// console window. Texts for the standard streams go to the handles it was given (pipes and files
+// under a script); without them, to the console of the program that started it, when there is
+// one, else to a message box.
 #include <cstdio>
 #include <string>
 #include <string_view>
@@ -13,6 +18,9 @@
 #include "platform/win32/started_threads.h"
 #include "platform/win32/wide_text.h"
 #include "platform/windows_types.h"
+
+// After the system's own headers, which it needs.
+#include <shellapi.h>
 
 namespace {
 
@@ -29,13 +37,55 @@ constexpr const char* kHostHelpEnd =
     "                        without both, the window when one can be opened, else the console\n"
     "\n"
     "Device root: --device-root, else FERROVAN_DEVICE_ROOT, else X when this program stands\n"
-    "in X\\Program Files\\FerroVanMobile\\, else %LOCALAPPDATA%\\ferrovan\\device. Device paths\n"
-    "map into it. Programs the loader starts see FERROVAN_DEVICE_ROOT and FERROVAN_UI. The\n"
-    "loader exits with status 0; a bad host option gives status 2.\n";
+    "in X\\Program Files\\FerroVanMobile\\, else %LOCALAPPDATA%\\ferrovan\\device. X is passed\n"
+    "over, and a named root refused, when it is the top of a volume (C:\\, a share, a mounted\n"
+    "folder) or a system folder (the Windows folder, Program Files, the user's profile).\n"
+    "Device paths map into it. Programs the loader starts see FERROVAN_DEVICE_ROOT and\n"
+    "FERROVAN_UI. The loader exits with status 0; a bad host option gives status 2.\n";
 
-// Texts for the standard streams, which may be a console or a pipe or file.
+bool Usable(HANDLE handle) {
+  return handle != nullptr && handle != INVALID_HANDLE_VALUE;
+}
+
+// Gives the standard handles that the process lacks to the console of the program that started
+// it, when that has one; false when none of the three can be had.
+bool UseParentConsole() {
+  const DWORD streams[] = {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE};
+  bool missing = false;
+  for (const DWORD stream : streams) {
+    missing = missing || !Usable(GetStdHandle(stream));
+  }
+  if (missing && AttachConsole(ATTACH_PARENT_PROCESS)) {
+    for (const DWORD stream : streams) {
+      if (Usable(GetStdHandle(stream))) {
+        continue;
+      }
+      const HANDLE console = CreateFileW(
+          stream == STD_INPUT_HANDLE ? L"CONIN$" : L"CONOUT$", GENERIC_READ | GENERIC_WRITE,
+          FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+      if (Usable(console)) {
+        SetStdHandle(stream, console);
+      }
+    }
+  }
+  for (const DWORD stream : streams) {
+    if (Usable(GetStdHandle(stream))) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// Texts for the standard streams, which may be a console or a pipe or file; a program started
+// without either (from a shortcut) shows them in a message box instead.
 void Print(DWORD stream, std::string_view text) {
-  platform::WriteText(GetStdHandle(stream), platform::Utf8ToWide(text));
+  const HANDLE handle = GetStdHandle(stream);
+  if (Usable(handle) || UseParentConsole()) {
+    platform::WriteText(GetStdHandle(stream), platform::Utf8ToWide(text));
+    return;
+  }
+  MessageBoxW(nullptr, platform::Utf8ToWide(text).c_str(), L"ferrovan-loader",
+              stream == STD_ERROR_HANDLE ? MB_OK | MB_ICONERROR : MB_OK);
 }
 
 [[noreturn]] void Refuse(const std::string& message) {
@@ -85,6 +135,12 @@ std::string OwnProgramPath() {
 }
 
 void ChooseFrontEnd(const platform::HostOptions& options) {
+  // The console front end needs a console or the standard handles: one started from a shortcut
+  // gets a console of its own.
+  if (options.frontEnd == platform::FrontEndKind::Console && !UseParentConsole() &&
+      AllocConsole()) {
+    UseParentConsole();
+  }
   if (options.frontEnd) {
     if (!platform::SelectFrontEnd(*options.frontEnd)) {
       Print(STD_ERROR_HANDLE,
@@ -99,8 +155,15 @@ void ChooseFrontEnd(const platform::HostOptions& options) {
 
 }  // namespace
 
-int wmain(int argc, wchar_t** argv) {
+// Only the command-line text is used: the system's own split of it gives the arguments.
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+  int argc = 0;
+  wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
+  if (argv == nullptr) {
+    argc = 0;
+  }
   const platform::HostOptions options = ParseCommandLine(argc, argv);
+  LocalFree(argv);
   if (options.help) {
     Print(STD_OUTPUT_HANDLE,
           std::string(platform::kHostUsage) + platform::kHostHelp + kHostHelpEnd);
@@ -117,7 +180,11 @@ int wmain(int argc, wchar_t** argv) {
   }
 
   const char* rootOption = options.deviceRoot ? options.deviceRoot->c_str() : nullptr;
-  platform::SetDeviceRoot(platform::ChooseDeviceRoot(rootOption, OwnProgramPath()));
+  std::string root;
+  if (!platform::ChooseDeviceRoot(rootOption, OwnProgramPath(), root)) {
+    Refuse(platform::kNotADeviceRoot + root);
+  }
+  platform::SetDeviceRoot(root);
   if (!platform::CreateSystemFolders()) {
     Print(STD_ERROR_HANDLE, std::string(kProgram) + ": cannot create the device root " +
                                 platform::DeviceRoot() + "\n");

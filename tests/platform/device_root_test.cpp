@@ -83,6 +83,7 @@ TEST(DeviceRoot, ChoosesTheRootInOrder) {
     std::string program;
     std::optional<std::string> dataHome;
     std::string expected;
+    bool usable = true;
   } cases[] = {
       {"/opt/root", "/env/root", installed, "/xdg", "/opt/root"},
       {"rel", "/env/root", installed, "/xdg", CurrentFolder() + "/rel"},
@@ -90,27 +91,52 @@ TEST(DeviceRoot, ChoosesTheRootInOrder) {
       {"", "env/rel", installed, "/xdg", CurrentFolder() + "/env/rel"},
       {nullptr, std::nullopt, installed, "/xdg", "/x"},
       {nullptr, "", installed, "/xdg", "/x"},
-      {nullptr, std::nullopt, "/Program Files/FerroVanMobile/l.exe", "/xdg", "/"},
       {nullptr, std::nullopt, "/x/program files/FerroVanMobile/l.exe", "/xdg",
        "/xdg/ferrovan/device"},
       {nullptr, std::nullopt, elsewhere, "/xdg/", "/xdg/ferrovan/device"},
       {nullptr, std::nullopt, elsewhere, std::nullopt, "/home/tester/.local/share/ferrovan/device"},
       {nullptr, std::nullopt, elsewhere, "relative", "/home/tester/.local/share/ferrovan/device"},
       {nullptr, std::nullopt, "", "", "/home/tester/.local/share/ferrovan/device"},
+      // Installed where X would be the host's top, a system folder or the home folder: the
+      // device lives in the data folder instead.
+      {nullptr, std::nullopt, "/Program Files/FerroVanMobile/l.exe", "/xdg",
+       "/xdg/ferrovan/device"},
+      {nullptr, std::nullopt, "/usr/Program Files/FerroVanMobile/l.exe", "/xdg",
+       "/xdg/ferrovan/device"},
+      {nullptr, std::nullopt, "/usr/local/Program Files/FerroVanMobile/l.exe", "/xdg",
+       "/xdg/ferrovan/device"},
+      {nullptr, std::nullopt, "/home/tester/Program Files/FerroVanMobile/l.exe", "/xdg",
+       "/xdg/ferrovan/device"},
+      {nullptr, std::nullopt, "/var/Program Files/FerroVanMobile/l.exe", "/xdg",
+       "/xdg/ferrovan/device"},
+      {nullptr, std::nullopt, "/var/lib/x/Program Files/FerroVanMobile/l.exe", "/xdg",
+       "/var/lib/x"},
+      // Named as the root, such a folder is refused.
+      {"/", std::nullopt, installed, "/xdg", "/", false},
+      {"/etc/", std::nullopt, installed, "/xdg", "/etc", false},
+      {"/usr/local/device", std::nullopt, installed, "/xdg", "/usr/local/device", false},
+      {nullptr, "/home/tester", installed, "/xdg", "/home/tester", false},
+      {nullptr, "/tmp", installed, "/xdg", "/tmp", false},
+      {nullptr, "/tmp/device", installed, "/xdg", "/tmp/device"},
   };
   ScopedEnv home("HOME", "/home/tester");
   for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.option != nullptr ? c.option : "(no option)") + " | " +
+                 c.environment.value_or("(unset)") + " | " + c.program);
     ScopedEnv root("FERROVAN_DEVICE_ROOT", c.environment);
     ScopedEnv dataHome("XDG_DATA_HOME", c.dataHome);
-    EXPECT_EQ(platform::ChooseDeviceRoot(c.option, c.program), c.expected)
-        << (c.option != nullptr ? c.option : "(no option)") << " | " << c.program;
+    std::string chosen;
+    EXPECT_EQ(platform::ChooseDeviceRoot(c.option, c.program, chosen), c.usable);
+    EXPECT_EQ(chosen, c.expected);
   }
 }
 
 TEST(DeviceRoot, RelativeProgramPathIsResolvedBeforeLookingForTheInstallFolder) {
   ScopedEnv root("FERROVAN_DEVICE_ROOT", std::nullopt);
-  EXPECT_EQ(platform::ChooseDeviceRoot(nullptr, "dev/Program Files/FerroVanMobile/l.exe"),
-            CurrentFolder() + "/dev");
+  std::string chosen;
+  EXPECT_TRUE(
+      platform::ChooseDeviceRoot(nullptr, "dev/Program Files/FerroVanMobile/l.exe", chosen));
+  EXPECT_EQ(chosen, CurrentFolder() + "/dev");
 }
 
 TEST(DeviceRoot, CreatesTheSystemFoldersButNotApplication) {

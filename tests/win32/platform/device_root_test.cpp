@@ -34,7 +34,13 @@ TEST(Win32DeviceRootTest, ChoosesOptionThenVariableThenProgramFolderThenLocalApp
     const wchar_t* variable;  // FERROVAN_DEVICE_ROOT; null for unset
     std::string program;
     std::string expected;
+    bool usable = true;
   };
+  wchar_t windowsFolder[MAX_PATH];
+  GetWindowsDirectoryW(windowsFolder, MAX_PATH);
+  const std::string windows = platform::WideToUtf8(windowsFolder);
+  const std::string insideWindows = windows + "\\Temp\\dev";
+  const std::string localDevice = "C:\\Users\\someone\\AppData\\Local\\ferrovan\\device";
   const std::vector<Case> cases = {
       {"option first", "D:\\devices\\one\\", L"E:\\env",
        "F:\\x\\Program Files\\FerroVanMobile\\l.exe", "D:\\devices\\one"},
@@ -44,8 +50,18 @@ TEST(Win32DeviceRootTest, ChoosesOptionThenVariableThenProgramFolderThenLocalApp
       {"empty variable is unset", "", L"", "F:\\x\\Program Files\\FerroVanMobile\\l.exe", "F:\\x"},
       {"program folder, any case", nullptr, nullptr, "F:\\y\\PROGRAM FILES\\ferrovanmobile\\l.exe",
        "F:\\y"},
+      // Where X would be the top of a drive or a system folder, the device lives in the user's
+      // data folder instead.
       {"program on a drive's top", nullptr, nullptr, "G:\\Program Files\\FerroVanMobile\\l.exe",
-       "G:\\"},
+       localDevice},
+      {"program in the Windows folder", nullptr, nullptr,
+       windows + "\\Program Files\\FerroVanMobile\\l.exe", localDevice},
+      {"program on a share's top", nullptr, nullptr,
+       "\\\\server\\share\\Program Files\\FerroVanMobile\\l.exe", localDevice},
+      // Named as the root, such a folder is refused.
+      {"a drive's top", "C:\\", nullptr, "", "C:\\", false},
+      {"the Windows folder", nullptr, windowsFolder, "", windows, false},
+      {"inside the Windows folder", insideWindows.c_str(), nullptr, "", insideWindows, false},
       {"program elsewhere", nullptr, nullptr, "F:\\Program Files\\Other\\l.exe",
        "C:\\Users\\someone\\AppData\\Local\\ferrovan\\device"},
       {"no program path", nullptr, nullptr, "",
@@ -54,7 +70,9 @@ TEST(Win32DeviceRootTest, ChoosesOptionThenVariableThenProgramFolderThenLocalApp
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     ScopedVariable root(L"FERROVAN_DEVICE_ROOT", c.variable);
-    EXPECT_EQ(platform::ChooseDeviceRoot(c.option, c.program), c.expected);
+    std::string chosen;
+    EXPECT_EQ(platform::ChooseDeviceRoot(c.option, c.program, chosen), c.usable);
+    EXPECT_EQ(chosen, c.expected);
   }
 }
 
