@@ -2,12 +2,10 @@
 // belongs to the file handle, not to a thread: the worker that takes it may end before the run
 // does, and the system lets it go when the holder's process ends, however it ends. The file
 // itself stays (deleting it would let two loaders lock two different files).
-//
-// Abandoned download copies need no sweep here: downloads go to the system's internet cache,
-// not to the device's Temp folder.
 #include <string>
 
 #include "platform/device_lock.h"
+#include "platform/win32/download_cache.h"
 #include "platform/win32/wide_text.h"
 #include "platform/windows_types.h"
 
@@ -65,6 +63,9 @@ class Win32DeviceLock final : public DeviceLockService {
         return nullptr;
       }
     }
+    // Downloads happen under the lock, so this is the moment when no loader on the device is
+    // writing one: copies found now were left by a loader that was killed.
+    RemoveAbandonedCacheFiles();
     return std::make_unique<FileLock>(file);
   }
 };

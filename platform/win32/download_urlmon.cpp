@@ -7,6 +7,7 @@
 
 #include "platform/download.h"
 #include "platform/win32/bind_status_bridge.h"
+#include "platform/win32/download_cache.h"
 #include "platform/win32/download_watchdog.h"
 #include "platform/win32/wide_text.h"
 #include "platform/windows_types.h"
@@ -80,10 +81,15 @@ HRESULT Judge(HRESULT result, const BindStatusBridge& bridge, const std::wstring
   return FlushToStorage(path) ? S_OK : E_FAIL;
 }
 
-std::wstring FolderOf(const std::wstring& path) {
-  const std::size_t cut = path.find_last_of(L"\\/");
-  return cut == std::wstring::npos ? std::wstring(L".") : path.substr(0, cut);
+// The last part of the address's path: what the copy in Temp is named after.
+std::wstring NameInUrl(std::wstring_view url) {
+  url = url.substr(0, url.find_first_of(L"?#"));
+  const std::size_t slash = url.find_last_of(L'/');
+  return std::wstring(slash == std::wstring_view::npos ? url : url.substr(slash + 1));
 }
+
+constexpr DWORD kMoveWhole =
+    MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH;
 
 class UrlMonikerDownloadService final : public DownloadService {
  public:
@@ -101,21 +107,34 @@ class UrlMonikerDownloadService final : public DownloadService {
       fetched = URLDownloadToCacheFileW(nullptr, url, path, MAX_PATH, 0, bridge.Get());
     }
     path[MAX_PATH - 1] = L'\0';
-    const std::wstring cached(path);
+    std::wstring copy(path);
     std::uint64_t received = 0;
-    HRESULT result = Judge(fetched, *bridge.Get(), cached, received);
-    if (result == S_OK && cached.size() >= cachePath.size()) {
+    HRESULT result = Judge(fetched, *bridge.Get(), copy, received);
+    // The copy leaves the internet cache for the device's Temp folder, with its index entry
+    // gone: the loader moves it away, and an entry would then name a file that is not there.
+    // Where it cannot move, it stays in the cache, entry and all.
+    if (result == S_OK) {
+      const std::wstring kept = CreateCacheFile(NameInUrl(url));
+      if (!kept.empty() && kept.size() < cachePath.size() &&
+          MoveFileExW(copy.c_str(), WideHostPath(kept).c_str(), kMoveWhole)) {
+        DeleteUrlCacheEntryW(url);
+        copy = kept;
+      } else if (!kept.empty()) {
+        DeleteFileW(WideHostPath(kept).c_str());
+      }
+    }
+    if (result == S_OK && copy.size() >= cachePath.size()) {
       result = E_FAIL;  // the caller could not name the copy
     }
     if (result != S_OK) {
-      if (!cached.empty()) {
-        DeleteFileW(cached.c_str());
+      if (!copy.empty()) {
+        DeleteFileW(WideHostPath(copy).c_str());
       }
       DeleteUrlCacheEntryW(url);
       return result;
     }
-    cached.copy(cachePath.data(), cached.size());
-    cachePath[cached.size()] = L'\0';
+    copy.copy(cachePath.data(), copy.size());
+    cachePath[copy.size()] = L'\0';
     bridge->FinishProgress(received);
     return S_OK;
   }
@@ -125,31 +144,30 @@ class UrlMonikerDownloadService final : public DownloadService {
     if (url == nullptr || *url == L'\0' || target == nullptr) {
       return E_FAIL;
     }
-    // Fetched beside the target and moved over it when whole, so that a failed fetch leaves the
-    // old target as it was.
+    // Fetched into a copy in Temp and moved over the target when whole, so that a failed fetch
+    // leaves the old target as it was, and a copy that a killed loader left is swept away.
     const std::wstring hostPath = WideHostPath(target);
-    wchar_t temporary[MAX_PATH] = L"";
-    if (hostPath.empty() ||
-        GetTempFileNameW(FolderOf(hostPath).c_str(), L"fvd", 0, temporary) == 0) {
+    const std::wstring copy = CreateCacheFile(NameInUrl(url));
+    if (hostPath.empty() || copy.empty()) {
       return E_FAIL;
     }
+    const std::wstring temporary = WideHostPath(copy);
     BridgeReference bridge(callback, url);
     HRESULT fetched;
     {
       const DownloadWatchdog watchdog(*bridge.Get());
-      fetched = URLDownloadToFileW(nullptr, url, temporary, 0, bridge.Get());
+      fetched = URLDownloadToFileW(nullptr, url, temporary.c_str(), 0, bridge.Get());
     }
     // urlmon keeps a second copy in the internet cache on the way; the file is all the caller
     // wants.
     DeleteUrlCacheEntryW(url);
     std::uint64_t received = 0;
     HRESULT result = Judge(fetched, *bridge.Get(), temporary, received);
-    if (result == S_OK && !MoveFileExW(temporary, hostPath.c_str(),
-                                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    if (result == S_OK && !MoveFileExW(temporary.c_str(), hostPath.c_str(), kMoveWhole)) {
       result = E_FAIL;
     }
     if (result != S_OK) {
-      DeleteFileW(temporary);
+      DeleteFileW(temporary.c_str());
       return result;
     }
     bridge->FinishProgress(received);

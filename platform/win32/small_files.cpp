@@ -36,19 +36,6 @@ class File {
   HANDLE handle_;
 };
 
-std::wstring RandomLetters() {
-  static constexpr wchar_t kLetters[] = L"abcdefghijklmnopqrstuvwxyz0123456789";
-  thread_local std::mt19937_64 random{std::random_device{}() ^
-                                      (static_cast<std::uint64_t>(GetCurrentProcessId()) << 32) ^
-                                      GetTickCount64()};
-  std::uniform_int_distribution<std::size_t> pick(0, sizeof kLetters / sizeof kLetters[0] - 2);
-  std::wstring letters(kRandomLength, L'x');
-  for (wchar_t& c : letters) {
-    c = kLetters[pick(random)];
-  }
-  return letters;
-}
-
 bool WriteAll(HANDLE file, std::string_view content) {
   while (!content.empty()) {
     const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(content.size(), kMaxChunk));
@@ -115,6 +102,19 @@ class Win32SmallFiles final : public SmallFileService {
 };
 
 }  // namespace
+
+std::wstring RandomLetters() {
+  static constexpr wchar_t kLetters[] = L"abcdefghijklmnopqrstuvwxyz0123456789";
+  thread_local std::mt19937_64 random{std::random_device{}() ^
+                                      (static_cast<std::uint64_t>(GetCurrentProcessId()) << 32) ^
+                                      GetTickCount64()};
+  std::uniform_int_distribution<std::size_t> pick(0, sizeof kLetters / sizeof kLetters[0] - 2);
+  std::wstring letters(kRandomLength, L'x');
+  for (wchar_t& c : letters) {
+    c = kLetters[pick(random)];
+  }
+  return letters;
+}
 
 bool ReplaceFileContent(const std::wstring& hostPath, std::string_view content) {
   const std::size_t split = hostPath.find_last_of(L"\\/");

@@ -7,6 +7,9 @@
 
 namespace platform {
 
+// Letters and digits for a new file name that no other loader picks at the same moment.
+std::wstring RandomLetters();
+
 // Replaces whatever stands at hostPath (a file, or a link, which is replaced and never written
 // through) with a file holding content.
 bool ReplaceFileContent(const std::wstring& hostPath, std::string_view content);

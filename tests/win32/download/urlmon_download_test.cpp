@@ -10,8 +10,10 @@
 #include <string>
 #include <vector>
 
+#include "platform/device_root.h"
 #include "platform/download.h"
 #include "platform/win32/bind_status_bridge.h"
+#include "platform/win32/wide_text.h"
 #include "platform/windows_types.h"
 
 // After the system's own headers, which they need.
@@ -150,6 +152,10 @@ class UrlMonikerTest : public testing::Test {
     base_ = Env("FERROVAN_TEST_SERVER");
     folder_ = Env("FERROVAN_TEST_FOLDER");
     ASSERT_FALSE(base_.empty() || folder_.empty());
+    // The downloads keep their copies in the device's Temp folder (a subfolder is not served).
+    platform::SetDeviceRoot(platform::WideToUtf8(folder_ + L"\\device"));
+    ASSERT_TRUE(platform::CreateSystemFolders());
+    temp_ = platform::WideHostPath(L"Temp");
   }
   void TearDown() override {
     EXPECT_EQ(BindStatusBridge::Live(), 0) << "urlmon or the service kept a bridge alive";
@@ -176,12 +182,15 @@ class UrlMonikerTest : public testing::Test {
     const HRESULT result = platform::Downloads().DownloadToCacheFile(url.c_str(), buffer, callback);
     path = buffer;
     if (result == S_OK) {
-      cleanup_.push_back(path);
+      cleanup_.push_back(platform::WideHostPath(path));
     }
     return result;
   }
+  // The download copies left in the device's Temp folder.
+  std::vector<std::wstring> CopiesInTemp() { return FilesStartingWith(temp_, L"ferrovan-cache."); }
 
   std::wstring base_;
+  std::wstring temp_;
   std::wstring folder_;
   std::vector<std::wstring> cleanup_;
 };
@@ -203,27 +212,30 @@ TEST_F(UrlMonikerTest, FetchesWholeFilesWithTheProgressOfADevice) {
     RecordingCallback progress;
     std::wstring path;
     if (c.toCache) {
+      // The copy has left the internet cache, index entry and all, for the device's Temp.
       ASSERT_EQ(ToCache(url, path, &progress), S_OK);
-      ASSERT_GE(path.size(), 3u);
-      EXPECT_EQ(path.substr(1, 2), L":\\") << "the cache's own absolute path: " << path;
+      EXPECT_EQ(path.rfind(L"Temp\\ferrovan-cache.", 0), 0u) << path;
+      EXPECT_FALSE(InCache(url)) << "an index entry names a copy that the loader moves away";
     } else {
       path = Scratch(c.name);
+      const std::vector<std::wstring> before = CopiesInTemp();
       ASSERT_EQ(platform::Downloads().DownloadToFile(url.c_str(), path.c_str(), &progress), S_OK);
+      EXPECT_EQ(CopiesInTemp(), before) << "temporary left";
     }
-    EXPECT_TRUE(ReadAll(path) == *c.content) << "wrong bytes in " << path;
+    EXPECT_TRUE(ReadAll(platform::WideHostPath(path)) == *c.content) << "wrong bytes in " << path;
     ExpectDeviceProgress(progress.data, url, c.content->size());
   }
-  EXPECT_TRUE(FilesStartingWith(folder_ + L"\\scratch", L"fvd").empty()) << "temporary left";
 }
 
 TEST_F(UrlMonikerTest, FailedFetchesLeaveNoCopyAndTheOldTarget) {
   const std::string body = Pattern(300000, 11);
   Serve(L"cut.bin", body);  // the service sends its first 1000 bytes only
-  // Where the cache keeps its copies: two levels above a copy.
-  std::wstring known;
-  Serve(L"known.bin", "known");
-  ASSERT_EQ(ToCache(base_ + L"known.bin", known, nullptr), S_OK);
-  const std::wstring cacheRoot = known.substr(0, known.find_last_of(L'\\', known.rfind(L'\\') - 1));
+  // Where the cache keeps its copies: two levels above a file it would make.
+  wchar_t known[MAX_PATH] = L"";
+  ASSERT_TRUE(CreateUrlCacheEntryW((base_ + L"known.bin").c_str(), 0, L"bin", known, 0));
+  const std::wstring knownPath = known;
+  const std::wstring cacheRoot =
+      knownPath.substr(0, knownPath.find_last_of(L'\\', knownPath.rfind(L'\\') - 1));
 
   struct Case {
     const char* what;
@@ -257,7 +269,7 @@ TEST_F(UrlMonikerTest, FailedFetchesLeaveNoCopyAndTheOldTarget) {
     const std::wstring absent = Scratch(L"absent.dll");
     EXPECT_NE(platform::Downloads().DownloadToFile(c.url.c_str(), absent.c_str(), nullptr), S_OK);
     EXPECT_FALSE(Exists(absent));
-    EXPECT_TRUE(FilesStartingWith(folder_ + L"\\scratch", L"fvd").empty()) << "temporary left";
+    EXPECT_TRUE(CopiesInTemp().empty()) << "a copy is left in Temp";
   }
 }
 
@@ -294,7 +306,7 @@ TEST_F(UrlMonikerTest, EveryDownloadAsksTheServerAnew) {
         path = Scratch(L"fresh.dll");
         ASSERT_EQ(platform::Downloads().DownloadToFile(url.c_str(), path.c_str(), nullptr), S_OK);
       }
-      EXPECT_EQ(ReadAll(path), version);
+      EXPECT_EQ(ReadAll(platform::WideHostPath(path)), version);
     }
   }
 }
@@ -359,7 +371,7 @@ TEST_F(UrlMonikerTest, HttpsNeedsACertificateTheSystemTrusts) {
   RecordingCallback progress;
   std::wstring path;
   ASSERT_EQ(ToCache(url, path, &progress), S_OK);
-  EXPECT_TRUE(ReadAll(path) == body);
+  EXPECT_TRUE(ReadAll(platform::WideHostPath(path)) == body);
   ExpectDeviceProgress(progress.data, url, body.size());
   // The same files from a server whose certificate another CA signed.
   EXPECT_NE(ToCache(untrustedBase + L"secure.dll", path, nullptr), S_OK) << "an unknown CA passed";
