@@ -1,5 +1,6 @@
 #include <string>
 
+#include "platform/common/wildcard.h"
 #include "platform/files.h"
 #include "platform/text.h"
 #include "platform/win32/wide_text.h"
@@ -7,9 +8,14 @@
 namespace platform {
 namespace {
 
-// Lists every entry of the folder and keeps the names that match with the device's own
-// wildcard rules: the system's matching would also take "*.*" for names without a dot and
-// match short 8.3 names.
+// As the file system compares names: without regard to case.
+bool SameLetterIgnoringCase(wchar_t a, wchar_t b) {
+  return CompareStringOrdinal(&a, 1, &b, 1, TRUE) == CSTR_EQUAL;
+}
+
+// The system's own search, whose names match without regard to case as the file system's do. A
+// name it finds only through its short 8.3 form ("c.dll1" as C~1.DLL for "*.dll") is left out:
+// the device's wildcards apply to whole names.
 class FolderSearch final : public FileSearch {
  public:
   FolderSearch(HANDLE handle, const WIN32_FIND_DATAW& first, std::wstring pattern)
@@ -32,7 +38,7 @@ class FolderSearch final : public FileSearch {
       if (found == L"." || found == L"..") {
         continue;
       }
-      if (MatchesWildcard(pattern_.c_str(), entry_.cFileName)) {
+      if (MatchesWildcard(pattern_.c_str(), entry_.cFileName, &SameLetterIgnoringCase)) {
         return CopyText(name, entry_.cFileName);
       }
     }
@@ -105,10 +111,10 @@ class Win32Files final : public FileService {
     if (!query.empty() && query.back() != L'\\') {
       query += L'\\';
     }
-    query += L'*';
+    query += namePattern;
     WIN32_FIND_DATAW first{};
     const HANDLE handle = FindFirstFileW(query.c_str(), &first);
-    // The top of a drive may hold no entry at all, not even ".": an empty search, not a failure.
+    // No match in a folder that is there is an empty search, not a failure.
     if (handle == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_NOT_FOUND) {
       return nullptr;
     }

@@ -150,7 +150,7 @@ class Win32Processes final : public ProcessService {
     if (process == nullptr) {
       return false;
     }
-    const bool stopped = TerminateProcess(process, 1) != FALSE;
+    const bool stopped = TerminateProcess(process, 0) != FALSE;
     if (stopped) {
       WaitForSingleObject(process, kTerminateWaitMilliseconds);
     }

@@ -4,6 +4,7 @@
 #include "platform/shell.h"
 #include "platform/win32/stored_files.h"
 #include "platform/win32/wide_text.h"
+#include "platform/windows_types.h"
 
 namespace platform {
 namespace {
@@ -17,7 +18,22 @@ class Win32Shell final : public ShellService {
       return false;
     }
     const std::string content = std::to_string(std::wcslen(target)) + "#" + WideToUtf8(target);
-    return ReplaceFileContent(WideHostPath(shortcut), content);
+    const std::wstring path = WideHostPath(shortcut);
+    // A file there under the name in other letter case is the same file, and replacing it would
+    // keep its name; the shortcut must carry the one asked for, which the Start menu's clean-up
+    // compares exactly. So that file goes first: a rename to the same name in other case is not
+    // one everywhere (Wine keeps the old name).
+    WIN32_FIND_DATAW found{};
+    const HANDLE search = FindFirstFileW(path.c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+      FindClose(search);
+      const std::size_t split = path.find_last_of(L"\\/");
+      const std::wstring name = split == std::wstring::npos ? path : path.substr(split + 1);
+      if (name != found.cFileName) {
+        DeleteFileW(path.c_str());
+      }
+    }
+    return ReplaceFileContent(path, content);
   }
 };
 

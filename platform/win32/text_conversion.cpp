@@ -12,13 +12,14 @@ bool WideToNarrow(std::span<char> out, const wchar_t* text) {
   if (out.empty()) {
     return false;
   }
-  // A system whose ANSI code page is UTF-8 refuses a default character (and needs none: every
+  // Precomposed where the code page has the character, and the system's own default character
+  // where it has none. A system whose ANSI code page is UTF-8 takes neither flag (every
   // character has a UTF-8 form).
-  const bool utf8 = GetACP() == CP_UTF8;
-  const int written =
-      text == nullptr ? 0
-                      : WideCharToMultiByte(CP_ACP, 0, text, -1, out.data(),
-                                            Win32Length(out.size()), utf8 ? nullptr : "?", nullptr);
+  const DWORD flags = GetACP() == CP_UTF8 ? 0 : WC_COMPOSITECHECK;
+  const int written = text == nullptr
+                          ? 0
+                          : WideCharToMultiByte(CP_ACP, flags, text, -1, out.data(),
+                                                Win32Length(out.size()), nullptr, nullptr);
   // On ERROR_INSUFFICIENT_BUFFER the call may have filled the buffer with a cut text.
   if (written <= 0) {
     out[0] = '\0';

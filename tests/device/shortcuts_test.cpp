@@ -6,6 +6,7 @@
 
 #include "loader/platform_detection.h"
 #include "tests/device/device_fakes.h"
+#include "tests/support/host_traits.h"
 
 namespace {
 
@@ -47,9 +48,13 @@ TEST_F(ShortcutsTest, OtherKindsGetOneStartMenuShortcutAndLoseItsOlderNames) {
     EXPECT_EQ(shell.created,
               (std::vector<std::pair<std::wstring, std::wstring>>{
                   {L"\\Windows\\Start Menu\\Programs\\Quillmar Transport.lnk", TARGET}}));
-    EXPECT_EQ(Names(StartMenu()),
-              (std::vector<std::string>{"Other.lnk", "Quillmar Transport.lnk",
-                                        "Quillmar Transport.txt", "quillmar transport x.lnk"}));
+    // Found as the file system finds names: a name in other letter case is the same name where
+    // the host does not tell case apart.
+    std::vector<std::string> kept = {"Other.lnk", "Quillmar Transport.lnk",
+                                     "Quillmar Transport.txt"};
+    if (testing_support::HostNamesTellCaseApart())
+      kept.push_back("quillmar transport x.lnk");
+    EXPECT_EQ(Names(StartMenu()), kept);
     EXPECT_TRUE(Names(Device("Windows/Desktop")).empty());
     EXPECT_TRUE(Names(Device("Windows/Programs")).empty());
   }

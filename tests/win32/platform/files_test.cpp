@@ -129,9 +129,11 @@ TEST_F(Win32FilesTest, SearchesWithTheDevicesWildcardsAndNoDotEntries) {
   const std::vector<Case> cases = {
       {L"Program Files\\*.*",
        {L"a.dll", L"b.DLL", L"c.dll1", L"longer name.exe", L"noext", L"sub"}},
-      // Case matters, and the system's short names ("C~1.DLL") never make "c.dll1" match.
-      {L"\\Program Files\\*.dll", {L"a.dll"}},
-      {L"Program Files\\?.dll*", {L"a.dll", L"c.dll1"}},
+      // Case does not matter, as in the file system, and the system's short names ("C~1.DLL")
+      // never make "c.dll1" match.
+      {L"\\Program Files\\*.dll", {L"a.dll", L"b.DLL"}},
+      {L"Program Files\\?.dll*", {L"a.dll", L"b.DLL", L"c.dll1"}},
+      {L"Program Files\\A.DLL", {L"a.dll"}},
       {L"Program Files\\noext", {L"noext"}},
       {L"Temp\\*.*", {}},
   };
@@ -211,6 +213,16 @@ TEST_F(Win32FilesTest, ShortcutIsTheDevicesTextFormReplacedWhole) {
   ASSERT_TRUE(platform::Shell().CreateShortcut(shortcut, L"\u00E9"));
   EXPECT_EQ(ReadBytes(Host(shortcut)), "1#\xC3\xA9");
   EXPECT_EQ(LeftoversIn(L"Windows\\Start Menu\\Programs"), std::vector<std::wstring>());
+
+  // A shortcut there under the name in other letter case is the same file; it ends up with the
+  // name as asked for, which the clean-up of the Start menu compares exactly.
+  ASSERT_TRUE(DeleteFileW(Host(shortcut).c_str()));
+  ASSERT_TRUE(WriteBytes(Host(L"\\Windows\\Start Menu\\Programs\\FERROVAN.LNK"), "old"));
+  ASSERT_TRUE(platform::Shell().CreateShortcut(shortcut, target));
+  EXPECT_EQ(Names(L"Windows\\Start Menu\\Programs\\*.*"),
+            std::vector<std::wstring>{L"FerroVan.lnk"});
+  EXPECT_EQ(ReadBytes(Host(shortcut)),
+            "62#\"Program Files\\FerroVanMobile\\FerroVan.Mobile.Client.Load.exe\"");
 }
 
 TEST_F(Win32FilesTest, PlatformTypeIsTheFirstLineOfTheDevicesFile) {

@@ -1,0 +1,9 @@
+#include "tests/support/host_traits.h"
+
+namespace testing_support {
+
+bool HostNamesTellCaseApart() {
+  return false;
+}
+
+}  // namespace testing_support
