@@ -4,8 +4,8 @@
 # (ferrovan-loader.exe), the demo client (ferrovan-demo-client.exe) and the Windows tests, with
 # warnings as errors. pugixml is compiled from Debian's source package (fetched into
 # build-windows/deps), GoogleTest from /usr/src/googletest. Each .exe stands alone: the script
-# checks that it imports nothing but Windows' own DLLs. FERROVAN_WINDOWS_BUILD_DIR overrides
-# the folder.
+# checks that it imports nothing but Windows' own DLLs, and that the loader is a GUI program.
+# FERROVAN_WINDOWS_BUILD_DIR overrides the folder.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -37,6 +37,12 @@ for program in ferrovan-loader.exe ferrovan-demo-client.exe; do
     exit 1
   fi
 done
+
+# The loader is a GUI program: started from a shortcut, it opens no console beside its dialog.
+"$objdump" -p "$build/ferrovan-loader.exe" | grep -q 'Subsystem.*(Windows GUI)' || {
+  echo "build-windows: ferrovan-loader.exe is not a GUI program" >&2
+  exit 1
+}
 
 echo "Built (run them with scripts/wine-run.sh, the tests with: ctest --test-dir $build):"
 for program in ferrovan-loader.exe ferrovan-demo-client.exe; do
