@@ -1,21 +1,31 @@
 #!/usr/bin/env bash
-# Usage: scripts/wine-window-check.sh LOADER.exe [SCREENSHOT.png]
+# Usage: scripts/wine-window-check.sh [--service SERVICE] LOADER.exe [SCREENSHOT.png]
 # The Windows loader's dialog under Wine on a private X server (Xvfb, 480x640), used as a person
-# would: on an empty device root the dialog must cover the screen and ask for the address; an
-# address typed there and confirmed with Ok must stand in RFConfig.xml exactly as typed; Cancel
-# then ends the loader with status 0. With SCREENSHOT, the screen at the first prompt is saved
-# there (docs/windows-dialog.png). Uses a Wine prefix of its own, made with the display set so
-# that Wine sees the screen's real size. Needs Xvfb, xdotool, ImageMagick and Wine; exits 77
+# would, against a download service (SERVICE, by default build/ferrovan-download-service) whose
+# newest loader never comes. On an empty device root the dialog must cover the screen and ask for
+# the address, with the focus in the edit box; an address typed there and confirmed with Enter
+# must stand in RFConfig.xml exactly as typed. While the loader then waits on the server, Enter
+# and clicks on the hidden buttons must change nothing (one request, the address kept), and the
+# stalled download must give up (FERROVAN_DOWNLOAD_STALL_SECONDS, here 3) and bring the prompt
+# back with the address selected, so that a new one typed replaces it; Cancel then ends the
+# loader with status 0. With SCREENSHOT, the screen at the first prompt is saved there
+# (docs/windows-dialog.png). Uses a Wine prefix of its own, made with the display set so that
+# Wine sees the screen's real size. Needs Xvfb, xdotool, ImageMagick and Wine; exits 77
 # (skipped) when one is missing, or 1 when FERROVAN_REQUIRE_TOOLS is set.
 set -euo pipefail
 
-usage() { sed -n '2,9s/^# \{0,1\}//p' "$0"; }
+usage() { sed -n '2,15s/^# \{0,1\}//p' "$0"; }
+service=$(dirname "$0")/../build/ferrovan-download-service
+if [ "${1:-}" = --service ]; then
+  [ $# -ge 2 ] || { usage >&2 && exit 2; }
+  service=$2
+  shift 2
+fi
 [ $# -ge 1 ] && [ $# -le 2 ] && [ "$1" != --help ] || { usage >&2 && exit 2; }
 loader=$(realpath "$1")
 shot_output=${2:+$(realpath -m "$2")}
 limit_tenths=600 # every wait below gives up after 60 seconds
 width=480 height=640
-address='127.0.0.1:9/apps_1-x/' # nothing listens there: the run ends in the prompt again
 
 fail() {
   echo "wine-window-check: $*" >&2
@@ -33,14 +43,17 @@ for tool in Xvfb xdotool convert import wineboot wineserver winepath "$wine_prog
   fi
 done
 [ -f "$loader" ] || fail "no loader at $loader"
+[ -x "$service" ] || fail "no download service at $service (build the Linux project)"
 
 work=$(mktemp -d)
 xvfb_pid=
 loader_pid=
+service_pid=
 cleanup() {
   local status=$?
   set +e
   [ -n "$loader_pid" ] && kill "$loader_pid" 2>/dev/null
+  [ -n "$service_pid" ] && kill "$service_pid" 2>/dev/null && wait "$service_pid" 2>/dev/null
   WINEPREFIX=$work/prefix wineserver -k 2>/dev/null
   WINEPREFIX=$work/prefix wineserver -w 2>/dev/null
   [ -n "$loader_pid" ] && wait "$loader_pid" 2>/dev/null
@@ -68,10 +81,23 @@ export DISPLAY=":$(head -n 1 "$work/display")"
 export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 wineboot -i >/dev/null 2>&1 || fail "wineboot failed"
 
+# The service takes every request for the newest loader and never answers it.
+mkdir -p "$work/served"
+: >"$work/service.out"
+"$service" --folder "$work/served" --silent FerroVan.Mobile.Client.Load.exe \
+  --log "$work/requests.log" >"$work/service.out" 2>"$work/service.log" &
+service_pid=$!
+listening() { grep -q '^listening on http://' "$work/service.out"; }
+wait_for listening || fail "the download service did not start: $(cat "$work/service.log")"
+port=$(sed -n 's|^listening on http://127.0.0.1:\([0-9]*\)$|\1|p' "$work/service.out")
+address="127.0.0.1:$port/"
+second_address="http://127.0.0.1:$port/FerroVanService/"
+requests() { grep -c . "$work/requests.log" 2>/dev/null || true; }
+
 mkdir -p "$work/device"
 settings="$work/device/Program Files/FerroVanMobile/RFConfig.xml"
-"$wine_program" "$loader" --device-root "$(winepath -w "$work/device")" </dev/null \
-  >"$work/loader.log" 2>&1 &
+FERROVAN_DOWNLOAD_STALL_SECONDS=3 "$wine_program" "$loader" \
+  --device-root "$(winepath -w "$work/device")" </dev/null >"$work/loader.log" 2>&1 &
 loader_pid=$!
 
 dialog_window() { xdotool search --onlyvisible --classname ferrovan-loader.exe 2>/dev/null | head -n 1; }
@@ -93,7 +119,7 @@ prompt_box() {
   box_width=${BASH_REMATCH[1]} box_height=${BASH_REMATCH[2]}
   box_x=${BASH_REMATCH[3]} box_y=${BASH_REMATCH[4]}
 }
-# Clicks the point x,y of the template (dialog units) inside the prompt's box.
+# Clicks the point x,y of the template (dialog units) inside the prompt's box, as last found.
 click_at() {
   xdotool mousemove $((box_x + ($1 - 7) * box_width / 142)) \
     $((box_y + ($2 - 74) * box_height / 34)) click 1
@@ -106,14 +132,32 @@ if [ -n "$shot_output" ]; then
   echo "wrote $shot_output"
 fi
 
-click_at 78 81 # the edit box
+# The prompt has the keyboard focus: typing goes into the edit box, Enter presses Ok.
 xdotool type --delay 30 "$address"
-click_at 32 101 # Ok
-holds_address() { grep -qsF "<WebHostName>$address</WebHostName>" "$settings"; }
-wait_for holds_address || fail "RFConfig.xml does not hold '$address': $(cat "$settings" 2>&1)"
+xdotool key Return
+holds() { grep -qsF "<WebHostName>$1</WebHostName>" "$settings"; }
+wait_for holds "$address" || fail "RFConfig.xml does not hold '$address': $(cat "$settings" 2>&1)"
 
-# Ok hid the prompt before the address was saved; it comes back once the download has failed.
-wait_for prompt_box || fail "the prompt did not come back after the failed download"
+# The loader now waits on the server for the newest loader. Enter reaches the hidden default
+# button and clicks fall where Ok and Cancel were: none of it may act.
+asked() { [ "$(requests)" -ge 1 ]; }
+wait_for asked || fail "the loader did not ask the server for the newest loader"
+for _ in 1 2 3; do xdotool key Return; done
+click_at 32 101  # where Ok was
+click_at 124 101 # where Cancel was
+kill -0 "$loader_pid" 2>/dev/null || fail "a click on the hidden Cancel ended the loader"
+
+# The stalled download gives up, and the prompt comes back.
+wait_for prompt_box || fail "the prompt did not come back after the stalled download"
+holds "$address" || fail "RFConfig.xml changed while the loader worked: $(cat "$settings" 2>&1)"
+[ "$(requests)" -eq 1 ] || fail "$(requests) requests: a second run started beside the first"
+
+# The edit box holds the address, selected: what is typed replaces it.
+xdotool type --delay 30 "$second_address"
+xdotool key Return
+wait_for holds "$second_address" ||
+  fail "RFConfig.xml does not hold '$second_address' alone: $(cat "$settings" 2>&1)"
+wait_for prompt_box || fail "the prompt did not come back after the second run"
 click_at 124 101 # Cancel
 ended() { ! kill -0 "$loader_pid" 2>/dev/null; }
 wait_for ended || fail "Cancel did not end the loader"
