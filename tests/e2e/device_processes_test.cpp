@@ -16,8 +16,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr const char* kNewLoaderExe = "FerroVan.Mobile.Client.Load.New.exe";
-
 // The client's program name running on a device twice: a program file in the install folder
 // and a script elsewhere on the device. Both say "ready" once running and end with status 0 as
 // soon as the go file exists, so that a client that was stopped is told by its status.

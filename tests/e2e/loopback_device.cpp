@@ -1,5 +1,8 @@
 #include "tests/e2e/loopback_device.h"
 
+#include "tests/e2e/loader_host.h"
+
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -40,27 +43,27 @@ void Device::InstallCopy(const std::string& source, const std::string& name) {
 }
 
 void Device::InstallClient() {
-  InstallCopy(std::string(FERROVAN_BINARY_DIR) + "/ferrovan-demo-client", kClientExe);
+  InstallCopy(Host().ClientProgram(), kClientExe);
   for (const char* library : kClientLibraries)
     WriteFile(Install(library), "library");
 }
 
 void Device::AddPackageInstaller() {
   MakeFolders(root_ / "Windows");
-  fs::copy_file(std::string(FERROVAN_BINARY_DIR) + "/ferrovan-demo-client",
-                root_ / "Windows/WCELOAD.EXE", fs::copy_options::overwrite_existing);
+  fs::copy_file(Host().ClientProgram(), root_ / "Windows/WCELOAD.EXE",
+                fs::copy_options::overwrite_existing);
 }
 
 RunResult Device::RunLoader(const std::vector<std::string>& flags, const std::string& input,
                             std::vector<std::pair<std::string, std::string>> env) {
-  std::vector<std::string> args = {"--device-root", Root(), "--ui", "console"};
+  std::vector<std::string> args = {"--device-root", Host().ProgramPath(Root()), "--ui", "console"};
   args.insert(args.end(), flags.begin(), flags.end());
   RunOptions options;
   options.input = input;
   options.env = std::move(env);
   options.unsetEnv = {"FERROVAN_DEVICE_ROOT", "FERROVAN_UI", "DISPLAY", "WAYLAND_DISPLAY"};
-  options.timeout = std::chrono::seconds(120);
-  return Run(FERROVAN_LOADER_PATH, args, options);
+  options.timeout = std::chrono::seconds(150);
+  return Host().Run(Host().LoaderProgram(), args, options, Root());
 }
 
 std::vector<std::vector<std::string>> Device::ProgramStarts() const {
@@ -78,8 +81,8 @@ std::vector<std::vector<std::string>> Device::ProgramStarts() const {
 
 DownloadService::DownloadService(const std::vector<std::string>& switches, std::size_t libraryBytes)
     : switches_(switches) {
-  fs::copy_file(FERROVAN_LOADER_PATH, folder_ / kLoaderExe);
-  fs::copy_file(std::string(FERROVAN_BINARY_DIR) + "/ferrovan-demo-client", folder_ / kClientExe);
+  fs::copy_file(Host().LoaderProgram(), folder_ / kLoaderExe);
+  fs::copy_file(Host().ClientProgram(), folder_ / kClientExe);
   std::mt19937 random(7);
   for (const char* library : kClientLibraries) {
     std::string bytes(libraryBytes, '\0');
@@ -120,6 +123,28 @@ std::vector<std::string> DownloadService::Requests() const {
 
 bool Contains(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
+}
+
+std::string Prompt(const std::string& text) {
+  return "Server address [" + text + "]: \n";
+}
+
+std::vector<std::string> FilesIn(const std::string& folder) {
+  std::vector<std::string> names;
+  std::error_code missing;
+  for (const auto& entry : fs::directory_iterator(folder, missing))
+    names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+std::vector<std::string> CacheCopies(const Device& device) {
+  std::vector<std::string> copies;
+  for (const std::string& name : FilesIn(device.Path("Temp"))) {
+    if (name.starts_with("ferrovan-cache."))
+      copies.push_back(name);
+  }
+  return copies;
 }
 
 }  // namespace testing_support

@@ -17,6 +17,10 @@ inline const char* const kClientLibraries[] = {
     "Solvane.Ferrovan.Mobile.GUI.dll"};
 inline constexpr const char* kClientExe = "Solvane.FerroVan.Mobile.Client.exe";
 inline constexpr const char* kLoaderExe = "FerroVan.Mobile.Client.Load.exe";
+inline constexpr const char* kNewLoaderExe = "FerroVan.Mobile.Client.Load.New.exe";
+// The loader's shortcut as the device's shell writes it.
+inline constexpr const char* kShortcutText =
+    "62#\"Program Files\\FerroVanMobile\\FerroVan.Mobile.Client.Load.exe\"";
 
 // The six client files in list order.
 std::vector<std::string> RequiredFiles();
@@ -38,7 +42,7 @@ class Device {
   void InstallClient();
   // Puts the demo client in place as the device's package installer.
   void AddPackageInstaller();
-  // Runs the built loader on this device with the console front end and waits for it and
+  // Runs the host's loader on this device with the console front end and waits for it and
   // everything it started to end.
   RunResult RunLoader(const std::vector<std::string>& flags, const std::string& input = "",
                       std::vector<std::pair<std::string, std::string>> env = {});
@@ -54,8 +58,8 @@ class Device {
 std::unique_ptr<BackgroundProcess> StartDownloadService(const std::vector<std::string>& args,
                                                         std::string& origin);
 
-// A download service on 127.0.0.1 serving a folder that holds the newest loader, the demo client
-// and five library files (of libraryBytes bytes each).
+// A download service on 127.0.0.1 serving a folder that holds the host's newest loader, its demo
+// client and five library files (of libraryBytes bytes each).
 class DownloadService {
  public:
   explicit DownloadService(const std::vector<std::string>& switches = {},
@@ -79,5 +83,11 @@ class DownloadService {
 
 // Lines of text with the console's line breaks, for comparing status output.
 bool Contains(const std::string& text, const std::string& part);
+// The console's address prompt holding text, on a pipe.
+std::string Prompt(const std::string& text);
+// The names in a folder, sorted; none when it is missing.
+std::vector<std::string> FilesIn(const std::string& folder);
+// The download copies in the device's Temp folder.
+std::vector<std::string> CacheCopies(const Device& device);
 
 }  // namespace testing_support

@@ -1,6 +1,5 @@
 // What the built loader leaves on a device's storage: links planted on the device are replaced
-// rather than written through, a killed loader's cache copy does not outlive the next run, and a
-// settings file far from the loader's own does not grow into a huge saved one.
+// rather than written through, and a killed loader's cache copy does not outlive the next run.
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
@@ -24,24 +23,6 @@ namespace fs = std::filesystem;
 const std::string kInstall = "Program Files/FerroVanMobile/";
 const std::string kShortcut = "Windows/Start Menu/Programs/Quillmar Transport.lnk";
 constexpr const char* kCachePrefix = "ferrovan-cache.";
-
-std::vector<std::string> FilesIn(const std::string& folder) {
-  std::vector<std::string> names;
-  std::error_code missing;  // the loader may not have made the folder yet
-  for (const auto& entry : fs::directory_iterator(folder, missing))
-    names.push_back(entry.path().filename().string());
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
-std::vector<std::string> CacheCopies(const Device& device) {
-  std::vector<std::string> copies;
-  for (const std::string& name : FilesIn(device.Path("Temp"))) {
-    if (name.starts_with(kCachePrefix))
-      copies.push_back(name);
-  }
-  return copies;
-}
 
 TEST(StoredFiles, LinksPlantedOnTheDeviceAreReplacedNotWrittenThrough) {
   Device device;
@@ -113,24 +94,6 @@ TEST(StoredFiles, AKilledLoadersCacheCopyIsGoneAfterTheNextRunUnlessALiveOneHold
   EXPECT_EQ(next.exitStatus, 0);
   EXPECT_EQ(FilesIn(device.Path("Temp")), (std::vector<std::string>{live, "other.tmp"}));
   close(held);
-}
-
-TEST(StoredFiles, ADeeplyNestedSettingsFileIsRefusedAndTheSavedOneStaysSmall) {
-  Device device;
-  // 20,000 nested elements in 140 KB: indented as saved, it would take 400 MB.
-  std::string nested = "<Config>";
-  for (int level = 0; level < 20000; ++level)
-    nested += "<a>";
-  for (int level = 0; level < 20000; ++level)
-    nested += "</a>";
-  nested += "</Config>";
-  WriteFile(device.Install("RFConfig.xml"), nested);
-
-  const RunResult run = device.RunLoader({"-DoNotRunNewLoader"}, "127.0.0.1:1\n");
-  EXPECT_EQ(run.exitStatus, 0);
-  EXPECT_TRUE(Contains(run.out, "Enter URL\nServer address []: \n")) << run.out;
-  ASSERT_LT(fs::file_size(device.Install("RFConfig.xml")), 1000u);
-  EXPECT_EQ(ReadFile(device.Install("RFConfig.xml")), SettingsFile("127.0.0.1:1"));
 }
 
 }  // namespace

@@ -1,0 +1,53 @@
+#include "tests/e2e/loader_host.h"
+
+#include <filesystem>
+#include <system_error>
+
+namespace testing_support {
+namespace {
+
+class LinuxHost final : public LoaderHost {
+ public:
+  std::string Missing() const override { return ""; }
+  std::string LoaderProgram() const override { return FERROVAN_LOADER_PATH; }
+  std::string ClientProgram() const override {
+    return std::string(FERROVAN_BINARY_DIR) + "/ferrovan-demo-client";
+  }
+  std::string ProgramPath(const std::string& hostPath) const override { return hostPath; }
+  RunResult Run(const std::string& program, const std::vector<std::string>& args,
+                RunOptions options, const std::string&) override {
+    // The loader's output pipe stays open until every program it started has ended.
+    return testing_support::Run(program, args, options);
+  }
+  std::unique_ptr<BackgroundProcess> Start(const std::string& program,
+                                           const std::vector<std::string>& args,
+                                           RunOptions options) override {
+    return std::make_unique<BackgroundProcess>(program, args, options);
+  }
+  bool SameFolder(const std::string& reported, const std::string& hostPath) const override {
+    std::error_code ignored;
+    return std::filesystem::weakly_canonical(reported, ignored) ==
+           std::filesystem::weakly_canonical(hostPath, ignored);
+  }
+  bool NamesTellCaseApart() const override { return true; }
+  // Stopped with SIGKILL.
+  int StoppedProgramStatus() const override { return 128 + 9; }
+};
+
+LoaderHost*& Chosen() {
+  static LinuxHost linuxHost;
+  static LoaderHost* chosen = &linuxHost;
+  return chosen;
+}
+
+}  // namespace
+
+LoaderHost& Host() {
+  return *Chosen();
+}
+
+void UseHost(LoaderHost& host) {
+  Chosen() = &host;
+}
+
+}  // namespace testing_support

@@ -1,0 +1,523 @@
+// The loader's roads end to end, written once for every host: the host's loader program
+// (tests/e2e/loader_host.h) with the console front end on an emulated device in a temporary
+// folder, against the project's download service on 127.0.0.1. The Linux end-to-end program and
+// the Windows one under Wine both run this table.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "tests/e2e/loader_host.h"
+#include "tests/e2e/loopback_device.h"
+#include "tests/support/required_tools.h"
+
+namespace testing_support {
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kInstall = "Program Files/FerroVanMobile/";
+const std::string kApplication = "Application/FerroVanMobile/";
+const std::string kStartMenu = "Windows/Start Menu/Programs/";
+
+class Road : public ::testing::Test {
+ protected:
+  void SetUp() override { FERROVAN_SKIP_WHEN_MISSING(Host().Missing()); }
+  void TearDown() override { StopAndReapChildren(); }
+  std::string At(const std::string& relative) const { return device.Path(relative); }
+
+  Device device;
+};
+
+// One start recorded by the demo client: its program name, its working folder and the device
+// root it was given (both the device root), then its arguments.
+void ExpectStart(const std::vector<std::string>& start, const Device& device,
+                 const std::string& program, const std::vector<std::string>& args) {
+  ASSERT_GE(start.size(), 3u);
+  EXPECT_EQ(start[0], program);
+  EXPECT_TRUE(Host().SameFolder(start[1], device.Root())) << start[1];
+  EXPECT_TRUE(Host().SameFolder(start[2], device.Root())) << start[2];
+  EXPECT_EQ(std::vector<std::string>(start.begin() + 3, start.end()), args);
+}
+
+// A device that knows the server and holds the client's files as served.
+void InstallFrom(Device& device, const DownloadService& service) {
+  device.WriteSettings("Program Files/FerroVanMobile", service.Address());
+  for (const auto& name : RequiredFiles())
+    device.InstallCopy(service.File(name), name);
+}
+
+RunOptions WithoutDevice() {
+  RunOptions options;
+  options.unsetEnv = {"FERROVAN_DEVICE_ROOT", "FERROVAN_UI", "DISPLAY", "WAYLAND_DISPLAY"};
+  return options;
+}
+
+// The console protocol.
+
+TEST_F(Road, AFreshDeviceAsksForTheServerAddress) {
+  const RunResult run = device.RunLoader({});
+  EXPECT_EQ(run.exitStatus, 0);
+  EXPECT_EQ(run.out, "Quillmar RF Loader\nEnter URL\n" + Prompt(""));
+  EXPECT_EQ(run.err, "");
+  EXPECT_TRUE(fs::is_directory(At(kInstall)));
+  EXPECT_TRUE(fs::is_directory(At(kStartMenu)));
+  EXPECT_FALSE(Exists(At("Application")));
+}
+
+TEST_F(Road, ATypedAddressIsSavedWhereTheDeviceKeepsItsSettings) {
+  struct Case {
+    bool applicationFolder;
+    std::string line;
+    std::string savedIn;
+  } cases[] = {
+      {true, "127.0.0.1:1\n", kApplication},
+      {false, "127.0.0.1:1\r\n", kInstall},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.savedIn);
+    fs::remove_all(device.Root());
+    fs::create_directory(device.Root());
+    if (c.applicationFolder)
+      fs::create_directories(At("Application"));
+
+    // Nothing listens on port 1: the fetch fails and the prompt comes back, then input ends.
+    const RunResult run = device.RunLoader({"-DoNotRunNewLoader"}, c.line);
+    EXPECT_EQ(run.exitStatus, 0);
+    EXPECT_EQ(ReadFile(At(c.savedIn + "RFConfig.xml")), SettingsFile("127.0.0.1:1"));
+    EXPECT_TRUE(Contains(run.out, Prompt(""))) << run.out;
+    EXPECT_TRUE(Contains(run.out, Prompt("127.0.0.1:1/"))) << run.out;
+    EXPECT_EQ(run.err, "");
+  }
+}
+
+TEST_F(Road, WithTheClientInPlaceItIsStartedInTheDeviceRoot) {
+  device.InstallClient();
+  WriteFile(At(kInstall + "RFConfig.xml"), SettingsFile("  server.\n\texample \r\n"));
+
+  const RunResult run = device.RunLoader({});
+  EXPECT_EQ(run.exitStatus, 0);
+  EXPECT_FALSE(Contains(run.out, "Server address")) << run.out;
+  const auto starts = device.ProgramStarts();
+  ASSERT_EQ(starts.size(), 1u) << run.out << run.err;
+  ExpectStart(starts[0], device, kClientExe, {"-NewLoader"});
+}
+
+TEST_F(Road, AClientThatIsNoProgramIsShownAsFailureAtEveryStart) {
+  device.InstallClient();
+  WriteFile(At(kInstall + kClientExe), "MZ but not really\n");
+  WriteFile(At(kInstall + "RFConfig.xml"), SettingsFile("127.0.0.1:1"));
+  for (int start = 0; start < 2; ++start) {
+    const RunResult run = device.RunLoader({}, "never read\n");
+    EXPECT_EQ(run.exitStatus, 0);
+    EXPECT_EQ(run.err,
+              "Loader cannot continue\nCould not execute file 'Program "
+              "Files\\FerroVanMobile\\Solvane.FerroVan.Mobile.Client.exe'.\n");
+    EXPECT_EQ(run.out, "Quillmar RF Loader\nChecking Required Files\n");
+  }
+  EXPECT_TRUE(Exists(At(kInstall + kClientExe)));
+  EXPECT_FALSE(Exists(At("demo-client.log")));
+}
+
+TEST_F(Road, AMalformedSettingsFileGivesWayToTheInstallFolders) {
+  WriteFile(At(kApplication + "RFConfig.xml"), "<Config><WebHostName>bad");
+  WriteFile(At(kInstall + "RFConfig.xml"), SettingsFile("127.0.0.1:1"));
+
+  const RunResult run = device.RunLoader({"-DoNotRunNewLoader"});
+  EXPECT_EQ(run.exitStatus, 0);
+  EXPECT_TRUE(Contains(run.out, Prompt("127.0.0.1:1/"))) << run.out;
+}
+
+TEST_F(Road, ADeeplyNestedSettingsFileIsRefusedAndTheSavedOneStaysSmall) {
+  // 20,000 nested elements in 140 KB: indented as saved, it would take 400 MB.
+  std::string nested = "<Config>";
+  for (int level = 0; level < 20000; ++level)
+    nested += "<a>";
+  for (int level = 0; level < 20000; ++level)
+    nested += "</a>";
+  nested += "</Config>";
+  WriteFile(device.Install("RFConfig.xml"), nested);
+
+  const RunResult run = device.RunLoader({"-DoNotRunNewLoader"}, "127.0.0.1:1\n");
+  EXPECT_EQ(run.exitStatus, 0);
+  EXPECT_TRUE(Contains(run.out, "Enter URL\n" + Prompt(""))) << run.out;
+  ASSERT_LT(fs::file_size(device.Install("RFConfig.xml")), 1000u);
+  EXPECT_EQ(ReadFile(device.Install("RFConfig.xml")), SettingsFile("127.0.0.1:1"));
+}
+
+TEST_F(Road, ABadHostOptionCreatesNothingAndGivesStatus2) {
+  const std::string fresh = Host().ProgramPath(At("fresh"));
+  const std::vector<std::vector<std::string>> cases = {
+      {"--bogus"},
+      {"--ui"},
+      {"--ui", "tv"},
+      {"--ui=tv"},
+      {"--device-root"},
+      {"--device-root", fresh, "--verbose"},
+      // The top of the host's file system is no device of its own.
+      {"--device-root", Host().ProgramPath("/")},
+  };
+  for (const auto& args : cases) {
+    SCOPED_TRACE(args[0] + " " + (args.size() > 1 ? args[1] : ""));
+    const RunResult run = Host().Run(Host().LoaderProgram(), args, WithoutDevice());
+    EXPECT_EQ(run.exitStatus, 2);
+    EXPECT_TRUE(Contains(run.err, "Usage: ferrovan-loader")) << run.err;
+    EXPECT_FALSE(Exists(At("fresh")));
+  }
+
+  RunOptions options = WithoutDevice();
+  options.env = {{"FERROVAN_UI", "tv"}};
+  const RunResult run = Host().Run(Host().LoaderProgram(), {"--device-root", fresh}, options);
+  EXPECT_EQ(run.exitStatus, 2);
+  EXPECT_FALSE(Exists(At("fresh")));
+}
+
+TEST_F(Road, HelpAndVersionAnswerAndEnd) {
+  const RunResult help = Host().Run(Host().LoaderProgram(), {"--help"}, WithoutDevice());
+  EXPECT_EQ(help.exitStatus, 0);
+  for (const char* word : {"--device-root", "--ui", "-InstallCF35MessagesEN", "-ForceToUpgrade",
+                           "-DoNotRunNewLoader", "FERROVAN_DEVICE_ROOT", "FERROVAN_UI"}) {
+    EXPECT_TRUE(Contains(help.out, word)) << word;
+  }
+  const RunResult version = Host().Run(Host().LoaderProgram(), {"--version"}, WithoutDevice());
+  EXPECT_EQ(version.exitStatus, 0);
+  EXPECT_EQ(version.out.rfind("ferrovan-loader ", 0), 0u) << version.out;
+}
+
+// A first installation and the shortcuts of each kind of device.
+
+struct ShortcutPlaces {
+  const char* platformType;  // nullptr: the device cannot tell its kind
+  std::vector<std::string> made;
+};
+
+class FirstInstallation : public Road, public ::testing::WithParamInterface<ShortcutPlaces> {};
+
+TEST_P(FirstInstallation, TakesTwoLoadersAndEndsInTheClientThenEverydayStartsAreDirect) {
+  if (GetParam().platformType != nullptr)
+    device.SetPlatformType(GetParam().platformType);
+  const std::string startMenu = At(kStartMenu);
+  WriteFile(startMenu + "Quillmar Transport (old).lnk", "1#x");
+  WriteFile(startMenu + "quillmar transport (older).lnk", "1#x");
+  WriteFile(startMenu + "Other.lnk", "1#y");
+  DownloadService service;
+  service.Start();
+
+  RunResult first = device.RunLoader({}, service.Address() + "\n");
+  ASSERT_EQ(first.exitStatus, 0) << first.err;
+  EXPECT_TRUE(Contains(first.out, "Enter URL\n" + Prompt(""))) << first.out;
+  EXPECT_TRUE(Contains(first.out, std::string(kLoaderExe) + "\nDownloaded ")) << first.out;
+  for (const auto& name : RequiredFiles())
+    EXPECT_TRUE(Contains(first.out, name + "\nDownloaded ")) << name << "\n" << first.out;
+
+  auto starts = device.ProgramStarts();
+  ASSERT_EQ(starts.size(), 1u) << first.out << first.err;
+  ExpectStart(starts[0], device, kClientExe, {"-NewLoader"});
+
+  std::vector<std::string> expected = RequiredFiles();
+  expected.push_back("RFConfig.xml");
+  // The newest loader's file stays: it was running when that loader cleared the folder.
+  expected.push_back(kNewLoaderExe);
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(FilesIn(At(kInstall)), expected);
+  for (const auto& name : RequiredFiles())
+    EXPECT_EQ(ReadFile(device.Install(name)), ReadFile(service.File(name))) << name;
+  EXPECT_EQ(ReadFile(device.Install(kNewLoaderExe)), ReadFile(service.File(kLoaderExe)));
+  EXPECT_EQ(ReadFile(device.Install("RFConfig.xml")), SettingsFile(service.Address()));
+
+  for (const auto& place : GetParam().made)
+    EXPECT_EQ(ReadFile(At(place)), kShortcutText) << place;
+  // Elsewhere than on a plain device, the older Start-menu shortcuts go, found as the file
+  // system finds names: in other letter case too where it does not tell case apart.
+  const bool plain = GetParam().made.size() == 2;
+  EXPECT_EQ(Exists(startMenu + "Quillmar Transport.lnk"), !plain);
+  EXPECT_EQ(Exists(startMenu + "Quillmar Transport (old).lnk"), plain);
+  EXPECT_EQ(Exists(startMenu + "quillmar transport (older).lnk"),
+            plain || Host().NamesTellCaseApart());
+  EXPECT_TRUE(Exists(startMenu + "Other.lnk"));
+  EXPECT_EQ(Exists(At("Windows/Desktop/Quillmar Transport.lnk")), plain);
+  EXPECT_TRUE(CacheCopies(device).empty());
+
+  RunResult second = device.RunLoader({});
+  EXPECT_EQ(second.exitStatus, 0);
+  EXPECT_FALSE(Contains(second.out, "Downloaded")) << second.out;
+  starts = device.ProgramStarts();
+  ASSERT_EQ(starts.size(), 2u) << second.out << second.err;
+  ExpectStart(starts[1], device, kClientExe, {"-NewLoader"});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    PlatformKinds, FirstInstallation,
+    ::testing::Values(ShortcutPlaces{"PocketPC", {kStartMenu + "Quillmar Transport.lnk"}},
+                      ShortcutPlaces{"Smartphone", {kStartMenu + "Quillmar Transport.lnk"}},
+                      ShortcutPlaces{nullptr, {kStartMenu + "Quillmar Transport.lnk"}},
+                      ShortcutPlaces{"CEPC",
+                                     {"Windows/Programs/Quillmar Transport.lnk",
+                                      "Windows/Desktop/Quillmar Transport.lnk"}}));
+
+// Clearing the install folder and stopping the client.
+
+TEST_F(Road, AForcedUpgradeFetchesEverythingAnewAndKeepsLoaderSettingsAndSubfolders) {
+  DownloadService service;
+  service.Start();
+  device.WriteSettings("Program Files/FerroVanMobile", service.Address());
+  for (const auto& name : RequiredFiles())
+    WriteFile(device.Install(name), "old " + name);
+  WriteFile(device.Install(kLoaderExe), "the installed loader");
+  WriteFile(device.Install("Data/orders.db"), "kept");
+  const std::string settings = ReadFile(device.Install("RFConfig.xml"));
+
+  const RunResult run = device.RunLoader({"-ForceToUpgrade", "-DoNotRunNewLoader"});
+  EXPECT_EQ(run.exitStatus, 0);
+  EXPECT_TRUE(Contains(run.out, "Clearing folders\n")) << run.out;
+  for (const auto& name : RequiredFiles())
+    EXPECT_EQ(ReadFile(device.Install(name)), ReadFile(service.File(name))) << name;
+  EXPECT_EQ(ReadFile(device.Install(kLoaderExe)), "the installed loader");
+  EXPECT_EQ(ReadFile(device.Install("RFConfig.xml")), settings);
+  EXPECT_EQ(ReadFile(device.Install("Data/orders.db")), "kept");
+  const auto starts = device.ProgramStarts();
+  ASSERT_EQ(starts.size(), 1u) << run.out << run.err;
+  ExpectStart(starts[0], device, kClientExe, {"-NewLoader"});
+}
+
+TEST_F(Road, RunningClientsAreStoppedBeforeTheFolderIsCleared) {
+  DownloadService service;
+  service.Start();
+  InstallFrom(device, service);
+  // Clients of this device in use, wherever on it they run from: they would stay two minutes.
+  // A program whose name differs only in letter case is no client.
+  const std::string elsewhere = At("Program Files/Elsewhere/");
+  const std::string otherCase = At("Program Files/Other case/");
+  MakeFolders(elsewhere);
+  MakeFolders(otherCase);
+  fs::copy_file(Host().ClientProgram(), elsewhere + kClientExe);
+  fs::copy_file(Host().ClientProgram(), otherCase + "solvane.ferrovan.mobile.client.exe");
+  RunOptions options;
+  options.env = {{"FERROVAN_DEMO_CLIENT_STAY", "120"},
+                 {"FERROVAN_DEVICE_ROOT", Host().ProgramPath(device.Root())}};
+  options.workingFolder = device.Root();
+  auto first = Host().Start(elsewhere + kClientExe, {}, options);
+  auto second = Host().Start(elsewhere + kClientExe, {}, options);
+  auto differentlyCased =
+      Host().Start(otherCase + "solvane.ferrovan.mobile.client.exe", {}, options);
+  ASSERT_TRUE(
+      WaitUntil([&] { return device.ProgramStarts().size() == 3; }, std::chrono::seconds(60)));
+
+  const RunResult run = device.RunLoader({"-ForceToUpgrade", "-DoNotRunNewLoader"});
+  EXPECT_EQ(run.exitStatus, 0);
+  EXPECT_TRUE(Contains(run.out, "Clearing folders\n")) << run.out;
+  // Long before the end of their stay.
+  EXPECT_EQ(first->Wait(std::chrono::seconds(30)), Host().StoppedProgramStatus());
+  EXPECT_EQ(second->Wait(std::chrono::seconds(30)), Host().StoppedProgramStatus());
+  EXPECT_EQ(differentlyCased->Wait(std::chrono::milliseconds(200)), -1)
+      << "a program of another name was stopped";
+  const auto starts = device.ProgramStarts();
+  ASSERT_EQ(starts.size(), 4u) << run.out << run.err;
+  ExpectStart(starts[3], device, kClientExe, {"-NewLoader"});
+}
+
+// The message package.
+
+struct PackageCase {
+  const char* platformType;
+  std::string package;
+};
+
+class MessagePackage : public Road, public ::testing::WithParamInterface<PackageCase> {};
+
+TEST_P(MessagePackage, IsFetchedInstalledAndDeletedBeforeTheClientStarts) {
+  DownloadService service;
+  WriteFile(service.File("NETCFv35.Messages.EN.cab"), "plain package");
+  WriteFile(service.File("NETCFv35.Messages.EN.wm.cab"), "mobile package");
+  service.Start();
+  device.SetPlatformType(GetParam().platformType);
+  device.AddPackageInstaller();
+  InstallFrom(device, service);
+
+  const RunResult run = device.RunLoader({"-InstallCF35MessagesEN"});
+  EXPECT_EQ(run.exitStatus, 0);
+  EXPECT_TRUE(Contains(run.out, "Downloading CF 3.5 EN Messages package\n")) << run.out;
+  EXPECT_TRUE(Contains(run.out, ".Net Compact Framework 3.5 Messages (EN) installation\n"));
+  const auto starts = device.ProgramStarts();
+  ASSERT_EQ(starts.size(), 2u) << run.out << run.err;
+  ExpectStart(starts[0], device, "WCELOAD.EXE",
+              {"/delete", "0", "/noui", "Program Files\\FerroVanMobile\\" + GetParam().package});
+  ExpectStart(starts[1], device, kClientExe, {"-NewLoader"});
+  EXPECT_FALSE(Exists(device.Install(GetParam().package)));
+  EXPECT_TRUE(CacheCopies(device).empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(PlatformKinds, MessagePackage,
+                         ::testing::Values(PackageCase{"PocketPC", "NETCFv35.Messages.EN.wm.cab"},
+                                           PackageCase{"Smartphone", "NETCFv35.Messages.EN.wm.cab"},
+                                           PackageCase{"CEPC", "NETCFv35.Messages.EN.cab"}));
+
+TEST_F(Road, AMessagePackageMissingOnTheServerLeavesTheClientUnstarted) {
+  DownloadService service;
+  service.Start();
+  device.SetPlatformType("PocketPC");
+  device.AddPackageInstaller();
+  InstallFrom(device, service);
+
+  const RunResult run = device.RunLoader({"-InstallCF35MessagesEN"});
+  EXPECT_EQ(run.exitStatus, 0);
+  // The status line is cleared: an empty line, then the prompt.
+  EXPECT_TRUE(Contains(run.out, "\n\n" + Prompt(service.Address() + "/"))) << run.out;
+  EXPECT_TRUE(device.ProgramStarts().empty());
+  EXPECT_FALSE(Exists(device.Install("NETCFv35.Messages.EN.wm.cab")));
+}
+
+TEST_F(Road, AnInstallerThatCannotStartIsShownAsFailureAndEndsTheLoader) {
+  device.SetPlatformType("PocketPC");
+  DownloadService service;
+  WriteFile(service.File("NETCFv35.Messages.EN.wm.cab"), "mobile package");
+  service.Start();
+  device.WriteSettings("Program Files/FerroVanMobile", service.Address());
+
+  const RunResult run = device.RunLoader({"-InstallCF35MessagesEN"}, "never read\n");
+  EXPECT_EQ(run.exitStatus, 0);
+  EXPECT_TRUE(Contains(run.err,
+                       "Loader cannot continue\nCould not execute file 'Program "
+                       "Files\\FerroVanMobile\\NETCFv35.Messages.EN.wm.cab'.\n"))
+      << run.err;
+  EXPECT_FALSE(Contains(run.out, "Server address")) << run.out;
+  EXPECT_FALSE(Exists(device.Install("NETCFv35.Messages.EN.wm.cab")));
+  EXPECT_TRUE(device.ProgramStarts().empty());
+}
+
+// Servers that fail, stall or misbehave: each ends in the prompt with its text (or, where the
+// server's answer is good after all, in the client), with nothing half-fetched left anywhere.
+
+struct HostileServer {
+  const char* name;
+  std::vector<std::string> switches;
+  std::vector<std::string> flags;
+  // Expected in the output before the prompt; empty: the installation succeeds.
+  std::string status;
+  // The library that is not in place afterwards.
+  std::string absent;
+};
+
+class HostileServers : public Road, public ::testing::WithParamInterface<HostileServer> {};
+
+TEST_P(HostileServers, EndInThePromptWithTheirTextAndLeaveNoCopy) {
+  const HostileServer& c = GetParam();
+  DownloadService service(c.switches);
+  WriteFile(service.File("moved.dll"), ReadFile(service.File(kClientLibraries[2])));
+  WriteFile(service.File("NETCFv35.Messages.EN.wm.cab"), "mobile package");
+  service.Start();
+  device.SetPlatformType("PocketPC");
+  device.WriteSettings("Program Files/FerroVanMobile", service.Address());
+
+  const auto started = std::chrono::steady_clock::now();
+  const RunResult run = device.RunLoader(c.flags, "", {{"FERROVAN_DOWNLOAD_STALL_SECONDS", "2"}});
+  EXPECT_EQ(run.exitStatus, 0);
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(60));
+  if (c.status.empty()) {
+    for (const auto& name : RequiredFiles())
+      EXPECT_EQ(ReadFile(device.Install(name)), ReadFile(service.File(name))) << name;
+    ASSERT_EQ(device.ProgramStarts().size(), 1u) << run.out << run.err;
+  } else {
+    EXPECT_TRUE(Contains(run.out, c.status + Prompt(service.Address() + "/"))) << run.out;
+    EXPECT_TRUE(device.ProgramStarts().empty());
+  }
+  if (!c.absent.empty()) {
+    EXPECT_FALSE(Exists(device.Install(c.absent)));
+  }
+  EXPECT_TRUE(CacheCopies(device).empty());
+}
+
+const std::string kConnectionText =
+    "Error connecting to server.\nPlease check the Url or network connectivity.\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, HostileServers,
+    ::testing::Values(
+        HostileServer{"DroppedMidFile",
+                      {"--drop-after", std::string(kClientLibraries[1]) + ":1000"},
+                      {"-DoNotRunNewLoader"},
+                      std::string("Unable to download file: \n") + kClientLibraries[1] + "\n",
+                      kClientLibraries[1]},
+        HostileServer{"MissingLaterFile",
+                      {"--missing", kClientLibraries[3]},
+                      {"-DoNotRunNewLoader"},
+                      std::string("Unable to download file: \n") + kClientLibraries[3] + "\n",
+                      kClientLibraries[3]},
+        HostileServer{"SilentOnTheFirstFile",
+                      {"--silent", kClientLibraries[0]},
+                      {"-DoNotRunNewLoader"},
+                      kConnectionText,
+                      kClientLibraries[0]},
+        HostileServer{"SilentOnTheNewestLoader",
+                      {"--silent", kLoaderExe},
+                      {},
+                      "Unable to download the latest loader.\nPlease check your connection "
+                      "settings.\n",
+                      kNewLoaderExe},
+        HostileServer{"SilentOnTheMessagePackage",
+                      {"--silent", "NETCFv35.Messages.EN.wm.cab"},
+                      {"-InstallCF35MessagesEN", "-DoNotRunNewLoader"},
+                      "\n\n",
+                      "NETCFv35.Messages.EN.wm.cab"},
+        HostileServer{"SlowButSteady",
+                      {"--slow", std::string(kClientLibraries[4]) + ":40000"},
+                      {"-DoNotRunNewLoader"},
+                      "",
+                      ""},
+        HostileServer{"WithoutLengths",
+                      {"--no-length", kClientExe, "--no-length", kClientLibraries[0]},
+                      {"-DoNotRunNewLoader"},
+                      "",
+                      ""},
+        HostileServer{"RedirectingAFile",
+                      {"--redirect", std::string(kClientLibraries[2]) + ":moved.dll"},
+                      {"-DoNotRunNewLoader"},
+                      "",
+                      ""}),
+    [](const ::testing::TestParamInfo<HostileServer>& param) {
+      return std::string(param.param.name);
+    });
+
+struct Unreachable {
+  std::vector<std::string> flags;
+  std::string status;
+};
+
+class UnreachableServer : public Road, public ::testing::WithParamInterface<Unreachable> {};
+
+TEST_P(UnreachableServer, EndsInThePromptWithTheAddressAsBuilt) {
+  device.WriteSettings("Program Files/FerroVanMobile", "127.0.0.1:1");
+  const RunResult run = device.RunLoader(GetParam().flags);
+  EXPECT_EQ(run.exitStatus, 0);
+  EXPECT_TRUE(Contains(run.out, GetParam().status + Prompt("127.0.0.1:1/"))) << run.out;
+  EXPECT_TRUE(device.ProgramStarts().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    WithAndWithoutHandOver, UnreachableServer,
+    ::testing::Values(Unreachable{{"-DoNotRunNewLoader"}, kConnectionText},
+                      Unreachable{{},
+                                  "Unable to download the latest loader.\nPlease check your "
+                                  "connection settings.\n"}));
+
+TEST_F(Road, ANewestLoaderThatCannotBeStartedIsShownAsFailure) {
+  DownloadService service;
+  WriteFile(service.File(kLoaderExe), "not a program\n");
+  service.Start();
+  device.WriteSettings("Program Files/FerroVanMobile", service.Address());
+
+  const RunResult run = device.RunLoader({}, "never read\n");
+  EXPECT_EQ(run.exitStatus, 0);
+  EXPECT_EQ(run.err,
+            "Loader cannot continue\nCould not execute file 'Program "
+            "Files\\FerroVanMobile\\FerroVan.Mobile.Client.Load.New.exe'.\n");
+  EXPECT_FALSE(Contains(run.out, "Server address")) << run.out;
+  EXPECT_TRUE(device.ProgramStarts().empty());
+}
+
+}  // namespace
+}  // namespace testing_support
