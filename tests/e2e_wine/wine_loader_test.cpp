@@ -39,14 +39,20 @@ TEST_F(WineLoader, InstalledInTheSystemsProgramFilesItKeepsItsDeviceInTheUsersDa
   MakeFolders(installed);
   fs::copy_file(Host().LoaderProgram(), installed + kLoaderExe);
 
+  const std::vector<std::string> system = {"windows/Desktop", "windows/Programs",
+                                           "windows/Start Menu", "Temp"};
+  std::vector<bool> there;
+  for (const std::string& folder : system)
+    there.push_back(Exists(DriveC(folder)));
+
   RunOptions options;
   options.unsetEnv = {"FERROVAN_DEVICE_ROOT", "FERROVAN_UI", "DISPLAY", "WAYLAND_DISPLAY"};
   const RunResult run = Host().Run(installed + kLoaderExe, {"--ui", "console"}, options);
   EXPECT_EQ(run.exitStatus, 0) << run.err;
   EXPECT_TRUE(Contains(run.out, "Enter URL\n" + Prompt(""))) << run.out << run.err;
 
-  for (const char* system : {"windows/Desktop", "windows/Programs", "windows/Start Menu", "Temp"})
-    EXPECT_FALSE(Exists(DriveC(system))) << "C:\\" << system << " was made";
+  for (std::size_t i = 0; i < system.size(); ++i)
+    EXPECT_EQ(Exists(DriveC(system[i])), there[i]) << "C:\\" << system[i] << " was made";
   EXPECT_FALSE(Exists(DriveC("Program Files/FerroVanMobile/RFConfig.xml")));
   bool inUserData = false;
   for (const auto& user : fs::directory_iterator(userData)) {

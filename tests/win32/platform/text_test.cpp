@@ -66,6 +66,9 @@ TEST(Win32AnsiTextTest, RoundTripsWhatTheCodePageHolds) {
     char narrow[16];
     ASSERT_TRUE(platform::WideToNarrow(narrow, L"Caf\u00E9"));
     EXPECT_EQ(std::string(narrow), "Caf\xE9");
+    // A letter and its combining accent become the code page's one character (WC_COMPOSITECHECK).
+    ASSERT_TRUE(platform::WideToNarrow(narrow, L"Cafe\u0301"));
+    EXPECT_EQ(std::string(narrow), "Caf\xE9");
   }
 }
 
