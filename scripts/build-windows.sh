@@ -39,7 +39,8 @@ for program in ferrovan-loader.exe ferrovan-demo-client.exe; do
 done
 
 # The loader is a GUI program: started from a shortcut, it opens no console beside its dialog.
-"$objdump" -p "$build/ferrovan-loader.exe" | grep -q 'Subsystem.*(Windows GUI)' || {
+headers=$("$objdump" -p "$build/ferrovan-loader.exe")
+grep -q 'Subsystem.*(Windows GUI)' <<<"$headers" || {
   echo "build-windows: ferrovan-loader.exe is not a GUI program" >&2
   exit 1
 }
