@@ -34,9 +34,9 @@ bool InstallCfMessagesPackage(LoaderContext* context) {
   }
 
   // A path or address that did not fit is a download that cannot be made.
-  const HRESULT result = pathFits && urlBuilt
-                             ? platform::Downloads().DownloadToFile(url, localPath, &progress)
-                             : E_FAIL;
+  const HRESULT result = pathFits && urlBuilt ? platform::Downloads().DownloadToFile(
+                                                    url, localPath, &progress, nullptr)
+                                              : E_FAIL;
   if (result != S_OK) {
     if (pathFits)
       platform::Files().DeleteFile(localPath);

@@ -75,8 +75,8 @@ bool DownloadFile(LoaderContext* context, const wchar_t* remoteName,
 
   wchar_t cachePath[MAX_PATH];
   cachePath[0] = L'\0';
-  if (platform::Downloads().DownloadToCacheFile(url, std::span<wchar_t>(cachePath), progress) !=
-      S_OK) {
+  if (platform::Downloads().DownloadToCacheFile(url, std::span<wchar_t>(cachePath), progress,
+                                                nullptr) != S_OK) {
     return false;
   }
 

@@ -115,6 +115,7 @@ struct Transfer {
   int fd = -1;
   const wchar_t* url = nullptr;
   IBindStatusCallback* callback = nullptr;
+  DownloadContentSink* content = nullptr;
   std::uint64_t received = 0;
   std::uint64_t writeBackStarted = 0;  // bytes whose write-back to storage has been started
   bool begun = false;
@@ -153,8 +154,13 @@ void StartWriteBack(Transfer& transfer) {
 std::size_t OnBodyData(char* data, std::size_t size, std::size_t count, void* user) {
   auto& transfer = *static_cast<Transfer*>(user);
   const std::size_t bytes = size * count;
+  // Anything short of bytes ends the transfer with CURLE_WRITE_ERROR.
   if (!WriteAll(transfer.fd, data, bytes)) {
-    return 0;  // anything short of bytes ends the transfer with CURLE_WRITE_ERROR
+    return 0;
+  }
+  if (transfer.content != nullptr &&
+      !transfer.content->Take({reinterpret_cast<const std::uint8_t*>(data), bytes})) {
+    return 0;
   }
   transfer.received += bytes;
   StartWriteBack(transfer);
@@ -200,7 +206,8 @@ void SetTransferOptions(CURL* easy, const char* url, Transfer& transfer) {
 }
 
 // Fetches url into the open file. True only when the whole body has arrived and is on disk.
-bool Fetch(const wchar_t* url, FileDescriptor& file, IBindStatusCallback* callback) {
+bool Fetch(const wchar_t* url, FileDescriptor& file, IBindStatusCallback* callback,
+           DownloadContentSink* content) {
   std::size_t wideLength = std::wcslen(url);
   std::string narrowUrl(wideLength * 4 + 1, '\0');
   if (wideLength == 0 || !WideToNarrow(narrowUrl, url)) {
@@ -215,6 +222,7 @@ bool Fetch(const wchar_t* url, FileDescriptor& file, IBindStatusCallback* callba
   transfer.fd = file.Get();
   transfer.url = url;
   transfer.callback = callback;
+  transfer.content = content;
   SetTransferOptions(easy, narrowUrl.c_str(), transfer);
 
   const CURLcode result = Api().easy_perform(easy);
@@ -298,7 +306,8 @@ std::string CreateDownloadFile(const std::string& folder, const std::string& nam
 class CurlDownloadService final : public DownloadService {
  public:
   HRESULT DownloadToCacheFile(const wchar_t* url, std::span<wchar_t> cachePath,
-                              IBindStatusCallback* callback) override {
+                              IBindStatusCallback* callback,
+                              DownloadContentSink* content) override {
     if (url == nullptr || cachePath.empty()) {
       return E_FAIL;
     }
@@ -313,7 +322,7 @@ class CurlDownloadService final : public DownloadService {
     FileDescriptor file(fd);
     const std::string hostPath = folder + "/" + name;
     const std::string devicePath = "Temp\\" + name;
-    if (!NarrowToWide(cachePath, devicePath.c_str()) || !Fetch(url, file, callback)) {
+    if (!NarrowToWide(cachePath, devicePath.c_str()) || !Fetch(url, file, callback, content)) {
       cachePath[0] = L'\0';
       ::unlink(hostPath.c_str());
       return E_FAIL;
@@ -321,8 +330,8 @@ class CurlDownloadService final : public DownloadService {
     return S_OK;
   }
 
-  HRESULT DownloadToFile(const wchar_t* url, const wchar_t* target,
-                         IBindStatusCallback* callback) override {
+  HRESULT DownloadToFile(const wchar_t* url, const wchar_t* target, IBindStatusCallback* callback,
+                         DownloadContentSink* content) override {
     if (url == nullptr || target == nullptr) {
       return E_FAIL;
     }
@@ -337,7 +346,8 @@ class CurlDownloadService final : public DownloadService {
     }
     FileDescriptor file(fd);
     const std::string temporary = folder + "/" + name;
-    if (!Fetch(url, file, callback) || ::rename(temporary.c_str(), hostPath.c_str()) != 0) {
+    if (!Fetch(url, file, callback, content) ||
+        ::rename(temporary.c_str(), hostPath.c_str()) != 0) {
       ::unlink(temporary.c_str());
       return E_FAIL;
     }

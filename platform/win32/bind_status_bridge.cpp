@@ -11,8 +11,13 @@ namespace {
 
 LONG liveBridges = 0;
 
-// The loader must never be handed an old copy: not from the internet cache, nor from a proxy.
-constexpr DWORD kFreshCopy = BINDF_GETNEWESTVERSION | BINDF_RESYNCHRONIZE | BINDF_PRAGMA_NO_CACHE;
+// The loader must never be handed an old copy: not from the internet cache, nor from a proxy;
+// and it keeps its own copy, so the internet cache keeps none.
+constexpr DWORD kFreshCopy =
+    BINDF_GETNEWESTVERSION | BINDF_RESYNCHRONIZE | BINDF_PRAGMA_NO_CACHE | BINDF_NOWRITECACHE;
+// The body comes as a stream, pulled as it arrives, while the binding runs on its own.
+constexpr DWORD kStreamed = BINDF_ASYNCHRONOUS | BINDF_ASYNCSTORAGE | BINDF_PULLDATA;
+constexpr DWORD kReadChunk = 64 * 1024;
 constexpr wchar_t kNoCacheHeader[] = L"Cache-Control: no-cache\r\n";
 
 bool SameTextIgnoringCase(std::wstring_view a, std::wstring_view b) {
@@ -74,7 +79,10 @@ BindStatusBridge* BindStatusBridge::Create(IBindStatusCallback* target, std::wst
 }
 
 BindStatusBridge::BindStatusBridge(IBindStatusCallback* target, std::wstring url)
-    : target_(target), url_(std::move(url)), lastActivity_(GetTickCount64()) {
+    : target_(target),
+      url_(std::move(url)),
+      lastActivity_(GetTickCount64()),
+      stopped_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
   InterlockedIncrement(&liveBridges);
 }
 
@@ -82,7 +90,30 @@ BindStatusBridge::~BindStatusBridge() {
   if (binding_ != nullptr) {
     binding_->Release();
   }
+  if (stopped_ != nullptr) {
+    CloseHandle(stopped_);
+  }
   InterlockedDecrement(&liveBridges);
+}
+
+void BindStatusBridge::WriteBodyTo(HANDLE file, DownloadContentSink* content) {
+  body_ = file;
+  content_ = content;
+}
+
+HRESULT BindStatusBridge::WaitForStop() {
+  if (stopped_ == nullptr) {
+    return E_FAIL;
+  }
+  while (WaitForSingleObject(stopped_, 0) == WAIT_TIMEOUT) {
+    MsgWaitForMultipleObjects(1, &stopped_, FALSE, INFINITE, QS_ALLINPUT);
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+      TranslateMessage(&message);
+      DispatchMessageW(&message);
+    }
+  }
+  return stopResult_;
 }
 
 void BindStatusBridge::Active() {
@@ -214,11 +245,17 @@ void BindStatusBridge::FinishProgress(std::uint64_t received) {
   Forward(count, total, BINDSTATUS_ENDDOWNLOADDATA);
 }
 
-HRESULT STDMETHODCALLTYPE BindStatusBridge::OnStopBinding(HRESULT, LPCWSTR) {
-  std::lock_guard lock(bindingMutex_);
-  if (binding_ != nullptr) {
-    binding_->Release();
-    binding_ = nullptr;
+HRESULT STDMETHODCALLTYPE BindStatusBridge::OnStopBinding(HRESULT result, LPCWSTR) {
+  {
+    std::lock_guard lock(bindingMutex_);
+    if (binding_ != nullptr) {
+      binding_->Release();
+      binding_ = nullptr;
+    }
+  }
+  stopResult_ = result;
+  if (stopped_ != nullptr) {
+    SetEvent(stopped_);
   }
   return S_OK;
 }
@@ -227,8 +264,8 @@ HRESULT STDMETHODCALLTYPE BindStatusBridge::GetBindInfo(DWORD* flags, BINDINFO* 
   if (flags == nullptr || bindInfo == nullptr || bindInfo->cbSize < sizeof(DWORD)) {
     return E_INVALIDARG;
   }
-  // Added to what the download call asks for itself.
-  *flags |= kFreshCopy;
+  // Added to what the binding asks for itself.
+  *flags |= kFreshCopy | kStreamed;
   const DWORD size = bindInfo->cbSize;
   std::memset(bindInfo, 0, size);
   bindInfo->cbSize = size;
@@ -238,9 +275,34 @@ HRESULT STDMETHODCALLTYPE BindStatusBridge::GetBindInfo(DWORD* flags, BINDINFO* 
   return S_OK;
 }
 
-HRESULT STDMETHODCALLTYPE BindStatusBridge::OnDataAvailable(DWORD, DWORD, FORMATETC*, STGMEDIUM*) {
+// Takes what the stream holds now: to its end (S_FALSE) or until more has to come (E_PENDING).
+HRESULT STDMETHODCALLTYPE BindStatusBridge::OnDataAvailable(DWORD, DWORD, FORMATETC*,
+                                                            STGMEDIUM* medium) {
   Active();
-  return aborted_.load() ? E_ABORT : S_OK;
+  if (aborted_.load() || bodyRefused_) {
+    return E_ABORT;
+  }
+  if (medium == nullptr || medium->tymed != TYMED_ISTREAM || medium->pstm == nullptr) {
+    return S_OK;
+  }
+  static thread_local std::uint8_t chunk[kReadChunk];
+  for (;;) {
+    ULONG got = 0;
+    const HRESULT read = medium->pstm->Read(chunk, kReadChunk, &got);
+    if (got > 0) {
+      DWORD written = 0;
+      const bool stored = body_ != INVALID_HANDLE_VALUE &&
+                          WriteFile(body_, chunk, got, &written, nullptr) && written == got;
+      if (!stored || (content_ != nullptr && !content_->Take({chunk, got}))) {
+        bodyRefused_ = true;
+        return E_ABORT;
+      }
+      received_ += got;
+    }
+    if (read != S_OK || got == 0) {
+      return S_OK;
+    }
+  }
 }
 
 HRESULT STDMETHODCALLTYPE BindStatusBridge::OnObjectAvailable(REFIID, IUnknown*) {

@@ -1,7 +1,9 @@
 // The COM object that the URL moniker binds with. The loader's progress callback is a plain
 // object without reference counting or QueryInterface, so urlmon gets this one instead: it
-// passes the data notifications on, asks for a fresh copy from the server every time, and
-// records the HTTP status that urlmon itself does not judge.
+// passes the data notifications on, asks for a fresh copy from the server every time and keeps
+// nothing in the internet cache, writes the body to the download's file as it arrives (showing
+// it to the caller's content sink), and records the HTTP status that urlmon itself does not
+// judge.
 #pragma once
 
 #include <atomic>
@@ -9,6 +11,7 @@
 #include <mutex>
 #include <string>
 
+#include "platform/download.h"
 #include "platform/windows_types.h"
 
 namespace platform {
@@ -55,6 +58,17 @@ class BindStatusBridge final : public IBindStatusCallback, public IHttpNegotiate
   // a last 5 with the final count).
   void FinishProgress(std::uint64_t received);
 
+  // Where the body goes as it arrives: file (the caller's handle, open for writing) and content,
+  // which may be null. Set before the binding starts.
+  void WriteBodyTo(HANDLE file, DownloadContentSink* content);
+  // The body's bytes written so far; whether writing one failed (or content refused it).
+  std::uint64_t Received() const { return received_; }
+  bool BodyRefused() const { return bodyRefused_; }
+  // Waits, carrying out this thread's messages meanwhile (urlmon reports an asynchronous
+  // binding through a window of the thread that started it), until the binding has stopped;
+  // the result urlmon stopped it with.
+  HRESULT WaitForStop();
+
   // For the watchdog, from any thread: the tick count (GetTickCount64) of the binding's last sign
   // of life, and whether the server has taken the connection (urlmon is sending the request or
   // has an answer).
@@ -87,6 +101,13 @@ class BindStatusBridge final : public IBindStatusCallback, public IHttpNegotiate
   std::atomic<bool> aborted_{false};
   std::mutex bindingMutex_;
   IBinding* binding_ = nullptr;  // held between OnStartBinding and OnStopBinding
+
+  HANDLE body_ = INVALID_HANDLE_VALUE;
+  DownloadContentSink* content_ = nullptr;
+  std::uint64_t received_ = 0;
+  bool bodyRefused_ = false;
+  HANDLE stopped_;  // an event, set by OnStopBinding
+  HRESULT stopResult_ = E_PENDING;
 };
 
 // The value of the header name (case-insensitive) in a block of "Name: value" lines, without

@@ -1,5 +1,8 @@
-// Downloads through the URL moniker. urlmon judges a transfer only by its connection: an error
-// page or a body cut short come back as S_OK, so each download is judged here as well, by the
+// Downloads through the URL moniker, bound to a stream: the body is written to the download's
+// copy in the device's Temp folder as it arrives, so that a caller's content sink sees every
+// byte once (a digest is taken while the file streams, never by reading it again), and the
+// internet cache keeps nothing. urlmon judges a transfer only by its connection: an error page
+// or a body cut short come back as success, so each download is judged here as well, by the
 // HTTP status and the announced length, and what it left behind is removed when it fails.
 #include <cstdint>
 #include <cwchar>
@@ -11,9 +14,6 @@
 #include "platform/win32/download_watchdog.h"
 #include "platform/win32/wide_text.h"
 #include "platform/windows_types.h"
-
-// After the system's own headers, which it needs.
-#include <wininet.h>
 
 namespace platform {
 namespace {
@@ -27,41 +27,83 @@ class BridgeReference {
   BridgeReference(const BridgeReference&) = delete;
   BridgeReference& operator=(const BridgeReference&) = delete;
   BindStatusBridge* operator->() const { return bridge_; }
-  BindStatusBridge* Get() const { return bridge_; }
+  BindStatusBridge& operator*() const { return *bridge_; }
 
  private:
   BindStatusBridge* bridge_;
 };
 
-bool FileSize(const std::wstring& path, std::uint64_t& size) {
-  WIN32_FILE_ATTRIBUTE_DATA data{};
-  if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data) ||
-      (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-    return false;
+template <class Interface>
+class ComReference {
+ public:
+  ComReference() = default;
+  ~ComReference() {
+    if (pointer_ != nullptr) {
+      pointer_->Release();
+    }
   }
-  size = (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-  return true;
+  ComReference(const ComReference&) = delete;
+  ComReference& operator=(const ComReference&) = delete;
+  Interface** Out() { return &pointer_; }
+  Interface* operator->() const { return pointer_; }
+  Interface* Get() const { return pointer_; }
+
+ private:
+  Interface* pointer_ = nullptr;
+};
+
+class OpenFile {
+ public:
+  explicit OpenFile(HANDLE handle) : handle_(handle) {}
+  ~OpenFile() { Close(); }
+  OpenFile(const OpenFile&) = delete;
+  OpenFile& operator=(const OpenFile&) = delete;
+  bool Valid() const { return handle_ != INVALID_HANDLE_VALUE; }
+  HANDLE Get() const { return handle_; }
+  bool Close() {
+    const bool closed = !Valid() || CloseHandle(handle_) != FALSE;
+    handle_ = INVALID_HANDLE_VALUE;
+    return closed;
+  }
+
+ private:
+  HANDLE handle_;
+};
+
+// The last part of the address's path: what the copy in Temp is named after.
+std::wstring NameInUrl(std::wstring_view url) {
+  url = url.substr(0, url.find_first_of(L"?#"));
+  const std::size_t slash = url.find_last_of(L'/');
+  return std::wstring(slash == std::wstring_view::npos ? url : url.substr(slash + 1));
 }
 
-// On storage before the file counts as downloaded: a power cut then leaves no name with missing
-// data.
-bool FlushToStorage(const std::wstring& path) {
-  const HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) {
-    return false;
+// Binds url's moniker to a stream with bridge as its callback, and waits until the binding has
+// stopped; the binding's result.
+HRESULT Bind(const wchar_t* url, BindStatusBridge& bridge) {
+  ComReference<IMoniker> moniker;
+  HRESULT result = CreateURLMonikerEx(nullptr, url, moniker.Out(), URL_MK_UNIFORM);
+  if (FAILED(result)) {
+    return result;
   }
-  const bool flushed = FlushFileBuffers(file) != FALSE;
-  CloseHandle(file);
-  return flushed;
+  ComReference<IBindCtx> context;
+  result = CreateAsyncBindCtx(0, &bridge, nullptr, context.Out());
+  if (FAILED(result)) {
+    return result;
+  }
+  ComReference<IStream> stream;
+  result = moniker->BindToStorage(context.Get(), nullptr, IID_IStream,
+                                  reinterpret_cast<void**>(stream.Out()));
+  // The binding goes on by itself and stops later (or has stopped already).
+  if (result != S_OK && result != MK_S_ASYNCHRONOUS && result != E_PENDING) {
+    return result;
+  }
+  return bridge.WaitForStop();
 }
 
-// S_OK only for a transfer urlmon finished, with a 2xx answer and the whole announced body in
-// path; the size of what arrived goes to received.
-HRESULT Judge(HRESULT result, const BindStatusBridge& bridge, const std::wstring& path,
-              std::uint64_t& received) {
-  if (bridge.Aborted()) {
+// S_OK only for a binding that ended well, with a 2xx answer and the whole announced body
+// written.
+HRESULT Judge(HRESULT result, const BindStatusBridge& bridge) {
+  if (bridge.Aborted() || bridge.BodyRefused()) {
     return E_ABORT;
   }
   if (result != S_OK) {
@@ -71,106 +113,93 @@ HRESULT Judge(HRESULT result, const BindStatusBridge& bridge, const std::wstring
   if (status < 200 || status >= 300) {
     return E_FAIL;
   }
-  if (!FileSize(path, received)) {
-    return E_FAIL;
-  }
   const std::int64_t announced = bridge.AnnouncedLength();
-  if (announced >= 0 && static_cast<std::uint64_t>(announced) != received) {
+  if (announced >= 0 && static_cast<std::uint64_t>(announced) != bridge.Received()) {
     return E_FAIL;
   }
-  return FlushToStorage(path) ? S_OK : E_FAIL;
+  return S_OK;
 }
 
-// The last part of the address's path: what the copy in Temp is named after.
-std::wstring NameInUrl(std::wstring_view url) {
-  url = url.substr(0, url.find_first_of(L"?#"));
-  const std::size_t slash = url.find_last_of(L'/');
-  return std::wstring(slash == std::wstring_view::npos ? url : url.substr(slash + 1));
+// Fetches url into a new copy in the device's Temp folder, whose device path goes to copy; on
+// storage before it counts as fetched, so that a power cut leaves no name with missing data. A
+// failed fetch leaves no copy.
+HRESULT Fetch(const wchar_t* url, IBindStatusCallback* callback, DownloadContentSink* content,
+              std::wstring& copy) {
+  copy = CreateCacheFile(NameInUrl(url));
+  if (copy.empty()) {
+    return E_FAIL;
+  }
+  const std::wstring hostPath = WideHostPath(copy);
+  // No one else writes it or deletes it while the body arrives.
+  OpenFile file(CreateFileW(hostPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                            TRUNCATE_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  BridgeReference bridge(callback, url);
+  HRESULT result = E_FAIL;
+  if (file.Valid()) {
+    bridge->WriteBodyTo(file.Get(), content);
+    const DownloadWatchdog watchdog(*bridge);
+    result = Judge(Bind(url, *bridge), *bridge);
+  }
+  if (result == S_OK && !FlushFileBuffers(file.Get())) {
+    result = E_FAIL;
+  }
+  if (!file.Close() && result == S_OK) {
+    result = E_FAIL;
+  }
+  if (result != S_OK) {
+    DeleteFileW(hostPath.c_str());
+    copy.clear();
+    return result;
+  }
+  bridge->FinishProgress(bridge->Received());
+  return S_OK;
 }
-
-constexpr DWORD kMoveWhole =
-    MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH;
 
 class UrlMonikerDownloadService final : public DownloadService {
  public:
   HRESULT DownloadToCacheFile(const wchar_t* url, std::span<wchar_t> cachePath,
-                              IBindStatusCallback* callback) override {
+                              IBindStatusCallback* callback,
+                              DownloadContentSink* content) override {
     if (url == nullptr || *url == L'\0' || cachePath.empty()) {
       return E_FAIL;
     }
     cachePath[0] = L'\0';
-    BridgeReference bridge(callback, url);
-    wchar_t path[MAX_PATH] = L"";
-    HRESULT fetched;
-    {
-      const DownloadWatchdog watchdog(*bridge.Get());
-      fetched = URLDownloadToCacheFileW(nullptr, url, path, MAX_PATH, 0, bridge.Get());
-    }
-    path[MAX_PATH - 1] = L'\0';
-    std::wstring copy(path);
-    std::uint64_t received = 0;
-    HRESULT result = Judge(fetched, *bridge.Get(), copy, received);
-    // The copy leaves the internet cache for the device's Temp folder, with its index entry
-    // gone: the loader moves it away, and an entry would then name a file that is not there.
-    // Where it cannot move, it stays in the cache, entry and all.
-    if (result == S_OK) {
-      const std::wstring kept = CreateCacheFile(NameInUrl(url));
-      if (!kept.empty() && kept.size() < cachePath.size() &&
-          MoveFileExW(copy.c_str(), WideHostPath(kept).c_str(), kMoveWhole)) {
-        DeleteUrlCacheEntryW(url);
-        copy = kept;
-      } else if (!kept.empty()) {
-        DeleteFileW(WideHostPath(kept).c_str());
-      }
-    }
-    if (result == S_OK && copy.size() >= cachePath.size()) {
-      result = E_FAIL;  // the caller could not name the copy
-    }
+    std::wstring copy;
+    const HRESULT result = Fetch(url, callback, content, copy);
     if (result != S_OK) {
-      if (!copy.empty()) {
-        DeleteFileW(WideHostPath(copy).c_str());
-      }
-      DeleteUrlCacheEntryW(url);
       return result;
+    }
+    if (copy.size() >= cachePath.size()) {
+      DeleteFileW(WideHostPath(copy).c_str());  // the caller could not name the copy
+      return E_FAIL;
     }
     copy.copy(cachePath.data(), copy.size());
     cachePath[copy.size()] = L'\0';
-    bridge->FinishProgress(received);
     return S_OK;
   }
 
-  HRESULT DownloadToFile(const wchar_t* url, const wchar_t* target,
-                         IBindStatusCallback* callback) override {
+  HRESULT DownloadToFile(const wchar_t* url, const wchar_t* target, IBindStatusCallback* callback,
+                         DownloadContentSink* content) override {
     if (url == nullptr || *url == L'\0' || target == nullptr) {
       return E_FAIL;
     }
     // Fetched into a copy in Temp and moved over the target when whole, so that a failed fetch
-    // leaves the old target as it was, and a copy that a killed loader left is swept away.
+    // leaves the old target as it was.
     const std::wstring hostPath = WideHostPath(target);
-    const std::wstring copy = CreateCacheFile(NameInUrl(url));
-    if (hostPath.empty() || copy.empty()) {
+    if (hostPath.empty()) {
       return E_FAIL;
     }
-    const std::wstring temporary = WideHostPath(copy);
-    BridgeReference bridge(callback, url);
-    HRESULT fetched;
-    {
-      const DownloadWatchdog watchdog(*bridge.Get());
-      fetched = URLDownloadToFileW(nullptr, url, temporary.c_str(), 0, bridge.Get());
-    }
-    // urlmon keeps a second copy in the internet cache on the way; the file is all the caller
-    // wants.
-    DeleteUrlCacheEntryW(url);
-    std::uint64_t received = 0;
-    HRESULT result = Judge(fetched, *bridge.Get(), temporary, received);
-    if (result == S_OK && !MoveFileExW(temporary.c_str(), hostPath.c_str(), kMoveWhole)) {
-      result = E_FAIL;
-    }
+    std::wstring copy;
+    const HRESULT result = Fetch(url, callback, content, copy);
     if (result != S_OK) {
-      DeleteFileW(temporary.c_str());
       return result;
     }
-    bridge->FinishProgress(received);
+    const std::wstring temporary = WideHostPath(copy);
+    if (!MoveFileExW(temporary.c_str(), hostPath.c_str(),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH)) {
+      DeleteFileW(temporary.c_str());
+      return E_FAIL;
+    }
     return S_OK;
   }
 };

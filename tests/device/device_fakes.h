@@ -2,6 +2,7 @@
 // whose cases a real host cannot produce on demand (free space, processes, the server).
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -114,9 +115,10 @@ class FolderDownloads : public platform::DownloadService {
   std::vector<std::wstring> urls;
 
   HRESULT DownloadToCacheFile(const wchar_t* url, std::span<wchar_t> cachePath,
-                              IBindStatusCallback* callback) override {
+                              IBindStatusCallback* callback,
+                              platform::DownloadContentSink* sink) override {
     std::string content;
-    if (!Fetch(url, callback, content))
+    if (!Fetch(url, callback, content) || !Show(sink, content))
       return E_FAIL;
     std::wstring devicePath = L"\\Temp\\cache" + std::to_wstring(urls.size());
     WriteFile(platform::ToHostPath(std::wstring_view(devicePath)), content);
@@ -124,16 +126,25 @@ class FolderDownloads : public platform::DownloadService {
     cachePath[devicePath.size()] = L'\0';
     return S_OK;
   }
-  HRESULT DownloadToFile(const wchar_t* url, const wchar_t* target,
-                         IBindStatusCallback* callback) override {
+  HRESULT DownloadToFile(const wchar_t* url, const wchar_t* target, IBindStatusCallback* callback,
+                         platform::DownloadContentSink* sink) override {
     std::string content;
-    bool fetched = Fetch(url, callback, content);
+    bool fetched = Fetch(url, callback, content) && Show(sink, content);
     // A failed transfer leaves what arrived, for the caller to delete.
     WriteFile(platform::ToHostPath(std::wstring_view(target)), fetched ? content : "partial");
     return fetched ? S_OK : E_FAIL;
   }
 
  private:
+  // The body as the host's downloads show it to a sink: in pieces, as it would arrive.
+  static bool Show(platform::DownloadContentSink* sink, const std::string& content) {
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(content.data());
+    for (std::size_t at = 0; sink != nullptr && at < content.size(); at += 1000) {
+      if (!sink->Take({bytes + at, std::min<std::size_t>(1000, content.size() - at)}))
+        return false;
+    }
+    return true;
+  }
   bool Fetch(const wchar_t* url, IBindStatusCallback* callback, std::string& content) {
     urls.emplace_back(url);
     std::wstring address(url);

@@ -99,7 +99,7 @@ class DownloadTest : public ::testing::Test {
   HRESULT ToCache(const std::wstring& url, std::wstring* cachePath = nullptr) {
     std::array<wchar_t, 260> path{};
     path[0] = L'?';
-    HRESULT result = platform::Downloads().DownloadToCacheFile(url.c_str(), path, &sink_);
+    HRESULT result = platform::Downloads().DownloadToCacheFile(url.c_str(), path, &sink_, nullptr);
     if (cachePath != nullptr) {
       *cachePath = path.data();
     }
@@ -296,7 +296,7 @@ TEST_F(DownloadTest, DownloadToFileWritesAndReplacesTheTarget) {
   WriteFile(device_.Host(target), std::string(2 * body_.size(), 'x'));
 
   EXPECT_EQ(platform::Downloads().DownloadToFile(service.Url("Client.exe").c_str(), target.c_str(),
-                                                 &sink_),
+                                                 &sink_, nullptr),
             S_OK);
   EXPECT_TRUE(ReadFile(device_.Host(target)) == body_) << "the target differs from the file";
   ExpectProgress(sink_.notes, service.Url("Client.exe"), body_.size(),
@@ -304,15 +304,15 @@ TEST_F(DownloadTest, DownloadToFileWritesAndReplacesTheTarget) {
 
   const std::wstring fresh = L"Program Files\\FerroVanMobile\\Fresh.cab";
   EXPECT_EQ(platform::Downloads().DownloadToFile(service.Url("empty.bin").c_str(), fresh.c_str(),
-                                                 nullptr),
+                                                 nullptr, nullptr),
             S_OK);
   EXPECT_EQ(download_testing::ModeOf(device_.Host(fresh)), download_testing::ExpectedFileMode());
 
-  EXPECT_NE(
-      platform::Downloads().DownloadToFile(service.Url("gone.cab").c_str(), target.c_str(), &sink_),
-      S_OK);
+  EXPECT_NE(platform::Downloads().DownloadToFile(service.Url("gone.cab").c_str(), target.c_str(),
+                                                 &sink_, nullptr),
+            S_OK);
   EXPECT_NE(platform::Downloads().DownloadToFile(service.Url("Client.exe").c_str(),
-                                                 L"No Such Folder\\Package.cab", &sink_),
+                                                 L"No Such Folder\\Package.cab", &sink_, nullptr),
             S_OK);
   EXPECT_TRUE(device_.TempFiles().empty());
 }
@@ -331,7 +331,7 @@ TEST_F(DownloadTest, DownloadToFileReplacesALinkAtTheTargetAndLeavesNoTemporary)
     std::filesystem::create_symlink(linked, target);
 
     EXPECT_EQ(platform::Downloads().DownloadToFile(service.Url("Client.exe").c_str(),
-                                                   devicePath.c_str(), nullptr),
+                                                   devicePath.c_str(), nullptr, nullptr),
               S_OK);
     EXPECT_FALSE(std::filesystem::is_symlink(target));
     EXPECT_TRUE(ReadFile(target) == body_) << "the target differs from the file";
@@ -340,7 +340,7 @@ TEST_F(DownloadTest, DownloadToFileReplacesALinkAtTheTargetAndLeavesNoTemporary)
     EXPECT_FALSE(testing_support::Exists(scratch_ / "missing"));
 
     EXPECT_NE(platform::Downloads().DownloadToFile(service.Url("gone.cab").c_str(),
-                                                   devicePath.c_str(), nullptr),
+                                                   devicePath.c_str(), nullptr, nullptr),
               S_OK);
     EXPECT_TRUE(ReadFile(target) == body_) << "a failed fetch changed the target";
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder),

@@ -41,7 +41,7 @@ TEST(DownloadThreads, ConcurrentDownloadsEachGetTheirOwnFile) {
       for (int round = 0; round < kRounds; ++round) {
         std::array<wchar_t, 260> path{};
         results[i].push_back(
-            platform::Downloads().DownloadToCacheFile(url.c_str(), path, &sinks[i]));
+            platform::Downloads().DownloadToCacheFile(url.c_str(), path, &sinks[i], nullptr));
         cachePaths[i].push_back(path.data());
       }
     });

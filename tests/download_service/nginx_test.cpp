@@ -89,7 +89,8 @@ TEST(NginxSite, ServesTheDownloadFolder) {
   const std::wstring url = download_testing::Wide(base + "Solvane.FerroVan.Mobile.Client.exe");
   download_testing::RecordingCallback sink;
   std::array<wchar_t, 260> cachePath{};
-  ASSERT_EQ(platform::Downloads().DownloadToCacheFile(url.c_str(), cachePath, &sink), S_OK);
+  ASSERT_EQ(platform::Downloads().DownloadToCacheFile(url.c_str(), cachePath, &sink, nullptr),
+            S_OK);
   EXPECT_TRUE(ReadFile(device.Host(cachePath.data())) == body) << "the copy differs";
   ASSERT_FALSE(sink.notes.empty());
   EXPECT_EQ(sink.notes.back().progress, body.size());
@@ -98,7 +99,7 @@ TEST(NginxSite, ServesTheDownloadFolder) {
   for (const char* name : {"", "Absent.dll", "..%2Fsecret.txt", "../../secret.txt"}) {
     SCOPED_TRACE(name);
     EXPECT_NE(platform::Downloads().DownloadToFile(download_testing::Wide(base + name).c_str(),
-                                                   L"fetched", nullptr),
+                                                   L"fetched", nullptr, nullptr),
               S_OK);
   }
 }

@@ -84,7 +84,7 @@ class FakeProcesses : public platform::ProcessService {
 class FakeDownloads : public platform::DownloadService {
  public:
   HRESULT DownloadToCacheFile(const wchar_t* url, std::span<wchar_t> cachePath,
-                              IBindStatusCallback*) override {
+                              IBindStatusCallback*, platform::DownloadContentSink*) override {
     urls.push_back(url);
     if (whileFetching) {
       whileFetching();
@@ -95,7 +95,8 @@ class FakeDownloads : public platform::DownloadService {
     std::swprintf(cachePath.data(), cachePath.size(), L"Temp\\cache%zu", urls.size());
     return S_OK;
   }
-  HRESULT DownloadToFile(const wchar_t* url, const wchar_t*, IBindStatusCallback*) override {
+  HRESULT DownloadToFile(const wchar_t* url, const wchar_t*, IBindStatusCallback*,
+                         platform::DownloadContentSink*) override {
     urls.push_back(url);
     return succeed ? S_OK : E_FAIL;
   }

@@ -179,7 +179,8 @@ class UrlMonikerTest : public testing::Test {
   }
   HRESULT ToCache(const std::wstring& url, std::wstring& path, IBindStatusCallback* callback) {
     wchar_t buffer[MAX_PATH] = L"unchanged";
-    const HRESULT result = platform::Downloads().DownloadToCacheFile(url.c_str(), buffer, callback);
+    const HRESULT result =
+        platform::Downloads().DownloadToCacheFile(url.c_str(), buffer, callback, nullptr);
     path = buffer;
     if (result == S_OK) {
       cleanup_.push_back(platform::WideHostPath(path));
@@ -219,7 +220,8 @@ TEST_F(UrlMonikerTest, FetchesWholeFilesWithTheProgressOfADevice) {
     } else {
       path = Scratch(c.name);
       const std::vector<std::wstring> before = CopiesInTemp();
-      ASSERT_EQ(platform::Downloads().DownloadToFile(url.c_str(), path.c_str(), &progress), S_OK);
+      ASSERT_EQ(platform::Downloads().DownloadToFile(url.c_str(), path.c_str(), &progress, nullptr),
+                S_OK);
       EXPECT_EQ(CopiesInTemp(), before) << "temporary left";
     }
     EXPECT_TRUE(ReadAll(platform::WideHostPath(path)) == *c.content) << "wrong bytes in " << path;
@@ -264,10 +266,12 @@ TEST_F(UrlMonikerTest, FailedFetchesLeaveNoCopyAndTheOldTarget) {
 
     const std::wstring kept = Scratch(L"kept.dll");
     WriteAll(kept, "old copy");
-    EXPECT_NE(platform::Downloads().DownloadToFile(c.url.c_str(), kept.c_str(), nullptr), S_OK);
+    EXPECT_NE(platform::Downloads().DownloadToFile(c.url.c_str(), kept.c_str(), nullptr, nullptr),
+              S_OK);
     EXPECT_EQ(ReadAll(kept), "old copy");
     const std::wstring absent = Scratch(L"absent.dll");
-    EXPECT_NE(platform::Downloads().DownloadToFile(c.url.c_str(), absent.c_str(), nullptr), S_OK);
+    EXPECT_NE(platform::Downloads().DownloadToFile(c.url.c_str(), absent.c_str(), nullptr, nullptr),
+              S_OK);
     EXPECT_FALSE(Exists(absent));
     EXPECT_TRUE(CopiesInTemp().empty()) << "a copy is left in Temp";
   }
@@ -304,7 +308,8 @@ TEST_F(UrlMonikerTest, EveryDownloadAsksTheServerAnew) {
         ASSERT_EQ(ToCache(url, path, nullptr), S_OK);
       } else {
         path = Scratch(L"fresh.dll");
-        ASSERT_EQ(platform::Downloads().DownloadToFile(url.c_str(), path.c_str(), nullptr), S_OK);
+        ASSERT_EQ(platform::Downloads().DownloadToFile(url.c_str(), path.c_str(), nullptr, nullptr),
+                  S_OK);
       }
       EXPECT_EQ(ReadAll(platform::WideHostPath(path)), version);
     }
