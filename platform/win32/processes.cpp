@@ -98,7 +98,11 @@ class Win32Processes final : public ProcessService {
     startup.StartupInfo.cb = sizeof startup;
     startup.StartupInfo.dwFlags = STARTF_USESHOWWINDOW;
     startup.StartupInfo.wShowWindow = SW_SHOW;
-    DWORD flags = 0;
+    // A console program started by a loader that has no console (the GUI loader, started from a
+    // shortcut or with pipes) would get a console window of its own; it writes to the handles it
+    // is given instead, as the loader does. With a console, it shares the loader's.
+    DWORD consoleProcess = 0;
+    DWORD flags = GetConsoleProcessList(&consoleProcess, 1) == 0 ? DETACHED_PROCESS : 0;
     if (inherited.Ready()) {
       startup.StartupInfo.dwFlags |= STARTF_USESTDHANDLES;
       startup.StartupInfo.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
