@@ -1,8 +1,9 @@
 # What the Linux host builds with: libcurl (headers only; the library is opened at the first
-# download), pugixml and the window toolkit from Debian's packages.
+# download), pugixml, libsodium and the window toolkit from Debian's packages.
 find_package(PkgConfig REQUIRED)
 find_package(pugixml REQUIRED)
 pkg_check_modules(CURL REQUIRED IMPORTED_TARGET libcurl)
+pkg_check_modules(SODIUM REQUIRED IMPORTED_TARGET libsodium)
 
 option(FERROVAN_REQUIRE_WINDOW "Fail the configuration when the window front end cannot be built" OFF)
 set(FERROVAN_HAVE_WINDOW OFF)

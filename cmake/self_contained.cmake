@@ -6,6 +6,7 @@
 # A target that links the libraries below gets the static archives when its own property
 # FERROVAN_STATIC_LINK is on, the shared libraries otherwise:
 #   ferrovan_xml_library      the XML reader
+#   ferrovan_crypto_library   the cryptography (libsodium)
 #   ferrovan_window_library   the window toolkit and what it draws with (when the build has it)
 
 # Links these from the C library's own parts, which must stay shared beside the dynamic loader.
@@ -74,6 +75,18 @@ if(FERROVAN_SELF_CONTAINED)
 else()
   target_link_libraries(ferrovan_xml_library INTERFACE pugixml::pugixml)
 endif()
+
+add_library(ferrovan_crypto_library INTERFACE)
+if(FERROVAN_SELF_CONTAINED)
+  ferrovan_pkg_config_static(crypto_flags libsodium)
+  ferrovan_static_archives(crypto_archives ${crypto_flags})
+  target_link_libraries(ferrovan_crypto_library INTERFACE
+                        "$<${static_link}:${crypto_archives}>" "$<${shared_link}:PkgConfig::SODIUM>")
+else()
+  target_link_libraries(ferrovan_crypto_library INTERFACE PkgConfig::SODIUM)
+endif()
+# Its header is found either way.
+target_include_directories(ferrovan_crypto_library INTERFACE ${SODIUM_INCLUDE_DIRS})
 
 add_library(ferrovan_window_library INTERFACE)
 if(FERROVAN_HAVE_WINDOW)

@@ -3,6 +3,7 @@
 #include <span>
 
 #include "device/program_launch.h"
+#include "download/file_signature.h"
 #include "download/file_update.h"
 #include "download/progress_callback.h"
 #include "loader/loader_dialog.h"
@@ -33,14 +34,28 @@ bool InstallCfMessagesPackage(LoaderContext* context) {
     RaiseFailure(L"5MB required for installation of '%s'.", packageName);
   }
 
-  // A path or address that did not fit is a download that cannot be made.
-  const HRESULT result = pathFits && urlBuilt ? platform::Downloads().DownloadToFile(
-                                                    url, localPath, &progress, nullptr)
-                                              : E_FAIL;
+  // A path or address that did not fit is a download that cannot be made. A signed release's
+  // package is hashed as it streams.
+  const bool signedRelease = ReleaseKeysBuiltIn();
+  FileDigest digest;
+  const HRESULT result = pathFits && urlBuilt
+                             ? platform::Downloads().DownloadToFile(
+                                   url, localPath, &progress, signedRelease ? &digest : nullptr)
+                             : E_FAIL;
   if (result != S_OK) {
     if (pathFits)
       platform::Files().DeleteFile(localPath);
     return false;
+  }
+  // It goes to the installer only once its signature holds.
+  if (signedRelease) {
+    std::uint8_t fileDigest[FILE_DIGEST_BYTES];
+    digest.Finish(fileDigest);
+    if (!VerifyFileSignature(context, packageName, fileDigest)) {
+      platform::Files().DeleteFile(localPath);
+      SetStatusMessage(context, UNVERIFIED_FILE_TEXT, packageName);
+      return false;
+    }
   }
 
   SetStatusText(context, L".Net Compact Framework 3.5 Messages (EN) installation");

@@ -4,6 +4,7 @@
 #include <span>
 
 #include "device/install_folder.h"
+#include "download/file_signature.h"
 #include "loader/loader_dialog.h"
 #include "loader/worker.h"
 #include "platform/download.h"
@@ -16,8 +17,16 @@ namespace {
 constexpr const wchar_t* CONNECTION_FAILED_TEXT =
     L"Error connecting to server.\r\nPlease check the Url or network connectivity.";
 
-// statusMessage gets first followed by as much of name as fits; a name too long for the
-// message is cut rather than lost.
+bool FormatPath(std::span<wchar_t> path, const wchar_t* folder, const wchar_t* name) {
+  if (platform::FormatText(path, L"%s%s", folder, name))
+    return true;
+  path[0] = L'\0';
+  return false;
+}
+
+}  // namespace
+
+// A name too long for the message is cut rather than lost.
 void SetStatusMessage(LoaderContext* context, const wchar_t* first, const wchar_t* name) {
   std::span<wchar_t> out(context->statusMessage);
   platform::CopyText(out, first);
@@ -30,15 +39,6 @@ void SetStatusMessage(LoaderContext* context, const wchar_t* first, const wchar_
     out[length++] = *name++;
   out[length] = L'\0';
 }
-
-bool FormatPath(std::span<wchar_t> path, const wchar_t* folder, const wchar_t* name) {
-  if (platform::FormatText(path, L"%s%s", folder, name))
-    return true;
-  path[0] = L'\0';
-  return false;
-}
-
-}  // namespace
 
 bool HasFreeSpace(LoaderContext* context, std::uint64_t requiredMegabytes) {
   std::uint64_t bytes = 0;
@@ -68,16 +68,32 @@ bool CheckRequiredFiles(LoaderContext* context) {
 }
 
 bool DownloadFile(LoaderContext* context, const wchar_t* remoteName,
-                  DownloadProgressCallback* progress, const wchar_t* localName) {
+                  DownloadProgressCallback* progress, const wchar_t* localName,
+                  DownloadFailure* failure) {
+  DownloadFailure ignored;
+  DownloadFailure& why = failure != nullptr ? *failure : ignored;
+  why = DownloadFailure::NotFetched;
   wchar_t url[MAX_PATH];
   if (!BuildDownloadUrl(context, url, remoteName))
     return false;
 
+  // A signed release's file is hashed as it streams, and used only once its signature holds.
+  const bool signedRelease = ReleaseKeysBuiltIn();
+  FileDigest digest;
   wchar_t cachePath[MAX_PATH];
   cachePath[0] = L'\0';
   if (platform::Downloads().DownloadToCacheFile(url, std::span<wchar_t>(cachePath), progress,
-                                                nullptr) != S_OK) {
+                                                signedRelease ? &digest : nullptr) != S_OK) {
     return false;
+  }
+  if (signedRelease) {
+    std::uint8_t fileDigest[FILE_DIGEST_BYTES];
+    digest.Finish(fileDigest);
+    if (!VerifyFileSignature(context, remoteName, fileDigest)) {
+      platform::Files().DeleteFile(cachePath);
+      why = DownloadFailure::NotVerified;
+      return false;
+    }
   }
 
   wchar_t destination[MAX_PATH];
@@ -110,10 +126,14 @@ bool DownloadRequiredFiles(LoaderContext* context) {
     wchar_t localName[MAX_PATH];
     bool marked = ReplaceFirstOccurrence(localName, *name, L".CE.", L".") ||
                   ReplaceFirstOccurrence(localName, *name, L".wm.", L".");
-    if (DownloadFile(context, *name, &progress, marked ? localName : nullptr))
+    DownloadFailure failure;
+    if (DownloadFile(context, *name, &progress, marked ? localName : nullptr, &failure))
       continue;
 
-    if (number == 1) {
+    // A file that arrived but whose signature did not hold says so, the first one too.
+    if (failure == DownloadFailure::NotVerified) {
+      SetStatusMessage(context, UNVERIFIED_FILE_TEXT, *name);
+    } else if (number == 1) {
       SetStatusMessage(context, CONNECTION_FAILED_TEXT, nullptr);
     } else if (marked) {
       SetStatusMessage(context, L"Unable to download and replace file: \r\n", *name);

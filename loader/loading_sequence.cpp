@@ -4,6 +4,7 @@
 #include "device/messages_package.h"
 #include "device/program_launch.h"
 #include "device/shortcuts.h"
+#include "download/file_signature.h"
 #include "download/file_update.h"
 #include "download/progress_callback.h"
 #include "loader/loader_dialog.h"
@@ -36,10 +37,18 @@ void StartProgram(LoaderContext* context, const wchar_t* name, const wchar_t* pa
   }
 }
 
-// Fetches the newest loader and hands over to it; false when it could not be fetched.
+// Fetches the newest loader and hands over to it; false, with the reason in statusMessage, when
+// it could not be fetched (or its signature did not hold).
 bool HandOverToNewestLoader(LoaderContext* context) {
   DownloadProgressCallback progress(context);
-  if (!DownloadFile(context, context->loaderExeName, &progress, context->newLoaderExeName)) {
+  DownloadFailure failure;
+  if (!DownloadFile(context, context->loaderExeName, &progress, context->newLoaderExeName,
+                    &failure)) {
+    if (failure == DownloadFailure::NotVerified) {
+      SetStatusMessage(context, UNVERIFIED_FILE_TEXT, context->loaderExeName);
+    } else {
+      platform::CopyText(context->statusMessage, LATEST_LOADER_FAILED);
+    }
     return false;
   }
   StartProgram(context, context->newLoaderExeName, L"-DoNotRunNewLoader");
@@ -80,7 +89,6 @@ bool RunLoadingSequence(LoaderContext* context) {
     if (HandOverToNewestLoader(context)) {
       return true;
     }
-    platform::CopyText(context->statusMessage, LATEST_LOADER_FAILED);
   } else if (DownloadRequiredFiles(context)) {
     CreateShortcuts(context);
     InstallSetupPackages(context);

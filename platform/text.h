@@ -28,6 +28,10 @@ bool AppendText(std::span<wchar_t> out, const wchar_t* text);
 // Code points that UTF-8 cannot carry become '?', the device's default character.
 bool WideToNarrow(std::span<char> out, const wchar_t* text);
 
+// The zero-terminated wide text as UTF-8 (whatever the narrow text of the host), terminator
+// included; false, with out holding the empty text, when it does not fit.
+bool WideToUtf8(std::span<char> out, const wchar_t* text);
+
 // MultiByteToWideChar stand-in: zero-terminated UTF-8 into wide text. Malformed sequences
 // become U+FFFD. False, with out holding the empty text, when the result does not fit.
 bool NarrowToWide(std::span<wchar_t> out, const char* text);

@@ -2,8 +2,8 @@
 # Usage: scripts/build-windows.sh [--help]
 # Cross-builds the loader for 64-bit Windows with mingw-w64 into build-windows/: the loader
 # (ferrovan-loader.exe), the demo client (ferrovan-demo-client.exe) and the Windows tests, with
-# warnings as errors. pugixml is compiled from Debian's source package (fetched into
-# build-windows/deps), GoogleTest from /usr/src/googletest. Each .exe stands alone: the script
+# warnings as errors. pugixml and libsodium are compiled from Debian's source packages (fetched
+# into build-windows/deps), GoogleTest from /usr/src/googletest. Each .exe stands alone: the script
 # checks that it imports nothing but Windows' own DLLs, and that the loader is a GUI program.
 # FERROVAN_WINDOWS_BUILD_DIR overrides the folder.
 set -euo pipefail
@@ -18,11 +18,13 @@ scripts/install-deps.sh
 build=${FERROVAN_WINDOWS_BUILD_DIR:-build-windows}
 objdump=x86_64-w64-mingw32-objdump
 
-pugixml=$(scripts/fetch-pugixml-source.sh "$build/deps")
+pugixml=$(scripts/fetch-debian-source.sh pugixml libpugixml-dev "$build/deps")
+[ -f "$pugixml/src/pugixml.cpp" ] || { echo "build-windows: no pugixml sources in $pugixml" >&2; exit 1; }
+sodium=$(scripts/fetch-debian-source.sh libsodium libsodium-dev "$build/deps")
 echo "=== $build: configure and build" >&2
 cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo -DFERROVAN_WERROR=ON \
-  -DFERROVAN_PUGIXML_SOURCE_DIR="$pugixml" >/dev/null
+  -DFERROVAN_PUGIXML_SOURCE_DIR="$pugixml" -DFERROVAN_SODIUM_SOURCE_DIR="$sodium" >/dev/null
 cmake --build "$build" -j "$(nproc)" >/dev/null
 
 # Windows' own DLLs: what every Windows installation has in its system folder.

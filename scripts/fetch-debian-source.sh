@@ -1,27 +1,31 @@
 #!/usr/bin/env bash
-# Usage: scripts/fetch-pugixml-source.sh DIR
-# Unpacks Debian's source package of pugixml, of the version that libpugixml-dev has on this
-# machine, into DIR/pugixml (Debian's patches applied) and prints that folder. The deb-src entries
-# live in a private apt configuration under DIR, made from the machine's own package sources; the
-# machine's apt configuration is not touched. Does nothing when DIR already holds that version.
+# Usage: scripts/fetch-debian-source.sh SOURCE BINARY DIR
+# Unpacks Debian's source package SOURCE (pugixml, libsodium), of the version that the installed
+# package BINARY (libpugixml-dev, libsodium-dev) has on this machine, into DIR/SOURCE (Debian's
+# patches applied) and prints that folder. The deb-src entries live in a private apt
+# configuration under DIR, made from the machine's own package sources; the machine's apt
+# configuration is not touched. Does nothing when DIR already holds that version.
 set -euo pipefail
 
-if [ $# -ne 1 ] || [ "$1" = "--help" ]; then
-  sed -n '2,6s/^# \{0,1\}//p' "$0"
-  [ $# -eq 1 ] && exit 0 || exit 2
+if [ $# -ne 3 ] || [ "$1" = "--help" ]; then
+  sed -n '2,7s/^# \{0,1\}//p' "$0"
+  [ "${1:-}" = "--help" ] && exit 0 || exit 2
 fi
-dest=$(realpath -m "$1")
-version=$(dpkg-query -W -f='${Version}' libpugixml-dev 2>/dev/null) || {
-  echo "fetch-pugixml-source: libpugixml-dev is not installed (scripts/install-deps.sh)" >&2
+source_package=$1
+binary_package=$2
+dest=$(realpath -m "$3")
+version=$(dpkg-query -W -f='${Version}' "$binary_package" 2>/dev/null) || {
+  echo "fetch-debian-source: $binary_package is not installed (scripts/install-deps.sh)" >&2
   exit 1
 }
-if [ "$(cat "$dest/pugixml/.debian-version" 2>/dev/null)" = "$version" ]; then
-  echo "$dest/pugixml"
+unpacked_to=$dest/$source_package
+if [ "$(cat "$unpacked_to/.debian-version" 2>/dev/null)" = "$version" ]; then
+  echo "$unpacked_to"
   exit 0
 fi
 
-apt_dir=$dest/apt
-rm -rf "$apt_dir" "$dest/pugixml" "$dest"/pugixml_* "$dest"/pugixml-*
+apt_dir=$dest/apt-$source_package
+rm -rf "$apt_dir" "$unpacked_to" "$dest/${source_package}_"* "$dest/${source_package}-"*
 mkdir -p "$apt_dir/sources.list.d" "$apt_dir/lists/partial" "$apt_dir/cache/archives/partial"
 : >"$apt_dir/sources.list"
 # The machine's Debian sources, each deb entry doubled by a deb-src one.
@@ -45,14 +49,14 @@ apt_options=(
   -o "APT::Sandbox::User=$(id -un)"
   -o "Acquire::Languages=none"
 )
-# Sources that carry no deb-src entries only warn; the fetch below says whether pugixml was found.
 apt-get "${apt_options[@]}" -qq update >&2 || true
-(cd "$dest" && apt-get "${apt_options[@]}" -qq source "pugixml=$version" >&2)
-unpacked=$(find "$dest" -maxdepth 1 -type d -name 'pugixml-*' | head -n 1)
-if [ -z "$unpacked" ] || [ ! -f "$unpacked/src/pugixml.cpp" ]; then
-  echo "fetch-pugixml-source: the source package pugixml=$version could not be unpacked" >&2
+# Sources that carry no deb-src entries only warn; the fetch below says whether it was found.
+(cd "$dest" && apt-get "${apt_options[@]}" -qq source "$source_package=$version" >&2)
+unpacked=$(find "$dest" -maxdepth 1 -type d -name "$source_package-*" | head -n 1)
+if [ -z "$unpacked" ]; then
+  echo "fetch-debian-source: the source package $source_package=$version could not be unpacked" >&2
   exit 1
 fi
-mv "$unpacked" "$dest/pugixml"
-echo "$version" >"$dest/pugixml/.debian-version"
-echo "$dest/pugixml"
+mv "$unpacked" "$unpacked_to"
+echo "$version" >"$unpacked_to/.debian-version"
+echo "$unpacked_to"

@@ -6,6 +6,8 @@ set -euo pipefail
 packages=(
   g++ cmake make pkg-config
   libpugixml-dev libgtest-dev libcurl4-openssl-dev libcpp-httplib-dev libssl-dev openssl
+  # Signed releases: the cryptography, and the publisher's tool that the tests sign with.
+  libsodium-dev minisign
   libfltk1.3-dev
   # The static archives linked into the loader (FERROVAN_SELF_CONTAINED): X, fonts, images.
   libx11-dev libxcb1-dev libxau-dev libxdmcp-dev libxext-dev libxfixes-dev libxrender-dev

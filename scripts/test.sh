@@ -27,12 +27,13 @@ for tool in cmake:cmake ctest:cmake g++:g++ make:make pkg-config:pkg-config \
   fltk-config:libfltk1.3-dev Xvfb:xvfb xdotool:xdotool clang++:clang; do
   need "${tool#*:}" "${tool%%:*}" on_path "${tool%%:*}"
 done
-for program in /usr/sbin/nginx:nginx-light /usr/bin/openssl:openssl /bin/sh:dash \
+for program in /usr/sbin/nginx:nginx-light /usr/bin/openssl:openssl /usr/bin/minisign:minisign \
+  /bin/sh:dash \
   /bin/sleep:coreutils /usr/bin/tail:coreutils; do
   need "${program#*:}" "${program%%:*}" test -x "${program%%:*}"
 done
 for header in gtest/gtest.h:libgtest-dev pugixml.hpp:libpugixml-dev httplib.h:libcpp-httplib-dev \
-  openssl/ssl.h:libssl-dev X11/Xlib.h:libx11-dev; do
+  openssl/ssl.h:libssl-dev X11/Xlib.h:libx11-dev sodium.h:libsodium-dev; do
   need "${header#*:}" "${header%%:*}" test -f "/usr/include/${header%%:*}"
 done
 need libcurl4-openssl-dev "libcurl's development files" pkg-config --exists libcurl
@@ -50,7 +51,7 @@ for archive in libstdc++.a:g++ libfltk.a:libfltk1.3-dev libpugixml.a:libpugixml-
   libXext.a:libxext-dev libXfixes.a:libxfixes-dev libXrender.a:libxrender-dev \
   libXcursor.a:libxcursor-dev libXinerama.a:libxinerama-dev libXft.a:libxft-dev \
   libfontconfig.a:libfontconfig-dev libfreetype.a:libfreetype-dev libexpat.a:libexpat1-dev \
-  libpng16.a:libpng-dev libz.a:zlib1g-dev libbrotlidec.a:libbrotli-dev; do
+  libpng16.a:libpng-dev libz.a:zlib1g-dev libbrotlidec.a:libbrotli-dev libsodium.a:libsodium-dev; do
   need "${archive#*:}" "${archive%%:*}" test -f "$(g++ -print-file-name="${archive%%:*}")"
 done
 if command -v clang++ >/dev/null; then

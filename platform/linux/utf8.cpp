@@ -126,6 +126,11 @@ bool WideToNarrow(std::span<char> out, const wchar_t* text) {
   return fits;
 }
 
+// The host's narrow text is UTF-8 already.
+bool WideToUtf8(std::span<char> out, const wchar_t* text) {
+  return WideToNarrow(out, text);
+}
+
 bool NarrowToWide(std::span<wchar_t> out, const char* text) {
   std::size_t used = 0;
   bool fits = !out.empty() && text != nullptr;

@@ -28,6 +28,20 @@ bool WideToNarrow(std::span<char> out, const wchar_t* text) {
   return true;
 }
 
+bool WideToUtf8(std::span<char> out, const wchar_t* text) {
+  if (out.empty()) {
+    return false;
+  }
+  const std::string utf8 = text != nullptr ? platform::WideToUtf8(std::wstring_view(text)) : "";
+  if (utf8.size() >= out.size()) {
+    out[0] = '\0';
+    return false;
+  }
+  utf8.copy(out.data(), utf8.size());
+  out[utf8.size()] = '\0';
+  return true;
+}
+
 bool NarrowToWide(std::span<wchar_t> out, const char* text) {
   if (out.empty()) {
     return false;

@@ -153,8 +153,10 @@ class FolderDownloads : public platform::DownloadService {
       return false;
     content = ReadFile(path);
     auto size = static_cast<std::uint32_t>(content.size());
-    callback->OnProgress(0, size, BINDSTATUS_BEGINDOWNLOADDATA, url);
-    callback->OnProgress(size, size, BINDSTATUS_DOWNLOADINGDATA, url);
+    if (callback != nullptr) {
+      callback->OnProgress(0, size, BINDSTATUS_BEGINDOWNLOADDATA, url);
+      callback->OnProgress(size, size, BINDSTATUS_DOWNLOADINGDATA, url);
+    }
     return true;
   }
 

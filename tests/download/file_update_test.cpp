@@ -1,11 +1,15 @@
 #include "download/file_update.h"
 
+#include <filesystem>
+#include <functional>
 #include <string>
 
 #include <gtest/gtest.h>
 
 #include "loader/worker.h"
 #include "tests/device/device_fakes.h"
+#include "tests/support/minisign_maker.h"
+#include "tests/support/release_keys_for_tests.h"
 
 namespace {
 
@@ -157,6 +161,112 @@ TEST_F(FileUpdateTest, RefusesBeforeQueryingWithoutAnAddressOrSpace) {
     EXPECT_STREQ(failure.Message(), L"10MB required for installation of this application.");
   }
   EXPECT_TRUE(downloads.urls.empty());
+}
+
+// A loader built with release keys uses a file only with a good signature of its own, fetched
+// from beside it; one that fails keeps nothing of it.
+class SignedFileUpdateTest : public FileUpdateTest {
+ protected:
+  void ServeSigned(const std::string& name, const std::string& content) {
+    Serve(name, content);
+    Serve(name + ".minisig",
+          SignedLikeMinisign(publisher, content, testing_support::TrustedCommentFor(name)));
+  }
+  std::string SignatureOf(const std::string& name) {
+    return ReadFile(server_ / (name + ".minisig"));
+  }
+
+  testing_support::ReleaseKey publisher = testing_support::MakeReleaseKey();
+  testing_support::ScopedReleaseKeys keys{publisher.publicKeyText};
+};
+
+using testing_support::SignedLikeMinisign;
+
+TEST_F(SignedFileUpdateTest, AFileIsPutInPlaceOnlyWithItsOwnGoodSignature) {
+  const testing_support::ReleaseKey stranger = testing_support::MakeReleaseKey();
+  struct Case {
+    const char* what;
+    std::function<void()> serve;
+    bool used;
+  } cases[] = {
+      {"signed", [&] { ServeSigned("One.dll", "new one"); }, true},
+      {"without a signature",
+       [&] {
+         ServeSigned("One.dll", "new one");
+         std::filesystem::remove(server_ / "One.dll.minisig");
+       },
+       false},
+      {"changed after signing",
+       [&] {
+         ServeSigned("One.dll", "new one");
+         Serve("One.dll", "new onE");
+       },
+       false},
+      {"signed by another key",
+       [&] {
+         Serve("One.dll", "new one");
+         Serve("One.dll.minisig",
+               SignedLikeMinisign(stranger, "new one",
+                                  testing_support::TrustedCommentFor("One.dll")));
+       },
+       false},
+      {"another file's signature under this name",
+       [&] {
+         ServeSigned("Two.exe", "new one");
+         Serve("One.dll", "new one");
+         Serve("One.dll.minisig", SignatureOf("Two.exe"));
+       },
+       false},
+      {"a garbled signature",
+       [&] {
+         ServeSigned("One.dll", "new one");
+         Serve("One.dll.minisig", "untrusted comment: x\nnot base64\n");
+       },
+       false},
+      {"a signature larger than one can be",
+       [&] {
+         ServeSigned("One.dll", "new one");
+         Serve("One.dll.minisig", SignatureOf("One.dll") + std::string(5000, 'x'));
+       },
+       false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::filesystem::remove_all(server_.Path());
+    std::filesystem::create_directories(server_.Path());
+    WriteFile(Install("One.dll"), "old");
+    downloads.urls.clear();
+    c.serve();
+    DownloadProgressCallback progress(&context);
+    DownloadFailure failure = DownloadFailure::NotFetched;
+    EXPECT_EQ(DownloadFile(&context, L"One.dll", &progress, nullptr, &failure), c.used);
+    EXPECT_EQ(ReadFile(Install("One.dll")), c.used ? "new one" : "old");
+    if (!c.used) {
+      EXPECT_EQ(failure, DownloadFailure::NotVerified);
+    }
+    ASSERT_EQ(downloads.urls.size(), 2u);
+    EXPECT_EQ(downloads.urls[1],
+              L"http://server/FerroVanService/WebService/Downloads/One.dll.minisig");
+    EXPECT_TRUE(Names(Device("Temp")).empty()) << "a fetched copy was left";
+  }
+}
+
+TEST_F(SignedFileUpdateTest, AFileThatFailsItsCheckIsNamedTheFirstOneToo) {
+  for (const char* name : {"One.dll", "Two.exe", "Three.dll"})
+    ServeSigned(name, std::string("content of ") + name);
+  Serve("One.dll", "tampered");
+  EXPECT_FALSE(DownloadRequiredFiles(&context));
+  EXPECT_STREQ(context.statusMessage, L"Unable to verify file: \r\nOne.dll");
+
+  ServeSigned("One.dll", "content of One.dll");
+  std::filesystem::remove(server_ / "Three.dll.minisig");
+  EXPECT_FALSE(DownloadRequiredFiles(&context));
+  EXPECT_STREQ(context.statusMessage, L"Unable to verify file: \r\nThree.dll");
+  EXPECT_EQ(ReadFile(Install("Two.exe")), "content of Two.exe");
+  EXPECT_FALSE(Exists(Install("Three.dll")));
+
+  ServeSigned("Three.dll", "content of Three.dll");
+  EXPECT_TRUE(DownloadRequiredFiles(&context));
 }
 
 }  // namespace

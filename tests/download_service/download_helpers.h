@@ -74,9 +74,6 @@ class Device {
 
 std::wstring Wide(const std::string& text);
 std::string PseudoRandomBytes(std::size_t size, unsigned seed);
-// A port on 127.0.0.1 that was free a moment ago.
-int UnusedPort();
-bool Accepts(int port);
 // Mode bits a new file gets here: 0777 less the umask.
 unsigned ExpectedFileMode();
 unsigned ModeOf(const std::string& path);

@@ -27,6 +27,7 @@
 #include "platform/download.h"
 #include "platform/linux/download_cache.h"
 #include "tests/download_service/download_helpers.h"
+#include "tests/e2e/nginx_site.h"
 #include "tests/support/child_process.h"
 #include "tests/support/temp_dir.h"
 
@@ -256,7 +257,7 @@ TEST_F(DownloadTest, FailuresLeaveNoCacheCopy) {
 }
 
 TEST_F(DownloadTest, ARefusedConnectionFails) {
-  const int port = download_testing::UnusedPort();
+  const int port = testing_support::UnusedPort();
   ExpectFailedWithoutCopy(Wide("http://127.0.0.1:" + std::to_string(port) +
                                "/FerroVanService/WebService/Downloads/Client.exe"));
   EXPECT_TRUE(sink_.notes.empty());

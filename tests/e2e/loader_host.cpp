@@ -10,6 +10,8 @@ class LinuxHost final : public LoaderHost {
  public:
   std::string Missing() const override { return ""; }
   std::string LoaderProgram() const override { return FERROVAN_LOADER_PATH; }
+  std::string SignedLoaderProgram() const override { return FERROVAN_SIGNED_LOADER_PATH; }
+  std::string ReleaseSecretKey() const override { return FERROVAN_TEST_RELEASE_KEY; }
   std::string ClientProgram() const override {
     return std::string(FERROVAN_BINARY_DIR) + "/ferrovan-demo-client";
   }
@@ -41,6 +43,16 @@ LoaderHost*& Chosen() {
 }
 
 }  // namespace
+
+std::string LoaderHost::SignedReleaseMissing() const {
+  if (!Missing().empty())
+    return Missing();
+  if (SignedLoaderProgram().empty() || !std::filesystem::is_regular_file(SignedLoaderProgram()) ||
+      !std::filesystem::is_regular_file(ReleaseSecretKey()))
+    return "the signed loader and the tests' release key (the build makes them with minisign, "
+           "Debian package minisign)";
+  return "";
+}
 
 LoaderHost& Host() {
   return *Chosen();

@@ -19,6 +19,11 @@ class LoaderHost {
   // The loader's program file and the demo client, as the download service serves them.
   virtual std::string LoaderProgram() const = 0;
   virtual std::string ClientProgram() const = 0;
+  // The loader built with the tests' release key, and that key's secret half to sign with (both
+  // made by the build); what is missing for them, empty when nothing.
+  virtual std::string SignedLoaderProgram() const = 0;
+  virtual std::string ReleaseSecretKey() const = 0;
+  std::string SignedReleaseMissing() const;
   // A host path as the host's programs take it and report it (on Windows under Wine: Z:\...).
   virtual std::string ProgramPath(const std::string& hostPath) const = 0;
   // Runs a loader program (LoaderProgram() or a copy of it) with args to its end, and waits for

@@ -63,7 +63,7 @@ RunResult Device::RunLoader(const std::vector<std::string>& flags, const std::st
   options.env = std::move(env);
   options.unsetEnv = {"FERROVAN_DEVICE_ROOT", "FERROVAN_UI", "DISPLAY", "WAYLAND_DISPLAY"};
   options.timeout = std::chrono::seconds(150);
-  return Host().Run(Host().LoaderProgram(), args, options, Root());
+  return Host().Run(loader_.empty() ? Host().LoaderProgram() : loader_, args, options, Root());
 }
 
 std::vector<std::vector<std::string>> Device::ProgramStarts() const {
@@ -79,9 +79,11 @@ std::vector<std::vector<std::string>> Device::ProgramStarts() const {
   return starts;
 }
 
-DownloadService::DownloadService(const std::vector<std::string>& switches, std::size_t libraryBytes)
+DownloadService::DownloadService(const std::vector<std::string>& switches, std::size_t libraryBytes,
+                                 const std::string& loaderProgram)
     : switches_(switches) {
-  fs::copy_file(Host().LoaderProgram(), folder_ / kLoaderExe);
+  fs::copy_file(loaderProgram.empty() ? Host().LoaderProgram() : loaderProgram,
+                folder_ / kLoaderExe);
   fs::copy_file(Host().ClientProgram(), folder_ / kClientExe);
   std::mt19937 random(7);
   for (const char* library : kClientLibraries) {

@@ -42,6 +42,8 @@ class Device {
   void InstallClient();
   // Puts the demo client in place as the device's package installer.
   void AddPackageInstaller();
+  // From now on, RunLoader runs this loader program instead of the host's own.
+  void UseLoader(const std::string& program) { loader_ = program; }
   // Runs the host's loader on this device with the console front end and waits for it and
   // everything it started to end.
   RunResult RunLoader(const std::vector<std::string>& flags, const std::string& input = "",
@@ -51,6 +53,7 @@ class Device {
 
  private:
   TempDir root_;
+  std::string loader_;
 };
 
 // Starts the built download service with args and waits until it listens; origin receives
@@ -62,8 +65,9 @@ std::unique_ptr<BackgroundProcess> StartDownloadService(const std::vector<std::s
 // client and five library files (of libraryBytes bytes each).
 class DownloadService {
  public:
+  // loaderProgram, when given, is served as the newest loader instead of the host's own.
   explicit DownloadService(const std::vector<std::string>& switches = {},
-                           std::size_t libraryBytes = 20000);
+                           std::size_t libraryBytes = 20000, const std::string& loaderProgram = "");
   // Starts serving; call after adjusting Folder().
   void Start();
   const std::string& Folder() const { return folder_.Path(); }

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <sstream>
@@ -18,6 +19,7 @@
 
 #include "tests/e2e/loader_host.h"
 #include "tests/e2e/loopback_device.h"
+#include "tests/e2e/nginx_site.h"
 #include "tests/support/required_tools.h"
 
 namespace testing_support {
@@ -246,6 +248,9 @@ TEST_P(FirstInstallation, TakesTwoLoadersAndEndsInTheClientThenEverydayStartsAre
   EXPECT_TRUE(Exists(startMenu + "Other.lnk"));
   EXPECT_EQ(Exists(At("Windows/Desktop/Quillmar Transport.lnk")), plain);
   EXPECT_TRUE(CacheCopies(device).empty());
+  // A loader without release keys asks for no signature.
+  for (const std::string& path : service.Requests())
+    EXPECT_FALSE(path.ends_with(".minisig")) << path;
 
   RunResult second = device.RunLoader({});
   EXPECT_EQ(second.exitStatus, 0);
@@ -263,6 +268,226 @@ INSTANTIATE_TEST_SUITE_P(
                       ShortcutPlaces{"CEPC",
                                      {"Windows/Programs/Quillmar Transport.lnk",
                                       "Windows/Desktop/Quillmar Transport.lnk"}}));
+
+// Signed releases: a loader built with the publisher's key (the tests' own, made by the build),
+// against a release signed with minisign through the project's script.
+
+void SignRelease(const std::string& folder, const std::string& key) {
+  const RunResult run =
+      Run(FERROVAN_SOURCE_DIR "/scripts/sign-release.sh", {"-s", key, folder}, RunOptions{});
+  ASSERT_EQ(run.exitStatus, 0) << run.err;
+}
+
+// A release key that no loader trusts, made now.
+std::string ForeignKey(const TempDir& folder) {
+  const RunResult run = Run("/usr/bin/minisign", {"-G", "-W", "-p", folder / "foreign.pub", "-s",
+                                                  folder / "foreign.key"});
+  EXPECT_EQ(run.exitStatus, 0) << run.err;
+  return folder / "foreign.key";
+}
+
+void FlipAByte(const std::string& path) {
+  std::string content = ReadFile(path);
+  ASSERT_FALSE(content.empty()) << path;
+  content[content.size() / 2] = static_cast<char>(content[content.size() / 2] ^ 0x01);
+  WriteFile(path, content);
+}
+
+class SignedRoad : public Road {
+ protected:
+  void SetUp() override {
+    FERROVAN_SKIP_WHEN_MISSING(Host().SignedReleaseMissing());
+    device.UseLoader(Host().SignedLoaderProgram());
+  }
+  // A release of the signed loader, the client and its libraries and a message package, signed.
+  std::unique_ptr<DownloadService> SignedService(const std::vector<std::string>& switches = {}) {
+    auto service = std::make_unique<DownloadService>(switches, 20000, Host().SignedLoaderProgram());
+    WriteFile(service->File("NETCFv35.Messages.EN.wm.cab"), "mobile package");
+    SignRelease(service->Folder(), Host().ReleaseSecretKey());
+    return service;
+  }
+};
+
+struct SignedInstallation {
+  const char* name;
+  bool signedRelease;
+  bool throughNginx;
+};
+
+class FirstSignedInstallation : public SignedRoad,
+                                public ::testing::WithParamInterface<SignedInstallation> {};
+
+TEST_P(FirstSignedInstallation, EndsInTheClient) {
+  const SignedInstallation& c = GetParam();
+  if (c.throughNginx) {
+    FERROVAN_SKIP_WHEN_MISSING(MissingNginx());
+  }
+  if (!c.signedRelease)
+    device.UseLoader(Host().LoaderProgram());
+  auto service = c.signedRelease ? SignedService() : std::make_unique<DownloadService>();
+  std::unique_ptr<NginxSite> nginx;
+  std::string address;
+  if (c.throughNginx) {
+    nginx = std::make_unique<NginxSite>(service->Folder());
+    ASSERT_TRUE(nginx->Ready()) << nginx->Log();
+    address = "http://127.0.0.1:" + std::to_string(nginx->Port()) + "/FerroVanService";
+  } else {
+    service->Start();
+    address = service->Address();
+  }
+  device.SetPlatformType("PocketPC");
+
+  const RunResult run = device.RunLoader({}, address + "\n");
+  EXPECT_EQ(run.exitStatus, 0);
+  const auto starts = device.ProgramStarts();
+  ASSERT_EQ(starts.size(), 1u) << run.out << run.err;
+  ExpectStart(starts[0], device, kClientExe, {"-NewLoader"});
+  for (const auto& name : RequiredFiles())
+    EXPECT_EQ(ReadFile(device.Install(name)), ReadFile(service->File(name))) << name;
+  EXPECT_EQ(ReadFile(device.Install(kNewLoaderExe)), ReadFile(service->File(kLoaderExe)));
+  EXPECT_EQ(ReadFile(device.Install("RFConfig.xml")), SettingsFile(address));
+  if (c.signedRelease && !c.throughNginx) {
+    // Each file's signature was asked for right after the file.
+    std::vector<std::string> expected;
+    for (const std::string& name : std::vector<std::string>{kLoaderExe}) {
+      expected.push_back(name);
+      expected.push_back(name + ".minisig");
+    }
+    for (const std::string& name : RequiredFiles()) {
+      expected.push_back(name);
+      expected.push_back(name + ".minisig");
+    }
+    std::vector<std::string> asked;
+    for (const std::string& path : service->Requests())
+      asked.push_back(path.substr(path.rfind('/') + 1));
+    EXPECT_EQ(asked, expected);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Releases, FirstSignedInstallation,
+                         ::testing::Values(SignedInstallation{"SignedThroughTheDownloadService",
+                                                              true, false},
+                                           SignedInstallation{"SignedThroughNginx", true, true},
+                                           SignedInstallation{"UnsignedThroughNginx", false, true}),
+                         [](const ::testing::TestParamInfo<SignedInstallation>& param) {
+                           return std::string(param.param.name);
+                         });
+
+struct Tampering {
+  const char* name;
+  // Spoils the signed release in folder (keys: a scratch folder for a key of its own).
+  std::function<void(const std::string& folder, const TempDir& keys)> spoil;
+  std::vector<std::string> flags;
+  // The file named in the text before the prompt, which ends up nowhere on the device.
+  std::string file;
+};
+
+class TamperedRelease : public SignedRoad, public ::testing::WithParamInterface<Tampering> {};
+
+TEST_P(TamperedRelease, NeverStartsOrInstallsTheFile) {
+  const Tampering& c = GetParam();
+  auto service = SignedService();
+  TempDir keys;
+  c.spoil(service->Folder(), keys);
+  if (HasFatalFailure())
+    return;
+  service->Start();
+  device.SetPlatformType("PocketPC");
+  device.WriteSettings("Program Files/FerroVanMobile", service->Address());
+  const bool package = c.file == "NETCFv35.Messages.EN.wm.cab";
+  if (package) {
+    // The client's files are in place: only the package is fetched.
+    for (const auto& name : RequiredFiles())
+      device.InstallCopy(service->File(name), name);
+    device.AddPackageInstaller();
+  }
+
+  const RunResult run = device.RunLoader(c.flags);
+  EXPECT_EQ(run.exitStatus, 0);
+  EXPECT_TRUE(Contains(
+      run.out, "Unable to verify file: \n" + c.file + "\n" + Prompt(service->Address() + "/")))
+      << run.out << run.err;
+  EXPECT_TRUE(device.ProgramStarts().empty()) << "a program was started";
+  EXPECT_FALSE(Exists(device.Install(c.file)));
+  if (c.file == kLoaderExe) {
+    EXPECT_FALSE(Exists(device.Install(kNewLoaderExe)));
+  }
+  EXPECT_TRUE(CacheCopies(device).empty());
+}
+
+const auto kSignatureOf = [](const std::string& folder, const std::string& name) {
+  return folder + "/" + name + ".minisig";
+};
+
+INSTANTIATE_TEST_SUITE_P(
+    Spoiled, TamperedRelease,
+    ::testing::Values(Tampering{"TheNewestLoaderChanged",
+                                [](const std::string& folder, const TempDir&) {
+                                  FlipAByte(folder + "/" + kLoaderExe);
+                                },
+                                {},
+                                kLoaderExe},
+                      Tampering{"ALibraryWithoutSignature",
+                                [](const std::string& folder, const TempDir&) {
+                                  fs::remove(kSignatureOf(folder, kClientLibraries[1]));
+                                },
+                                {"-DoNotRunNewLoader"},
+                                kClientLibraries[1]},
+                      Tampering{"ASignatureByAnotherKey",
+                                [](const std::string& folder, const TempDir& keys) {
+                                  const RunResult run =
+                                      Run("/usr/bin/minisign",
+                                          {"-S", "-q", "-s", ForeignKey(keys), "-m",
+                                           folder + "/" + kClientLibraries[2]});
+                                  ASSERT_EQ(run.exitStatus, 0) << run.err;
+                                },
+                                {"-DoNotRunNewLoader"},
+                                kClientLibraries[2]},
+                      Tampering{"AnotherFilesSignatureUnderThisName",
+                                [](const std::string& folder, const TempDir&) {
+                                  fs::copy_file(folder + "/" + kClientLibraries[1],
+                                                folder + "/" + kClientLibraries[3],
+                                                fs::copy_options::overwrite_existing);
+                                  fs::copy_file(kSignatureOf(folder, kClientLibraries[1]),
+                                                kSignatureOf(folder, kClientLibraries[3]),
+                                                fs::copy_options::overwrite_existing);
+                                },
+                                {"-DoNotRunNewLoader"},
+                                kClientLibraries[3]},
+                      Tampering{"ACutSignature",
+                                [](const std::string& folder, const TempDir&) {
+                                  const std::string path =
+                                      kSignatureOf(folder, kClientLibraries[4]);
+                                  const std::string text = ReadFile(path);
+                                  WriteFile(path, text.substr(0, text.size() / 2));
+                                },
+                                {"-DoNotRunNewLoader"},
+                                kClientLibraries[4]},
+                      Tampering{"AnOversizedSignatureOfTheFirstFile",
+                                [](const std::string& folder, const TempDir&) {
+                                  const std::string path =
+                                      kSignatureOf(folder, kClientLibraries[0]);
+                                  WriteFile(path, ReadFile(path) + std::string(5000, '\n'));
+                                },
+                                {"-DoNotRunNewLoader"},
+                                kClientLibraries[0]},
+                      Tampering{"AGarbledSignature",
+                                [](const std::string& folder, const TempDir&) {
+                                  const std::string path = kSignatureOf(folder, kClientExe);
+                                  std::string text = ReadFile(path);
+                                  const std::size_t second = text.find('\n') + 5;
+                                  text[second] = text[second] == 'A' ? 'B' : 'A';
+                                  WriteFile(path, text);
+                                },
+                                {"-DoNotRunNewLoader"},
+                                kClientExe},
+                      Tampering{"TheMessagePackageChanged",
+                                [](const std::string& folder, const TempDir&) {
+                                  FlipAByte(folder + "/NETCFv35.Messages.EN.wm.cab");
+                                },
+                                {"-InstallCF35MessagesEN"},
+                                "NETCFv35.Messages.EN.wm.cab"}),
+    [](const ::testing::TestParamInfo<Tampering>& param) { return std::string(param.param.name); });
 
 // Clearing the install folder and stopping the client.
 

@@ -81,6 +81,12 @@ class WineHost final : public LoaderHost {
   std::string ClientProgram() const override {
     return WindowsBuild() + "/ferrovan-demo-client.exe";
   }
+  std::string SignedLoaderProgram() const override {
+    return WindowsBuild() + "/ferrovan-loader-signed.exe";
+  }
+  std::string ReleaseSecretKey() const override {
+    return WindowsBuild() + "/test-release-key/release.key";
+  }
   std::string ProgramPath(const std::string& hostPath) const override { return WinePath(hostPath); }
   RunResult Run(const std::string& program, const std::vector<std::string>& args,
                 RunOptions options, const std::string& root) override {
