@@ -6,7 +6,10 @@
 # flushes each file before it counts as installed), all from a local nginx serving the newest
 # loader, the demo client and five libraries of 200 MiB in all. Then one installation whose first
 # library is 10 MiB, and one where it is 1 GiB, for the peak resident size against file size.
-# Prints the median wall times, their ratios and peak resident sizes. Asserts nothing.
+# When the build has the loader that trusts the tests' release key (ferrovan-loader-signed, with
+# minisign), the release is signed too and that loader's installations alternate with the
+# others: the cost of checking every file's signature. Prints the median wall times, their
+# ratios and peak resident sizes. Asserts nothing.
 #
 #   bench/downloads.sh [RUNS [BUILD_DIR]]     (defaults: 5 and build/)
 set -euo pipefail
@@ -15,6 +18,8 @@ repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 runs=${1:-5}
 build=$(cd "${2:-$repo/build}" && pwd)
 loader=$build/ferrovan-loader
+signed_loader=$build/ferrovan-loader-signed
+release_key=$build/test-release-key/release.key
 client=$build/ferrovan-demo-client
 nginx=/usr/sbin/nginx
 for tool in "$loader" "$client" "$nginx" /usr/bin/time /usr/bin/curl; do
@@ -41,6 +46,11 @@ for library in "${libraries[@]}"; do
   head -c $((40 * 1024 * 1024)) /dev/urandom >"$served/$library"
 done
 served_mib=$(du -sm "$served" | cut -f1)
+signed=0
+if [ -x "$signed_loader" ] && [ -f "$release_key" ] && command -v minisign >/dev/null; then
+  "$repo/scripts/sign-release.sh" -s "$release_key" "$served" 2>/dev/null
+  signed=1
+fi
 # The six files a first installation with -DoNotRunNewLoader fetches.
 files=(Solvane.FerroVan.Mobile.Client.exe "${libraries[@]}")
 
@@ -95,19 +105,31 @@ measure() {
   echo "$(((ended - started) / 1000))e-6 $(tail -n 1 "$scratch/peak")"
 }
 
-# One first installation by the loader on a fresh device root: "SECONDS PEAK_KIB".
+# One first installation by the loader (or the one given) on a fresh device root:
+# "SECONDS PEAK_KIB".
 device=$scratch/device
 install() {
+  local program=${1:-$loader}
   rm -rf "$device"
   mkdir -p "$device/Program Files/FerroVanMobile"
   printf '<?xml version="1.0"?>\n<Config>\n\t<WebHostName>127.0.0.1:%s</WebHostName>\n</Config>\n' \
     "$port" >"$device/Program Files/FerroVanMobile/RFConfig.xml"
   measure env -u FERROVAN_DEVICE_ROOT -u FERROVAN_UI -u DISPLAY -u WAYLAND_DISPLAY \
-    "$loader" --device-root "$device" --ui console -DoNotRunNewLoader
+    "$program" --device-root "$device" --ui console -DoNotRunNewLoader
 }
 
 loader_times=() loader_peaks=() curl_times=() curl_peaks=() synced_times=() synced_peaks=()
+signed_times=() signed_peaks=()
 for run in $(seq "$runs"); do
+  if [ "$signed" -eq 1 ]; then
+    read -r seconds peak < <(install "$signed_loader")
+    for file in "${files[@]}"; do
+      cmp -s "$served/$file" "$device/Program Files/FerroVanMobile/$file" ||
+        echo "downloads.sh: run $run: the signed loader did not install $file" >&2
+    done
+    signed_times+=("$seconds") signed_peaks+=("$peak")
+    rm -rf "$device"
+  fi
   read -r seconds peak < <(install)
   for file in "${files[@]}"; do
     cmp -s "$served/$file" "$device/Program Files/FerroVanMobile/$file" ||
@@ -129,12 +151,15 @@ for run in $(seq "$runs"); do
     "$fetched" "${arguments[@]}")
   synced_times+=("$seconds") synced_peaks+=("$peak")
   rm -rf "$fetched"
-  printf 'run %d: loader %.3f s, curl %.3f s, curl then sync %.3f s\n' "$run" \
+  printf 'run %d: loader %.3f s, curl %.3f s, curl then sync %.3f s' "$run" \
     "${loader_times[-1]}" "${curl_times[-1]}" "${synced_times[-1]}"
+  [ "$signed" -eq 1 ] && printf ', signed loader %.3f s' "${signed_times[-1]}"
+  echo
 done
 
 # The peak resident size against the size of one file: the first library at 10 MiB, then at
-# 1 GiB (holes, served as zeros), the other files as before.
+# 1 GiB (holes, served as zeros), the other files as before (unsigned, by the loader without
+# keys).
 flat_sizes=() flat_peaks=()
 for mib in 10 1024; do
   rm -f "$served/${libraries[0]}"
@@ -160,5 +185,12 @@ printf '%-16s median %7.3f s   peak resident %7d KiB (largest)\n' \
   "curl then sync" "$synced_median" "$(largest "${synced_peaks[@]}")"
 awk -v l="$loader_median" -v c="$curl_median" -v s="$synced_median" \
   'BEGIN { printf "ratio loader/curl %.2f, loader/(curl then sync) %.2f\n", l / c, l / s }'
+if [ "$signed" -eq 1 ]; then
+  signed_median=$(median "${signed_times[@]}")
+  printf '%-16s median %7.3f s   peak resident %7d KiB (largest)\n' \
+    "signed loader" "$signed_median" "$(largest "${signed_peaks[@]}")"
+  awk -v g="$signed_median" -v l="$loader_median" -v c="$curl_median" \
+    'BEGIN { printf "ratio signed loader/loader %.2f, signed loader/curl %.2f\n", g / l, g / c }'
+fi
 printf 'loader peak resident with a file of %4d MiB: %7d KiB\n' \
   "${flat_sizes[0]}" "${flat_peaks[0]}" "${flat_sizes[1]}" "${flat_peaks[1]}"

@@ -5,12 +5,13 @@
 # warnings as errors. pugixml and libsodium are compiled from Debian's source packages (fetched
 # into build-windows/deps), GoogleTest from /usr/src/googletest. Each .exe stands alone: the script
 # checks that it imports nothing but Windows' own DLLs, and that the loader is a GUI program.
-# FERROVAN_WINDOWS_BUILD_DIR overrides the folder.
+# FERROVAN_WINDOWS_BUILD_DIR overrides the folder; FERROVAN_RELEASE_KEYS names the public keys
+# the loader trusts (a signed release), as the CMake option of the same name does.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 if [ $# -gt 0 ]; then
-  sed -n '2,8s/^# \{0,1\}//p' "$0"
+  sed -n '2,10s/^# \{0,1\}//p' "$0"
   [ "$1" = "--help" ] && exit 0 || exit 2
 fi
 
@@ -24,7 +25,8 @@ sodium=$(scripts/fetch-debian-source.sh libsodium libsodium-dev "$build/deps")
 echo "=== $build: configure and build" >&2
 cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo -DFERROVAN_WERROR=ON \
-  -DFERROVAN_PUGIXML_SOURCE_DIR="$pugixml" -DFERROVAN_SODIUM_SOURCE_DIR="$sodium" >/dev/null
+  -DFERROVAN_PUGIXML_SOURCE_DIR="$pugixml" -DFERROVAN_SODIUM_SOURCE_DIR="$sodium" \
+  -DFERROVAN_RELEASE_KEYS="${FERROVAN_RELEASE_KEYS:-}" >/dev/null
 cmake --build "$build" -j "$(nproc)" >/dev/null
 
 # Windows' own DLLs: what every Windows installation has in its system folder.
