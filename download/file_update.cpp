@@ -5,8 +5,8 @@
 
 #include "device/install_folder.h"
 #include "download/file_signature.h"
+#include "loader/failure.h"
 #include "loader/loader_dialog.h"
-#include "loader/worker.h"
 #include "platform/download.h"
 #include "platform/files.h"
 #include "platform/text.h"

@@ -1,6 +1,7 @@
 #include "loader/loader_context.h"
 
 #include "loader/platform_detection.h"
+#include "resources/loader_resources.h"
 
 const wchar_t* const REQUIRED_FILES[] = {
     L"Solvane.Mobile.Common.dll",
@@ -57,9 +58,9 @@ LoaderContext::LoaderContext()
   platform::CopyText(downloadUrlFormat, L"http://%sFerroVanService/WebService/Downloads/%s");
   platform::CopyText(downloadUrlFormatWithScheme, L"%sWebService/Downloads/%s");
 
-  dialogId = 102;
-  statusLabelId = 1004;
-  urlEditId = 1003;
-  okButtonId = 1001;
-  cancelButtonId = 1002;
+  dialogId = IDD_LOADER;
+  statusLabelId = IDC_LOADER_STATUS;
+  urlEditId = IDC_LOADER_URL;
+  okButtonId = IDC_LOADER_OK;
+  cancelButtonId = IDC_LOADER_CANCEL;
 }

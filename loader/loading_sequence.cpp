@@ -7,8 +7,8 @@
 #include "download/file_signature.h"
 #include "download/file_update.h"
 #include "download/progress_callback.h"
+#include "loader/failure.h"
 #include "loader/loader_dialog.h"
-#include "loader/worker.h"
 #include "platform/files.h"
 #include "settings/settings_file.h"
 
