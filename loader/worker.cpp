@@ -7,6 +7,7 @@
 #include "loader/loading_sequence.h"
 #include "platform/com.h"
 #include "platform/device_lock.h"
+#include "platform/download.h"
 #include "platform/threads.h"
 
 namespace {
@@ -27,6 +28,10 @@ std::unique_ptr<platform::HeldDeviceLock>& LockKeptToTheEnd() {
 std::optional<LoaderFailure> RunLocked(LoaderContext* context) {
   std::unique_ptr<platform::HeldDeviceLock> lock =
       platform::DeviceLock().Take([context] { SetStatusText(context, WAITING_TEXT); });
+  if (lock != nullptr) {
+    // Downloads happen under the lock, so copies found now were left by a loader that was killed.
+    platform::Downloads().RemoveAbandonedCopies();
+  }
   try {
     if (RunLoadingSequence(context)) {
       LockKeptToTheEnd() = std::move(lock);

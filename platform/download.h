@@ -33,6 +33,10 @@ class DownloadService {
   // leave a partial target for the caller to delete.
   virtual HRESULT DownloadToFile(const wchar_t* url, const wchar_t* target,
                                  IBindStatusCallback* callback, DownloadContentSink* content) = 0;
+  // Removes the copies that downloads of a loader killed mid-way left in the device's Temp
+  // folder, leaving those of live downloads alone. Called with the device lock held, when no
+  // other loader on the device downloads.
+  virtual void RemoveAbandonedCopies() = 0;
 };
 
 inline DownloadService& Downloads() {

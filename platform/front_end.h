@@ -4,13 +4,11 @@
 #include <string_view>
 
 #include "platform/dialog.h"
+#include "platform/host.h"
 
 namespace platform {
 
 enum class FrontEndKind { Console, Window };
-
-// Whether this build has the window front end.
-bool WindowFrontEndBuilt();
 
 // Makes kind the front end behind Dialogs(). For Window, false when the window cannot be opened
 // (no display, or not built); the console then stays in place. Called once, before any thread.

@@ -22,7 +22,16 @@ struct ProcessEntry {
 // One snapshot of the process table, walked entry by entry (Process32First / Process32Next).
 class ProcessSnapshot {
  public:
+  ProcessSnapshot() = default;
   explicit ProcessSnapshot(std::vector<ProcessEntry> entries) : entries_(std::move(entries)) {}
+  // Adds a process while the snapshot is taken; one whose name does not fit is left out.
+  void Add(std::uint32_t processId, const wchar_t* exeFile) {
+    ProcessEntry entry{};
+    entry.processId = processId;
+    if (CopyText(entry.exeFile, exeFile)) {
+      entries_.push_back(entry);
+    }
+  }
   // Copies the next entry; false after the last.
   bool Next(ProcessEntry& entry) {
     if (next_ == entries_.size()) {

@@ -1,13 +1,12 @@
-// Every platform service is an abstract class with one implementation per host. The loader reaches
-// a service through Use<Service>(); a test may put its own implementation in place for as long
-// as a ScopedService lives (set it up before any worker thread starts).
+// Every platform service is an abstract class with one implementation per host (its
+// HostService, platform/host.h). The loader reaches a service through Use<Service>(); a test may
+// put its own implementation in place for as long as a ScopedService lives (set it up before any
+// worker thread starts).
 #pragma once
 
-namespace platform {
+#include "platform/host.h"
 
-// Defined by the host's implementation of each service (platform/linux, platform/win32).
-template <class Service>
-Service& HostService();
+namespace platform {
 
 template <class Service>
 Service*& ServiceOverride() {

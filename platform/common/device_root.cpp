@@ -1,10 +1,10 @@
 // The device root: chosen once, in the same order on every host, and the folders every device
 // has.
-#include "platform/common/device_root.h"
+#include "platform/device_root.h"
 
 #include <mutex>
 
-#include "platform/device_root.h"
+#include "platform/host.h"
 
 namespace platform {
 
@@ -18,6 +18,24 @@ struct RootState {
 RootState& State() {
   static RootState state;
   return state;
+}
+
+// relative (UTF-8) with each separator made the host's and one in front dropped, under the root.
+std::string UnderRoot(std::string relative) {
+  const char separator = HostPathSeparator();
+  for (char& c : relative) {
+    if (c == '\\' || c == '/') {
+      c = separator;
+    }
+  }
+  if (!relative.empty() && relative.front() == separator) {
+    relative.erase(0, 1);
+  }
+  const std::string& root = DeviceRoot();
+  if (relative.empty()) {
+    return root;
+  }
+  return !root.empty() && root.back() == separator ? root + relative : root + separator + relative;
 }
 
 }  // namespace
@@ -62,6 +80,15 @@ const std::string& DeviceRoot() {
     }
   });
   return state.folder;
+}
+
+std::string ToHostPath(std::wstring_view devicePath) {
+  return UnderRoot(WideToUtf8(devicePath));
+}
+
+// A narrow device path is UTF-8, as host paths are.
+std::string ToHostPath(std::string_view devicePath) {
+  return UnderRoot(std::string(devicePath));
 }
 
 bool CreateSystemFolders() {

@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/common/narrow_text.h"
+#include "platform/host.h"
 
 namespace platform {
 namespace {
@@ -392,27 +392,6 @@ bool FormatNarrow(std::span<char> out, const char* format, ...) {
     return false;
   }
   return static_cast<std::size_t>(size) < out.size();
-}
-
-bool CopyText(std::span<wchar_t> out, const wchar_t* text) {
-  const std::size_t length = text != nullptr ? std::wcslen(text) : 0;
-  if (length >= out.size()) {
-    if (!out.empty()) {
-      out[0] = L'\0';
-    }
-    return false;
-  }
-  std::copy_n(text != nullptr ? text : L"", length + 1, out.begin());
-  return true;
-}
-
-bool AppendText(std::span<wchar_t> out, const wchar_t* text) {
-  const auto end = std::find(out.begin(), out.end(), L'\0');
-  if (end == out.end()) {
-    return false;
-  }
-  // On failure CopyText empties the span from the old terminator on: the text stays as it was.
-  return CopyText(std::span<wchar_t>(end, out.end()), text);
 }
 
 }  // namespace platform

@@ -58,4 +58,13 @@ bool MatchesWildcard(const wchar_t* pattern, const wchar_t* name, SameCharacter 
   return false;
 }
 
+SearchPattern SplitSearchPattern(const wchar_t* pattern) {
+  const std::wstring_view whole = pattern != nullptr ? pattern : L"";
+  const std::size_t split = whole.find_last_of(L"\\/");
+  if (split == std::wstring_view::npos) {
+    return {std::wstring_view(), whole};
+  }
+  return {whole.substr(0, split + 1), whole.substr(split + 1)};
+}
+
 }  // namespace platform

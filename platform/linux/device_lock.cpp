@@ -8,7 +8,7 @@
 
 #include "platform/device_lock.h"
 #include "platform/device_root.h"
-#include "platform/linux/download_cache.h"
+#include "platform/linux/descriptors.h"
 
 namespace platform {
 namespace {
@@ -24,48 +24,23 @@ class FolderLock final : public HeldDeviceLock {
   int fd_;
 };
 
-bool Lock(int fd, int operation) {
-  while (flock(fd, operation) != 0) {
-    if (errno != EINTR) {
-      return false;
-    }
-  }
-  return true;
-}
-
-class LinuxDeviceLock final : public DeviceLockService {
- public:
-  std::unique_ptr<HeldDeviceLock> Take(const std::function<void()>& waiting) override {
-    // Each run opens the folder anew: flock belongs to the open file, so a second run in this
-    // process waits for the first like any other loader would. O_CLOEXEC keeps the programs
-    // the loader starts from holding the lock on.
-    const int fd = open(DeviceRoot().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) {
-      return nullptr;
-    }
-    if (!Lock(fd, LOCK_EX | LOCK_NB)) {
-      const bool held = errno == EWOULDBLOCK;
-      if (held && waiting) {
-        waiting();
-      }
-      if (!held || !Lock(fd, LOCK_EX)) {
-        close(fd);
-        return nullptr;
-      }
-    }
-    // Downloads happen under the lock, so this is the moment when no loader on the device is
-    // starting one: copies found now were left by a loader that was killed.
-    RemoveAbandonedCacheFiles();
-    return std::make_unique<FolderLock>(fd);
-  }
-};
-
 }  // namespace
 
-template <>
-DeviceLockService& HostService<DeviceLockService>() {
-  static LinuxDeviceLock service;
-  return service;
+std::unique_ptr<HeldDeviceLock> LockDevice(bool wait, bool& heldElsewhere) {
+  heldElsewhere = false;
+  // Each run opens the folder anew: flock belongs to the open file, so a second run in this
+  // process waits for the first like any other loader would. O_CLOEXEC keeps the programs the
+  // loader starts from holding the lock on.
+  const int fd = open(DeviceRoot().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) {
+    return nullptr;
+  }
+  if (RetryOnInterrupt([&] { return flock(fd, LOCK_EX | (wait ? 0 : LOCK_NB)); }) != 0) {
+    heldElsewhere = errno == EWOULDBLOCK;
+    close(fd);
+    return nullptr;
+  }
+  return std::make_unique<FolderLock>(fd);
 }
 
 }  // namespace platform

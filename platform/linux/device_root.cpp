@@ -7,9 +7,8 @@
 #include <system_error>
 #include <vector>
 
-#include "platform/common/device_root.h"
 #include "platform/device_root.h"
-#include "platform/linux/utf8.h"
+#include "platform/host.h"
 
 namespace platform {
 namespace {
@@ -65,29 +64,6 @@ bool IsMountPoint(const std::string& folder) {
          self.st_dev != parent.st_dev;
 }
 
-template <class Char>
-std::string Join(std::basic_string_view<Char> devicePath) {
-  if (!devicePath.empty() && devicePath.front() == Char('\\')) {
-    devicePath.remove_prefix(1);
-  }
-  std::string relative;
-  if constexpr (sizeof(Char) == 1) {
-    relative.assign(devicePath);
-  } else {
-    relative = ToUtf8(devicePath);
-  }
-  for (char& c : relative) {
-    if (c == '\\') {
-      c = '/';
-    }
-  }
-  const std::string& root = DeviceRoot();
-  if (relative.empty()) {
-    return root;
-  }
-  return root == "/" ? root + relative : root + "/" + relative;
-}
-
 }  // namespace
 
 std::string EnvironmentText(const char* name) {
@@ -138,12 +114,8 @@ std::string AbsoluteHostFolder(std::string_view folder) {
   return MakeAbsolute(folder);
 }
 
-std::string ToHostPath(std::wstring_view devicePath) {
-  return Join(devicePath);
-}
-
-std::string ToHostPath(std::string_view devicePath) {
-  return Join(devicePath);
+char HostPathSeparator() {
+  return '/';
 }
 
 bool MakeFolderTree(const std::string& folder) {

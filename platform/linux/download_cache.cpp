@@ -11,6 +11,8 @@
 #include <vector>
 
 #include "platform/device_root.h"
+#include "platform/linux/descriptors.h"
+#include "platform/linux/stored_files.h"
 
 namespace platform {
 namespace {
@@ -33,7 +35,32 @@ void RemoveIfAbandoned(int folder, const std::string& name) {
   ::close(fd);
 }
 
+bool SameFile(int fd, const std::string& path) {
+  struct stat opened {};
+  struct stat named {};
+  return ::fstat(fd, &opened) == 0 && ::lstat(path.c_str(), &named) == 0 &&
+         opened.st_dev == named.st_dev && opened.st_ino == named.st_ino;
+}
+
 }  // namespace
+
+std::string CreateCacheFile(const std::string& folder, const std::string& name, int& fd) {
+  for (int attempt = 0; attempt < 10; ++attempt) {
+    std::string created;
+    fd = CreateExclusiveFile(folder, kCacheFilePrefix, "-" + name, 0777, created);
+    if (fd < 0) {
+      return {};
+    }
+    RetryOnInterrupt([&] { return ::flock(fd, LOCK_EX); });
+    // A sweep may have taken the new file between its creation and the lock.
+    if (SameFile(fd, folder + "/" + created)) {
+      return created;
+    }
+    ::close(fd);
+  }
+  fd = -1;
+  return {};
+}
 
 void RemoveAbandonedCacheFiles() {
   DIR* listing = ::opendir((DeviceRoot() + "/Temp").c_str());

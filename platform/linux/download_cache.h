@@ -1,15 +1,20 @@
-// The download cache in the device's Temp folder. A loader killed mid-download leaves its cache
-// copy behind; the next loader on the device sweeps such copies away.
+// The download copies in the device's Temp folder (and beside a download's target): made here,
+// each under an exclusive flock for as long as its download writes it, and swept here once their
+// loader is gone.
 #pragma once
+
+#include <string>
+
+#include "platform/common/cache_file_name.h"
 
 namespace platform {
 
-// Every file a download writes is named so, followed by a random part, "-" and the file's own
-// name; the download holds an exclusive flock on it while it writes.
-inline constexpr char kCacheFilePrefix[] = "ferrovan-cache.";
+// Creates a new copy "ferrovan-cache.RANDOM-name" in folder, with mode 0777 less the umask, and
+// holds an exclusive lock on it until fd is closed, so that a sweep leaves it alone. Returns its
+// name (no folder) and the open descriptor in fd; empty, with fd -1, when none can be made.
+std::string CreateCacheFile(const std::string& folder, const std::string& name, int& fd);
 
-// Removes the cache copies in ROOT/Temp/ that no live download holds locked. Call it once the
-// device lock is held, right after taking it.
+// Removes the copies in ROOT/Temp/ that no live download holds locked.
 void RemoveAbandonedCacheFiles();
 
 }  // namespace platform

@@ -10,11 +10,12 @@
 #include <string>
 #include <system_error>
 
+#include "platform/common/wildcard.h"
 #include "platform/device_root.h"
 #include "platform/files.h"
+#include "platform/host.h"
 #include "platform/linux/device_processes.h"
 #include "platform/linux/stored_files.h"
-#include "platform/linux/utf8.h"
 #include "platform/text.h"
 
 namespace platform {
@@ -33,7 +34,7 @@ class FolderSearch final : public FileSearch {
       if (hostName == "." || hostName == "..") {
         continue;
       }
-      const std::wstring wideName = FromUtf8(hostName);
+      const std::wstring wideName = Utf8ToWide(hostName);
       if (MatchesWildcard(pattern_.c_str(), wideName.c_str())) {
         return CopyText(name, wideName.c_str());
       }
@@ -144,12 +145,7 @@ class LinuxFiles final : public FileService {
   }
 
   std::unique_ptr<FileSearch> FindFiles(const wchar_t* pattern) override {
-    const std::wstring_view whole = pattern != nullptr ? pattern : L"";
-    const std::size_t split = whole.find_last_of(L"\\/");
-    const std::wstring_view folder =
-        split == std::wstring_view::npos ? std::wstring_view() : whole.substr(0, split + 1);
-    const std::wstring_view namePattern =
-        split == std::wstring_view::npos ? whole : whole.substr(split + 1);
+    const auto [folder, namePattern] = SplitSearchPattern(pattern);
     DIR* handle = opendir(ToHostPath(folder).c_str());
     if (handle == nullptr) {
       return nullptr;

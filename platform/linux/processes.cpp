@@ -11,9 +11,9 @@
 #include <vector>
 
 #include "platform/device_root.h"
+#include "platform/host.h"
 #include "platform/linux/device_processes.h"
 #include "platform/linux/split_parameters.h"
-#include "platform/linux/utf8.h"
 #include "platform/processes.h"
 
 extern char** environ;
@@ -98,19 +98,12 @@ class LinuxProcesses final : public ProcessService {
   // Only the programs running from files of this device: stopping the client on one device
   // must never stop another device's client on the same host.
   std::unique_ptr<ProcessSnapshot> TakeSnapshot() override {
-    std::vector<ProcessEntry> entries;
+    auto snapshot = std::make_unique<ProcessSnapshot>();
     const bool listed = ForEachDeviceProcess([&](const DeviceProcess& process) {
-      ProcessEntry entry{};
-      entry.processId = process.processId;
-      if (CopyText(entry.exeFile, FromUtf8(process.name).c_str())) {
-        entries.push_back(entry);
-      }
+      snapshot->Add(process.processId, Utf8ToWide(process.name).c_str());
       return true;
     });
-    if (!listed) {
-      return nullptr;
-    }
-    return std::make_unique<ProcessSnapshot>(std::move(entries));
+    return listed ? std::move(snapshot) : nullptr;
   }
 
   bool Terminate(std::uint32_t processId) override {

@@ -9,9 +9,9 @@
 #include <string>
 #include <string_view>
 
-#include "platform/device_root.h"
+#include "platform/host.h"
+#include "platform/linux/descriptors.h"
 #include "platform/linux/stored_files.h"
-#include "platform/small_files.h"
 
 namespace platform {
 namespace {
@@ -19,20 +19,6 @@ namespace {
 constexpr std::size_t kRandomLength = 12;
 // Keeps "." + name + "." + random + ".tmp" well inside the file system's name limit.
 constexpr std::size_t kMaxTemporaryStem = 100;
-
-bool WriteAll(int fd, std::string_view content) {
-  while (!content.empty()) {
-    const ssize_t done = ::write(fd, content.data(), content.size());
-    if (done < 0 && errno == EINTR) {
-      continue;
-    }
-    if (done <= 0) {
-      return false;
-    }
-    content.remove_prefix(static_cast<std::size_t>(done));
-  }
-  return true;
-}
 
 std::string RandomLetters() {
   static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
@@ -44,56 +30,6 @@ std::string RandomLetters() {
   }
   return letters;
 }
-
-class LinuxSmallFiles final : public SmallFileService {
- public:
-  bool ReadWholeFile(const char* path, std::size_t maxBytes, std::string& content) override {
-    content.clear();
-    if (path == nullptr) {
-      return false;
-    }
-    // Non-blocking, so that a pipe or device planted at the path cannot hold the loader.
-    const int fd = ::open(ToHostPath(std::string_view(path)).c_str(),
-                          O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-    if (fd < 0) {
-      return false;
-    }
-    struct stat status {};
-    bool fits = ::fstat(fd, &status) == 0 && S_ISREG(status.st_mode) &&
-                static_cast<std::uint64_t>(status.st_size) <= maxBytes;
-    if (fits) {
-      // The file may grow while it is read: never take more than one byte past the limit. The
-      // buffer starts at the size the file has now and grows only if the file does.
-      const std::size_t limit = maxBytes + 1;
-      content.resize(std::min(static_cast<std::size_t>(status.st_size) + 1, limit));
-      std::size_t length = 0;
-      while (length < limit) {
-        if (length == content.size()) {
-          content.resize(std::min(content.size() * 2, limit));
-        }
-        const ssize_t done = ::read(fd, content.data() + length, content.size() - length);
-        if (done < 0 && errno == EINTR) {
-          continue;
-        }
-        if (done < 0) {
-          fits = false;
-        }
-        if (done <= 0) {
-          break;
-        }
-        length += static_cast<std::size_t>(done);
-      }
-      fits = fits && length <= maxBytes;
-      content.resize(fits ? length : 0);
-    }
-    ::close(fd);
-    return fits;
-  }
-
-  bool ReplaceFile(const char* path, std::string_view content) override {
-    return path != nullptr && ReplaceFileContent(ToHostPath(std::string_view(path)), content);
-  }
-};
 
 }  // namespace
 
@@ -141,11 +77,28 @@ bool SyncFolder(const std::string& folder) {
   return synced;
 }
 
-bool ReplaceFileContent(const std::string& path, std::string_view content, mode_t mode) {
+bool ReadFileStart(const std::string& hostPath, std::size_t limit, std::string& bytes) {
+  bytes.clear();
+  const int fd = OpenToRead(hostPath);
+  if (fd < 0) {
+    return false;
+  }
+  // The buffer starts at the size the file has now and grows only if the file does.
+  struct stat status {};
+  const bool read = ::fstat(fd, &status) == 0 && S_ISREG(status.st_mode) &&
+                    ReadUpTo(fd, limit, bytes, static_cast<std::size_t>(status.st_size) + 1);
+  ::close(fd);
+  if (!read) {
+    bytes.clear();
+  }
+  return read;
+}
+
+bool ReplaceFileContent(const std::string& path, std::string_view content) {
   const std::string folder = FolderOf(path);
   std::string temporary;
   const int fd = CreateExclusiveFile(folder, "." + NameOf(path).substr(0, kMaxTemporaryStem) + ".",
-                                     ".tmp", mode, temporary);
+                                     ".tmp", 0666, temporary);
   if (fd < 0) {
     return false;
   }
@@ -159,12 +112,6 @@ bool ReplaceFileContent(const std::string& path, std::string_view content, mode_
   }
   SyncFolder(folder);
   return true;
-}
-
-template <>
-SmallFileService& HostService<SmallFileService>() {
-  static LinuxSmallFiles service;
-  return service;
 }
 
 }  // namespace platform

@@ -1,6 +1,6 @@
 #include "platform/linux/split_parameters.h"
 
-#include "platform/linux/utf8.h"
+#include "platform/host.h"
 
 namespace platform {
 
@@ -15,7 +15,7 @@ std::vector<std::string> SplitParameters(std::wstring_view text) {
       inArgument = true;
     } else if (!quoted && (c == L' ' || c == L'\t')) {
       if (inArgument) {
-        arguments.push_back(ToUtf8(current));
+        arguments.push_back(WideToUtf8(current));
         current.clear();
         inArgument = false;
       }
@@ -25,7 +25,7 @@ std::vector<std::string> SplitParameters(std::wstring_view text) {
     }
   }
   if (inArgument) {
-    arguments.push_back(ToUtf8(current));
+    arguments.push_back(WideToUtf8(current));
   }
   return arguments;
 }

@@ -23,8 +23,8 @@ std::string NameOf(const std::string& path);
 // Flushes a folder's entries to storage, so that a rename in it survives a power cut.
 bool SyncFolder(const std::string& folder);
 
-// Writes content to a new file beside path, flushes it, renames it over path (replacing a link
-// found there, never writing to its target) and flushes the folder.
-bool ReplaceFileContent(const std::string& path, std::string_view content, mode_t mode = 0666);
+// ReplaceFileContent (platform/host.h) writes content to a new file beside the path, flushes it,
+// renames it over the path (replacing a link found there, never writing to its target) and
+// flushes the folder.
 
 }  // namespace platform

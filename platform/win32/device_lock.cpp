@@ -5,7 +5,6 @@
 #include <string>
 
 #include "platform/device_lock.h"
-#include "platform/win32/download_cache.h"
 #include "platform/win32/wide_text.h"
 #include "platform/windows_types.h"
 
@@ -29,53 +28,34 @@ class FileLock final : public HeldDeviceLock {
   HANDLE file_;
 };
 
-bool Lock(HANDLE file, DWORD flags) {
-  OVERLAPPED start{};
-  return LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | flags, 0, 1, 0, &start) != FALSE;
-}
-
-class Win32DeviceLock final : public DeviceLockService {
- public:
-  std::unique_ptr<HeldDeviceLock> Take(const std::function<void()>& waiting) override {
-    // A root that is missing or no folder gives no lock; a missing Temp folder is made, as the
-    // device always has one.
-    const std::wstring root = WideHostPath(L"");
-    const DWORD attributes = GetFileAttributesW(root.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-      return nullptr;
-    }
-    CreateDirectoryW(WideHostPath(L"Temp").c_str(), nullptr);
-    // Each run opens the file anew, so that a second run in this process waits for the first
-    // like any other loader. The handle is not inheritable: started programs do not hold on.
-    const HANDLE file = CreateFileW(WideHostPath(kLockFile).c_str(), GENERIC_READ | GENERIC_WRITE,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                    OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-      return nullptr;
-    }
-    if (!Lock(file, LOCKFILE_FAIL_IMMEDIATELY)) {
-      const bool held = GetLastError() == ERROR_LOCK_VIOLATION;
-      if (held && waiting) {
-        waiting();
-      }
-      if (!held || !Lock(file, 0)) {
-        CloseHandle(file);
-        return nullptr;
-      }
-    }
-    // Downloads happen under the lock, so this is the moment when no loader on the device is
-    // writing one: copies found now were left by a loader that was killed.
-    RemoveAbandonedCacheFiles();
-    return std::make_unique<FileLock>(file);
-  }
-};
-
 }  // namespace
 
-template <>
-DeviceLockService& HostService<DeviceLockService>() {
-  static Win32DeviceLock service;
-  return service;
+std::unique_ptr<HeldDeviceLock> LockDevice(bool wait, bool& heldElsewhere) {
+  heldElsewhere = false;
+  // A root that is missing or no folder gives no lock; a missing Temp folder is made, as the
+  // device always has one.
+  const std::wstring root = WideHostPath(L"");
+  const DWORD attributes = GetFileAttributesW(root.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+    return nullptr;
+  }
+  CreateDirectoryW(WideHostPath(L"Temp").c_str(), nullptr);
+  // Each run opens the file anew, so that a second run in this process waits for the first like
+  // any other loader. The handle is not inheritable: started programs do not hold on.
+  const HANDLE file = CreateFileW(WideHostPath(kLockFile).c_str(), GENERIC_READ | GENERIC_WRITE,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    return nullptr;
+  }
+  OVERLAPPED start{};
+  if (!LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | (wait ? 0 : LOCKFILE_FAIL_IMMEDIATELY), 0, 1, 0,
+                  &start)) {
+    heldElsewhere = GetLastError() == ERROR_LOCK_VIOLATION;
+    CloseHandle(file);
+    return nullptr;
+  }
+  return std::make_unique<FileLock>(file);
 }
 
 }  // namespace platform

@@ -6,8 +6,8 @@
 
 #include <vector>
 
-#include "platform/common/device_root.h"
 #include "platform/device_root.h"
+#include "platform/host.h"
 #include "platform/win32/wide_text.h"
 
 namespace platform {
@@ -121,35 +121,14 @@ std::wstring RootAroundProgram(const std::string& programPath) {
   return root;
 }
 
-std::string Join(std::string relative) {
-  if (!relative.empty() && IsSeparator(static_cast<wchar_t>(relative.front()))) {
-    relative.erase(0, 1);
-  }
-  for (char& c : relative) {
-    if (c == '/') {
-      c = '\\';
-    }
-  }
-  const std::string& root = DeviceRoot();
-  if (relative.empty()) {
-    return root;
-  }
-  return !root.empty() && root.back() == '\\' ? root + relative : root + "\\" + relative;
-}
-
 }  // namespace
 
 std::string AbsoluteHostFolder(std::string_view folder) {
   return WideToUtf8(MakeAbsolute(Utf8ToWide(folder)));
 }
 
-std::string ToHostPath(std::wstring_view devicePath) {
-  return Join(WideToUtf8(devicePath));
-}
-
-// The narrow device path is UTF-8, as the host paths are.
-std::string ToHostPath(std::string_view devicePath) {
-  return Join(std::string(devicePath));
+char HostPathSeparator() {
+  return '\\';
 }
 
 std::string EnvironmentText(const char* name) {

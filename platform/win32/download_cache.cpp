@@ -1,32 +1,17 @@
 #include "platform/win32/download_cache.h"
 
+#include "platform/host.h"
 #include "platform/win32/stored_files.h"
 #include "platform/win32/wide_text.h"
+#include "platform/win32/windows_types.h"
 
 namespace platform {
-namespace {
-
-constexpr std::size_t kMaxNameLength = 100;
-
-// The part of a name that is safe in a file name: letters, digits, '.', '-', '_'.
-std::wstring SafeName(std::wstring_view name) {
-  std::wstring safe;
-  for (const wchar_t c : name.substr(0, kMaxNameLength)) {
-    const bool plain = (c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z') ||
-                       (c >= L'0' && c <= L'9') || c == L'.' || c == L'-' || c == L'_';
-    safe += plain ? c : L'_';
-  }
-  return safe.empty() || safe == L"." || safe == L".." ? std::wstring(L"download") : safe;
-}
-
-}  // namespace
-
-std::wstring CreateCacheFile(std::wstring_view name) {
+std::wstring CreateCacheFile(const wchar_t* url) {
   CreateDirectoryW(WideHostPath(L"Temp").c_str(), nullptr);  // a device always has it
-  const std::wstring suffix = L"-" + SafeName(name);
+  const std::wstring prefix = L"Temp\\" + Utf8ToWide(kCacheFilePrefix);
+  const std::wstring suffix = L"-" + Utf8ToWide(CacheFileNameFor(url));
   for (int attempt = 0; attempt < 100; ++attempt) {
-    const std::wstring devicePath =
-        std::wstring(L"Temp\\") + kCacheFilePrefix + RandomLetters() + suffix;
+    const std::wstring devicePath = prefix + RandomLetters() + suffix;
     // CREATE_NEW never opens what is already there, a link included.
     const HANDLE file = CreateFileW(WideHostPath(devicePath).c_str(), GENERIC_WRITE, 0, nullptr,
                                     CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -44,7 +29,8 @@ std::wstring CreateCacheFile(std::wstring_view name) {
 void RemoveAbandonedCacheFiles() {
   const std::wstring folder = WideHostPath(L"Temp");
   WIN32_FIND_DATAW entry{};
-  const HANDLE search = FindFirstFileW((folder + L"\\" + kCacheFilePrefix + L"*").c_str(), &entry);
+  const HANDLE search =
+      FindFirstFileW((folder + L"\\" + Utf8ToWide(kCacheFilePrefix) + L"*").c_str(), &entry);
   if (search == INVALID_HANDLE_VALUE) {
     return;
   }

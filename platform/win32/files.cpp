@@ -101,12 +101,7 @@ class Win32Files final : public FileService {
   }
 
   std::unique_ptr<FileSearch> FindFiles(const wchar_t* pattern) override {
-    const std::wstring_view whole = pattern != nullptr ? pattern : L"";
-    const std::size_t split = whole.find_last_of(L"\\/");
-    const std::wstring_view folder =
-        split == std::wstring_view::npos ? std::wstring_view() : whole.substr(0, split + 1);
-    const std::wstring_view namePattern =
-        split == std::wstring_view::npos ? whole : whole.substr(split + 1);
+    const auto [folder, namePattern] = SplitSearchPattern(pattern);
     std::wstring query = WideHostPath(folder);
     if (!query.empty() && query.back() != L'\\') {
       query += L'\\';

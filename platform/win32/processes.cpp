@@ -128,19 +128,12 @@ class Win32Processes final : public ProcessService {
   // Only the programs running from files of this device: stopping the client on one device
   // must never stop another device's client on the same host.
   std::unique_ptr<ProcessSnapshot> TakeSnapshot() override {
-    std::vector<ProcessEntry> entries;
+    auto snapshot = std::make_unique<ProcessSnapshot>();
     const bool listed = ForEachDeviceProcess([&](const DeviceProcess& process) {
-      ProcessEntry entry{};
-      entry.processId = process.processId;
-      if (CopyText(entry.exeFile, process.name.c_str())) {
-        entries.push_back(entry);
-      }
+      snapshot->Add(process.processId, process.name.c_str());
       return true;
     });
-    if (!listed) {
-      return nullptr;
-    }
-    return std::make_unique<ProcessSnapshot>(std::move(entries));
+    return listed ? std::move(snapshot) : nullptr;
   }
 
   // Termination completes a moment after TerminateProcess returns; until then the program file

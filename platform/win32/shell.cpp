@@ -1,6 +1,6 @@
-#include <cwchar>
 #include <string>
 
+#include "platform/common/shortcut_text.h"
 #include "platform/shell.h"
 #include "platform/win32/stored_files.h"
 #include "platform/win32/wide_text.h"
@@ -10,14 +10,13 @@ namespace platform {
 namespace {
 
 // Desktop Windows has no SHCreateShortcut of the device's kind: the shortcut is the device's
-// text form written as a file, the target's length in characters, "#", the target, in UTF-8.
+// text form written as a file.
 class Win32Shell final : public ShellService {
  public:
   bool CreateShortcut(const wchar_t* shortcut, const wchar_t* target) override {
     if (shortcut == nullptr || target == nullptr) {
       return false;
     }
-    const std::string content = std::to_string(std::wcslen(target)) + "#" + WideToUtf8(target);
     const std::wstring path = WideHostPath(shortcut);
     // A file there under the name in other letter case is the same file, and replacing it would
     // keep its name; the shortcut must carry the one asked for, which the Start menu's clean-up
@@ -33,7 +32,7 @@ class Win32Shell final : public ShellService {
         DeleteFileW(path.c_str());
       }
     }
-    return ReplaceFileContent(path, content);
+    return ReplaceFileContent(path, ShortcutText(target));
   }
 };
 

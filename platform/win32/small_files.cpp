@@ -1,13 +1,12 @@
-#include <algorithm>
-#include <climits>
+// Small files on the Win32 host: read through one handle, replaced through a new file under an
+// exclusive name beside the old one, flushed, then moved over it.
 #include <random>
 #include <string>
 #include <string_view>
 
-#include "platform/common/narrow_text.h"
-#include "platform/small_files.h"
+#include "platform/host.h"
+#include "platform/win32/handles.h"
 #include "platform/win32/stored_files.h"
-#include "platform/win32/wide_text.h"
 #include "platform/windows_types.h"
 
 namespace platform {
@@ -16,92 +15,31 @@ namespace {
 constexpr std::size_t kRandomLength = 12;
 // Keeps "." + name + "." + random + ".tmp" well inside the file system's name limit.
 constexpr std::size_t kMaxTemporaryStem = 100;
-constexpr DWORD kMaxChunk = 1u << 20;
 
-class File {
- public:
-  explicit File(HANDLE handle) : handle_(handle) {}
-  ~File() { Close(); }
-  File(const File&) = delete;
-  File& operator=(const File&) = delete;
-  bool valid() const { return handle_ != INVALID_HANDLE_VALUE; }
-  HANDLE get() const { return handle_; }
-  bool Close() {
-    const bool closed = !valid() || CloseHandle(handle_) != FALSE;
-    handle_ = INVALID_HANDLE_VALUE;
-    return closed;
+}  // namespace
+
+bool ReadFileStart(const std::string& hostPath, std::size_t limit, std::string& bytes) {
+  bytes.clear();
+  // Without backup semantics a folder does not open; a pipe or device is turned away below.
+  OwnedHandle file(CreateFileW(Utf8ToWide(hostPath).c_str(), GENERIC_READ,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                               OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+  LARGE_INTEGER size{};
+  if (!file.Valid() || GetFileType(file.Get()) != FILE_TYPE_DISK ||
+      !GetFileSizeEx(file.Get(), &size) || size.QuadPart < 0) {
+    return false;
   }
-
- private:
-  HANDLE handle_;
-};
-
-bool WriteAll(HANDLE file, std::string_view content) {
-  while (!content.empty()) {
-    const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(content.size(), kMaxChunk));
-    DWORD done = 0;
-    if (!WriteFile(file, content.data(), chunk, &done, nullptr) || done == 0) {
-      return false;
-    }
-    content.remove_prefix(done);
+  // The buffer starts at the size the file has now and grows only if the file does.
+  if (!ReadUpTo(file.Get(), limit, bytes, static_cast<std::size_t>(size.QuadPart) + 1)) {
+    bytes.clear();
+    return false;
   }
   return true;
 }
 
-// The loader's narrow paths are in the ANSI code page.
-std::wstring HostPathOfNarrow(const char* path) {
-  return WideHostPath(WidenNarrowText(path));
+bool ReplaceFileContent(const std::string& hostPath, std::string_view content) {
+  return ReplaceFileContent(Utf8ToWide(hostPath), content);
 }
-
-class Win32SmallFiles final : public SmallFileService {
- public:
-  bool ReadWholeFile(const char* path, std::size_t maxBytes, std::string& content) override {
-    content.clear();
-    if (path == nullptr) {
-      return false;
-    }
-    // Without backup semantics a folder does not open; a pipe or device is turned away below.
-    File file(CreateFileW(HostPathOfNarrow(path).c_str(), GENERIC_READ,
-                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                          OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-    LARGE_INTEGER size{};
-    if (!file.valid() || GetFileType(file.get()) != FILE_TYPE_DISK ||
-        !GetFileSizeEx(file.get(), &size) || size.QuadPart < 0 ||
-        static_cast<std::uint64_t>(size.QuadPart) > maxBytes) {
-      return false;
-    }
-    // The file may grow while it is read: never take more than one byte past the limit.
-    const std::size_t limit = maxBytes == SIZE_MAX ? maxBytes : maxBytes + 1;
-    content.resize(std::min(static_cast<std::size_t>(size.QuadPart) + 1, limit));
-    std::size_t length = 0;
-    bool readable = true;
-    while (length < limit) {
-      if (length == content.size()) {
-        content.resize(std::min(content.size() * 2, limit));
-      }
-      const DWORD chunk =
-          static_cast<DWORD>(std::min<std::size_t>(content.size() - length, kMaxChunk));
-      DWORD done = 0;
-      if (!ReadFile(file.get(), content.data() + length, chunk, &done, nullptr)) {
-        readable = false;
-        break;
-      }
-      if (done == 0) {
-        break;
-      }
-      length += done;
-    }
-    const bool fits = readable && length <= maxBytes;
-    content.resize(fits ? length : 0);
-    return fits;
-  }
-
-  bool ReplaceFile(const char* path, std::string_view content) override {
-    return path != nullptr && ReplaceFileContent(HostPathOfNarrow(path), content);
-  }
-};
-
-}  // namespace
 
 std::wstring RandomLetters() {
   static constexpr wchar_t kLetters[] = L"abcdefghijklmnopqrstuvwxyz0123456789";
@@ -136,11 +74,11 @@ bool ReplaceFileContent(const std::wstring& hostPath, std::string_view content) 
       return false;
     }
   }
-  File file(created);
-  if (!file.valid()) {
+  OwnedHandle file(created);
+  if (!file.Valid()) {
     return false;
   }
-  bool stored = WriteAll(file.get(), content) && FlushFileBuffers(file.get());
+  bool stored = WriteAll(file.Get(), content) && FlushFileBuffers(file.Get());
   stored = file.Close() && stored;
   // The move replaces the entry at hostPath itself: a link there is replaced, its target
   // untouched.
@@ -150,12 +88,6 @@ bool ReplaceFileContent(const std::wstring& hostPath, std::string_view content) 
     return false;
   }
   return true;
-}
-
-template <>
-SmallFileService& HostService<SmallFileService>() {
-  static Win32SmallFiles service;
-  return service;
 }
 
 }  // namespace platform

@@ -8,14 +8,6 @@
 namespace platform {
 namespace {
 
-bool IsHighSurrogate(wchar_t c) {
-  return c >= 0xD800 && c <= 0xDBFF;
-}
-
-bool IsLowSurrogate(wchar_t c) {
-  return c >= 0xDC00 && c <= 0xDFFF;
-}
-
 bool IsDriveLetter(wchar_t c) {
   return (c >= L'A' && c <= L'Z') || (c >= L'a' && c <= L'z');
 }
@@ -42,36 +34,6 @@ std::wstring WidenFromCodePage(unsigned codePage, std::string_view text) {
   const int written = MultiByteToWideChar(codePage, 0, text.data(), size, wide.data(), needed);
   wide.resize(written > 0 ? static_cast<std::size_t>(written) : 0);
   return wide;
-}
-
-std::wstring Utf8ToWide(std::string_view text) {
-  return WidenFromCodePage(CP_UTF8, text);
-}
-
-// A lone surrogate becomes '?', as on the Linux host (the system would put U+FFFD there).
-std::string WideToUtf8(std::wstring_view original) {
-  if (original.empty()) {
-    return {};
-  }
-  std::wstring text(original);
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (IsHighSurrogate(text[i]) && i + 1 < text.size() && IsLowSurrogate(text[i + 1])) {
-      ++i;
-    } else if (IsHighSurrogate(text[i]) || IsLowSurrogate(text[i])) {
-      text[i] = L'?';
-    }
-  }
-  const int size = Win32Length(text.size());
-  const int needed =
-      WideCharToMultiByte(CP_UTF8, 0, text.data(), size, nullptr, 0, nullptr, nullptr);
-  if (needed <= 0) {
-    return {};
-  }
-  std::string narrow(static_cast<std::size_t>(needed), '\0');
-  const int written =
-      WideCharToMultiByte(CP_UTF8, 0, text.data(), size, narrow.data(), needed, nullptr, nullptr);
-  narrow.resize(written > 0 ? static_cast<std::size_t>(written) : 0);
-  return narrow;
 }
 
 std::wstring WideHostPath(std::wstring_view devicePath) {

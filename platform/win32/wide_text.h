@@ -6,14 +6,14 @@
 #include <string>
 #include <string_view>
 
+#include "platform/host.h"
+
 namespace platform {
 
 // A length for the Win32 text calls, which count in int.
 int Win32Length(std::size_t size);
 // text in the given code page (CP_UTF8, CP_ACP) as UTF-16.
 std::wstring WidenFromCodePage(unsigned codePage, std::string_view text);
-std::wstring Utf8ToWide(std::string_view text);
-std::string WideToUtf8(std::wstring_view text);
 
 // The host path of a device path, for the W calls. A path that is already a Windows path
 // (a drive letter, or \\ in front), such as the internet cache's copy of a download, is taken as

@@ -134,6 +134,7 @@ class FolderDownloads : public platform::DownloadService {
     WriteFile(platform::ToHostPath(std::wstring_view(target)), fetched ? content : "partial");
     return fetched ? S_OK : E_FAIL;
   }
+  void RemoveAbandonedCopies() override {}
 
  private:
   // The body as the host's downloads show it to a sink: in pieces, as it would arrive.

@@ -9,7 +9,7 @@
 #include <stdexcept>
 
 #include "platform/device_root.h"
-#include "platform/linux/utf8.h"
+#include "platform/host.h"
 #include "tests/e2e/loopback_device.h"
 
 namespace download_testing {
@@ -47,7 +47,7 @@ std::vector<std::string> Device::TempFiles() const {
 }
 
 std::wstring Wide(const std::string& text) {
-  return platform::FromUtf8(text);
+  return platform::Utf8ToWide(text);
 }
 
 std::string PseudoRandomBytes(std::size_t size, unsigned seed) {

@@ -138,7 +138,7 @@ struct Values {
         precision(input.ConsumeIntegral<int>()),
         integer(input.ConsumeIntegral<std::uint64_t>()),
         floating(FromBits(input.ConsumeIntegral<std::uint64_t>())),
-        wide(platform::FromUtf8(input.ConsumeRandomLengthString(600))),
+        wide(platform::Utf8ToWide(input.ConsumeRandomLengthString(600))),
         narrow(input.ConsumeRandomLengthString(600)),
         nullText(input.ConsumeIntegralInRange(0, 15) == 0) {}
 

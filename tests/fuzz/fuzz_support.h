@@ -12,7 +12,7 @@
 #include <utility>
 
 #include "platform/device_root.h"
-#include "platform/linux/utf8.h"
+#include "platform/host.h"
 
 namespace fuzzing {
 
@@ -31,11 +31,11 @@ inline std::pair<std::string_view, std::string_view> SplitLine(std::string_view 
 
 // Seeds are UTF-8 files; malformed bytes become U+FFFD as on the device's conversion.
 inline std::wstring Wide(std::string_view utf8) {
-  return platform::FromUtf8(utf8);
+  return platform::Utf8ToWide(utf8);
 }
 
 [[noreturn]] inline void Fail(const char* what, const std::wstring& detail = L"") {
-  std::fprintf(stderr, "property failed: %s\n  %s\n", what, platform::ToUtf8(detail).c_str());
+  std::fprintf(stderr, "property failed: %s\n  %s\n", what, platform::WideToUtf8(detail).c_str());
   std::abort();
 }
 

@@ -24,7 +24,7 @@ std::vector<std::string> SplitAtBlanks(const std::wstring& text) {
   for (wchar_t c : text + L' ') {
     if (c == L' ' || c == L'\t') {
       if (!piece.empty()) {
-        pieces.push_back(platform::ToUtf8(piece));
+        pieces.push_back(platform::WideToUtf8(piece));
       }
       piece.clear();
     } else {

@@ -100,8 +100,10 @@ class FakeDownloads : public platform::DownloadService {
     urls.push_back(url);
     return succeed ? S_OK : E_FAIL;
   }
+  void RemoveAbandonedCopies() override { ++sweeps; }
 
   bool succeed = false;
+  int sweeps = 0;
   std::function<void()> whileFetching;
   std::vector<std::wstring> urls;
 };

@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-#include "platform/linux/utf8.h"
+#include "platform/host.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -60,7 +60,7 @@ TEST(DeviceRoot, MapsDevicePathsIntoTheRoot) {
   };
   for (const auto& c : cases) {
     EXPECT_EQ(platform::ToHostPath(std::wstring_view(c.device)), c.host);
-    EXPECT_EQ(platform::ToHostPath(std::string_view(platform::ToUtf8(c.device))), c.host);
+    EXPECT_EQ(platform::ToHostPath(std::string_view(platform::WideToUtf8(c.device))), c.host);
   }
 
   platform::SetDeviceRoot("/");

@@ -13,7 +13,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/linux/dialog_console.h"
+#include "platform/linux/console/console_front_end.h"
 #include "resources/dialog_template.h"
 #include "tests/support/temp_dir.h"
 

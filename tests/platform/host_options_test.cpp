@@ -5,7 +5,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/common/host_options.h"
+#include "program/host_options.h"
 
 namespace {
 
@@ -46,9 +46,9 @@ TEST(HostOptionsTest, OptionsComeFirstAndTheRestIsTheLoadersCommandLine) {
   };
   for (const Case& test : cases) {
     SCOPED_TRACE(test.name);
-    platform::HostOptions options;
+    program::HostOptions options;
     std::string error;
-    ASSERT_TRUE(platform::ParseHostOptions(test.arguments, test.uiVariable, options, error))
+    ASSERT_TRUE(program::ParseHostOptions(test.arguments, test.uiVariable, options, error))
         << error;
     EXPECT_EQ(options.deviceRoot.value_or(""), test.deviceRoot);
     EXPECT_EQ(options.frontEnd ? static_cast<int>(*options.frontEnd) : -1, test.frontEnd);
@@ -57,10 +57,10 @@ TEST(HostOptionsTest, OptionsComeFirstAndTheRestIsTheLoadersCommandLine) {
 }
 
 TEST(HostOptionsTest, HelpAndVersionAreFlags) {
-  platform::HostOptions options;
+  program::HostOptions options;
   std::string error;
   const std::vector<std::string_view> arguments = {"--version", "--help", "text"};
-  ASSERT_TRUE(platform::ParseHostOptions(arguments, nullptr, options, error));
+  ASSERT_TRUE(program::ParseHostOptions(arguments, nullptr, options, error));
   EXPECT_TRUE(options.help);
   EXPECT_TRUE(options.version);
   EXPECT_EQ(options.text, "text");
@@ -82,9 +82,9 @@ TEST(HostOptionsTest, ABadOptionIsRefusedWithOneLine) {
   };
   for (const auto& test : cases) {
     SCOPED_TRACE(test.error);
-    platform::HostOptions options;
+    program::HostOptions options;
     std::string error;
-    EXPECT_FALSE(platform::ParseHostOptions(test.arguments, test.uiVariable, options, error));
+    EXPECT_FALSE(program::ParseHostOptions(test.arguments, test.uiVariable, options, error));
     EXPECT_EQ(error, test.error);
   }
 }

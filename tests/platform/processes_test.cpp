@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "platform/device_root.h"
-#include "platform/linux/utf8.h"
+#include "platform/host.h"
 #include "tests/support/child_process.h"
 #include "tests/support/temp_dir.h"
 
@@ -50,13 +50,13 @@ class ProcessesTest : public ::testing::Test {
     const std::string target = platform::ToHostPath(std::string_view(devicePath));
     fs::copy_file(source, target, fs::copy_options::overwrite_existing);
     fs::permissions(target, fs::perms(0755));
-    return platform::FromUtf8(devicePath);
+    return platform::Utf8ToWide(devicePath);
   }
 
   std::wstring Script(const std::string& name, const std::string& content) {
     WriteFile(root_ + "/" + name, content);
     fs::permissions(root_ + "/" + name, fs::perms(0755));
-    return platform::FromUtf8(name);
+    return platform::Utf8ToWide(name);
   }
 
   // The demo client's log: one line per start, fields separated by tabs.
@@ -81,7 +81,7 @@ class ProcessesTest : public ::testing::Test {
     auto snapshot = Processes().TakeSnapshot();
     EXPECT_NE(snapshot, nullptr);
     std::vector<pid_t> found;
-    const std::wstring wide = platform::FromUtf8(name);
+    const std::wstring wide = platform::Utf8ToWide(name);
     platform::ProcessEntry entry;
     while (snapshot != nullptr && snapshot->Next(entry)) {
       if (entry.exeFile == wide) {
@@ -199,7 +199,7 @@ TEST_F(ProcessesTest, ScriptsAreListedUnderTheScriptsName) {
   const std::wstring viewer = Install("/usr/bin/tail", viewerName);
   const std::string watched = "watched." + kPid + ".sh";
   Script(watched, "#!/bin/sh\n");
-  const std::wstring parameters = L"-f " + platform::FromUtf8(watched);
+  const std::wstring parameters = L"-f " + platform::Utf8ToWide(watched);
   ASSERT_TRUE(Processes().Start(viewer.c_str(), parameters.c_str(), false));
   std::vector<pid_t> running;
   EXPECT_TRUE(WaitUntil([&] { return (running = RunningAs(viewerName)).size() == 1; }));

@@ -5,7 +5,7 @@
 #include <array>
 #include <string>
 
-#include "platform/linux/utf8.h"
+#include "platform/host.h"
 
 namespace {
 
@@ -36,8 +36,8 @@ TEST(Utf8, RoundTripsEveryPlane) {
     EXPECT_STREQ(narrow.data(), c.narrow);
     ASSERT_TRUE(platform::NarrowToWide(wide, narrow.data()));
     EXPECT_STREQ(wide.data(), c.wide);
-    EXPECT_EQ(platform::ToUtf8(c.wide), c.narrow);
-    EXPECT_EQ(platform::FromUtf8(c.narrow), c.wide);
+    EXPECT_EQ(platform::WideToUtf8(c.wide), c.narrow);
+    EXPECT_EQ(platform::Utf8ToWide(c.narrow), c.wide);
   }
 }
 

@@ -12,8 +12,8 @@
 #include <thread>
 #include <vector>
 
-#include "platform/linux/dialog_window.h"
-#include "platform/linux/dialog_window_layout.h"
+#include "platform/host.h"
+#include "platform/linux/window/control_layout.h"
 #include "resources/dialog_template.h"
 #include "tests/support/required_tools.h"
 #include "tests/support/temp_dir.h"

@@ -16,7 +16,7 @@
 #include <sstream>
 #include <thread>
 
-#include "platform/linux/dialog_window.h"
+#include "platform/host.h"
 #include "resources/dialog_template.h"
 #include "tests/support/child_process.h"
 #include "tests/support/temp_dir.h"

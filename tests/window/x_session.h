@@ -8,7 +8,7 @@
 
 #include <sys/types.h>
 
-#include "platform/linux/dialog_window_layout.h"
+#include "platform/linux/window/control_layout.h"
 
 struct _XDisplay;
 

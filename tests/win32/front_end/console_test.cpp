@@ -8,7 +8,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/win32/dialog_console.h"
+#include "platform/win32/console/console_front_end.h"
 #include "resources/dialog_template.h"
 
 namespace {

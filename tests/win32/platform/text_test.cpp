@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/common/narrow_text.h"
+#include "platform/host.h"
 #include "platform/text.h"
 #include "platform/win32/wide_text.h"
 #include "platform/windows_types.h"

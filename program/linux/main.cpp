@@ -13,10 +13,10 @@
 #include <vector>
 
 #include "loader/start_up.h"
-#include "platform/common/host_options.h"
 #include "platform/device_root.h"
 #include "platform/front_end.h"
 #include "platform/text.h"
+#include "program/host_options.h"
 
 namespace {
 
@@ -24,7 +24,7 @@ constexpr const char* kProgram = "ferrovan-loader";
 // The longest command line the device's process start takes, terminator included.
 constexpr std::size_t kCommandLineSize = 32768;
 
-// Follows platform::kHostHelp: what differs between the hosts.
+// Follows program::kHostHelp: what differs between the hosts.
 constexpr const char* kHostHelpEnd =
     "Environment:\n"
     "  FERROVAN_DEVICE_ROOT  the device root when --device-root is not given\n"
@@ -42,15 +42,15 @@ constexpr const char* kHostHelpEnd =
     "The loader exits with status 0; a bad host option gives status 2.\n";
 
 [[noreturn]] void Refuse(const std::string& message) {
-  std::fprintf(stderr, "%s: %s\n%s", kProgram, message.c_str(), platform::kHostUsage);
+  std::fprintf(stderr, "%s: %s\n%s", kProgram, message.c_str(), program::kHostUsage);
   std::exit(2);
 }
 
-platform::HostOptions ParseCommandLine(int argc, char** argv) {
+program::HostOptions ParseCommandLine(int argc, char** argv) {
   const std::vector<std::string_view> arguments(argv + std::min(argc, 1), argv + argc);
-  platform::HostOptions options;
+  program::HostOptions options;
   std::string error;
-  if (!platform::ParseHostOptions(arguments, std::getenv("FERROVAN_UI"), options, error)) {
+  if (!program::ParseHostOptions(arguments, std::getenv("FERROVAN_UI"), options, error)) {
     Refuse(error);
   }
   return options;
@@ -80,7 +80,7 @@ bool HasDisplay() {
   return false;
 }
 
-void ChooseFrontEnd(const platform::HostOptions& options) {
+void ChooseFrontEnd(const program::HostOptions& options) {
   if (options.frontEnd) {
     if (!platform::SelectFrontEnd(*options.frontEnd)) {
       std::fprintf(
@@ -105,9 +105,9 @@ int main(int argc, char** argv) {
   std::signal(SIGXFSZ, SIG_IGN);
   // The loader's few threads allocate little: sharing one heap spares each its own mapping.
   mallopt(M_ARENA_MAX, 1);
-  const platform::HostOptions options = ParseCommandLine(argc, argv);
+  const program::HostOptions options = ParseCommandLine(argc, argv);
   if (options.help) {
-    std::printf("%s%s%s", platform::kHostUsage, platform::kHostHelp, kHostHelpEnd);
+    std::printf("%s%s%s", program::kHostUsage, program::kHostHelp, kHostHelpEnd);
     return 0;
   }
   if (options.version) {
@@ -129,7 +129,7 @@ int main(int argc, char** argv) {
   const bool rootNamed = rootOption != nullptr || (rootVariable != nullptr && *rootVariable);
   std::string root;
   if (!platform::ChooseDeviceRoot(rootOption, rootNamed ? std::string() : OwnProgramPath(), root)) {
-    Refuse(platform::kNotADeviceRoot + root);
+    Refuse(program::kNotADeviceRoot + root);
   }
   platform::SetDeviceRoot(root);
   if (!platform::CreateSystemFolders()) {

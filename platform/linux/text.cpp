@@ -1,11 +1,11 @@
-#include "platform/linux/utf8.h"
+// The host's narrow text, which stands in for the device's ANSI code page, is UTF-8.
+#include "platform/host.h"
 
 #include <cstdint>
 #include <cstring>
 #include <string>
 #include <string_view>
 
-#include "platform/common/narrow_text.h"
 #include "platform/text.h"
 
 namespace platform {
@@ -89,7 +89,7 @@ wchar_t DecodeOne(std::string_view text, std::size_t& pos) {
 
 }  // namespace
 
-std::string ToUtf8(std::wstring_view text) {
+std::string WideToUtf8(std::wstring_view text) {
   std::string result;
   result.reserve(text.size());
   char bytes[4];
@@ -99,7 +99,7 @@ std::string ToUtf8(std::wstring_view text) {
   return result;
 }
 
-std::wstring FromUtf8(std::string_view text) {
+std::wstring Utf8ToWide(std::string_view text) {
   std::wstring result;
   result.reserve(text.size());
   for (std::size_t pos = 0; pos < text.size();) {
@@ -126,11 +126,6 @@ bool WideToNarrow(std::span<char> out, const wchar_t* text) {
   return fits;
 }
 
-// The host's narrow text is UTF-8 already.
-bool WideToUtf8(std::span<char> out, const wchar_t* text) {
-  return WideToNarrow(out, text);
-}
-
 bool NarrowToWide(std::span<wchar_t> out, const char* text) {
   std::size_t used = 0;
   bool fits = !out.empty() && text != nullptr;
@@ -150,7 +145,7 @@ bool NarrowToWide(std::span<wchar_t> out, const char* text) {
 
 // The narrow text that stands in for the device's ANSI code page is UTF-8.
 std::wstring WidenNarrowText(std::string_view text) {
-  return FromUtf8(text);
+  return Utf8ToWide(text);
 }
 
 }  // namespace platform

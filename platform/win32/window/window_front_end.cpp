@@ -1,7 +1,9 @@
 // The loader dialog on the system's dialog manager. Every call is the system's own: they accept
 // any thread, a sent WM_SETTEXT waits for the dialog's thread, and EndDialog from the worker
 // ends the modal loop.
-#include "platform/win32/dialog_window.h"
+#include "platform/front_end.h"
+#include "platform/host.h"
+#include "platform/win32/windows_types.h"
 
 #include <algorithm>
 #include <climits>
@@ -88,6 +90,10 @@ bool CanMakeWindows() {
 }
 
 }  // namespace
+
+bool WindowFrontEndBuilt() {
+  return true;
+}
 
 DialogFrontEnd* OpenWindowFrontEnd() {
   if (!CanMakeWindows()) {

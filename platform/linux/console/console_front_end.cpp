@@ -17,8 +17,8 @@
 #include <vector>
 
 #include "platform/common/console_dialog.h"
-#include "platform/linux/dialog_console.h"
-#include "platform/linux/utf8.h"
+#include "platform/host.h"
+#include "platform/linux/console/console_front_end.h"
 
 namespace platform {
 namespace {
@@ -179,7 +179,7 @@ void LineReader::ByteByByte(int fd) {
 
 // The device's line break "\r\n" becomes the host's.
 std::string ToConsoleText(const std::wstring& text) {
-  return ToUtf8(WithPlainLineBreaks(text));
+  return WideToUtf8(WithPlainLineBreaks(text));
 }
 
 std::size_t CodePoints(std::string_view text) {
@@ -326,7 +326,7 @@ std::size_t Console::Columns() const {
 }
 
 std::optional<std::wstring> Console::AskForAddress(const std::wstring& currentText) {
-  const std::string current = ToUtf8(currentText);
+  const std::string current = WideToUtf8(currentText);
   const std::string prompt = "Server address [" + current + "]: ";
   std::optional<std::string> line;
   const bool terminalIn = isatty(in_) != 0;
@@ -343,7 +343,7 @@ std::optional<std::wstring> Console::AskForAddress(const std::wstring& currentTe
   if (!line.has_value()) {
     return std::nullopt;
   }
-  return FromUtf8(*line);
+  return Utf8ToWide(*line);
 }
 
 std::optional<std::string> Console::ReadLine() {

@@ -1,9 +1,8 @@
+// The choice of the front end behind Dialogs(), and the front ends' names as --ui and
+// FERROVAN_UI spell them on every host.
 #include "platform/front_end.h"
 
-#include "platform/linux/dialog_console.h"
-#if FERROVAN_HAVE_WINDOW
-#include "platform/linux/dialog_window.h"
-#endif
+#include "platform/host.h"
 
 namespace platform {
 namespace {
@@ -13,33 +12,39 @@ DialogFrontEnd* windowFrontEnd = nullptr;
 
 }  // namespace
 
-bool WindowFrontEndBuilt() {
-#if FERROVAN_HAVE_WINDOW
-  return true;
-#else
-  return false;
-#endif
-}
-
 bool SelectFrontEnd(FrontEndKind kind) {
   if (kind == FrontEndKind::Console) {
     selectedKind = FrontEndKind::Console;
     return true;
   }
-#if FERROVAN_HAVE_WINDOW
   if (windowFrontEnd == nullptr) {
     windowFrontEnd = OpenWindowFrontEnd();
   }
-  if (windowFrontEnd != nullptr) {
-    selectedKind = FrontEndKind::Window;
-    return true;
+  if (windowFrontEnd == nullptr) {
+    return false;
   }
-#endif
-  return false;
+  selectedKind = FrontEndKind::Window;
+  return true;
 }
 
 FrontEndKind SelectedFrontEnd() {
   return selectedKind;
+}
+
+bool ParseFrontEndKind(std::string_view text, FrontEndKind& kind) {
+  if (text == "console") {
+    kind = FrontEndKind::Console;
+    return true;
+  }
+  if (text == "window") {
+    kind = FrontEndKind::Window;
+    return true;
+  }
+  return false;
+}
+
+const char* FrontEndName(FrontEndKind kind) {
+  return kind == FrontEndKind::Window ? "window" : "console";
 }
 
 template <>

@@ -1,6 +1,6 @@
-#include "platform/common/host_options.h"
+#include "program/host_options.h"
 
-namespace platform {
+namespace program {
 namespace {
 
 // The value of "--name VALUE" or "--name=VALUE" in value; advances index past what it used.
@@ -26,8 +26,8 @@ bool OptionValue(std::span<const std::string_view> arguments, std::size_t& index
 
 bool FrontEndFrom(const std::string& value, const char* source, HostOptions& options,
                   std::string& error) {
-  FrontEndKind kind;
-  if (!ParseFrontEndKind(value, kind)) {
+  platform::FrontEndKind kind;
+  if (!platform::ParseFrontEndKind(value, kind)) {
     error = std::string(source) + ": unknown front end '" + value + "' (console or window)";
     return false;
   }
@@ -85,4 +85,4 @@ bool ParseHostOptions(std::span<const std::string_view> arguments, const char* u
   return true;
 }
 
-}  // namespace platform
+}  // namespace program

@@ -9,7 +9,7 @@
 
 #include "platform/front_end.h"
 
-namespace platform {
+namespace program {
 
 inline constexpr const char* kHostUsage =
     "Usage: ferrovan-loader [--device-root DIR] [--ui console|window] [--help] [--version] "
@@ -41,7 +41,7 @@ inline constexpr const char* kNotADeviceRoot =
 
 struct HostOptions {
   std::optional<std::string> deviceRoot;
-  std::optional<FrontEndKind> frontEnd;
+  std::optional<platform::FrontEndKind> frontEnd;
   bool help = false;
   bool version = false;
   std::string text;  // the loader's command line: the remaining arguments joined with blanks
@@ -53,4 +53,4 @@ struct HostOptions {
 bool ParseHostOptions(std::span<const std::string_view> arguments, const char* uiVariable,
                       HostOptions& options, std::string& error);
 
-}  // namespace platform
+}  // namespace program

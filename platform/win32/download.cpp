@@ -12,6 +12,7 @@
 #include "platform/win32/bind_status_bridge.h"
 #include "platform/win32/download_cache.h"
 #include "platform/win32/download_watchdog.h"
+#include "platform/win32/handles.h"
 #include "platform/win32/wide_text.h"
 #include "platform/windows_types.h"
 
@@ -51,31 +52,6 @@ class ComReference {
  private:
   Interface* pointer_ = nullptr;
 };
-
-class OpenFile {
- public:
-  explicit OpenFile(HANDLE handle) : handle_(handle) {}
-  ~OpenFile() { Close(); }
-  OpenFile(const OpenFile&) = delete;
-  OpenFile& operator=(const OpenFile&) = delete;
-  bool Valid() const { return handle_ != INVALID_HANDLE_VALUE; }
-  HANDLE Get() const { return handle_; }
-  bool Close() {
-    const bool closed = !Valid() || CloseHandle(handle_) != FALSE;
-    handle_ = INVALID_HANDLE_VALUE;
-    return closed;
-  }
-
- private:
-  HANDLE handle_;
-};
-
-// The last part of the address's path: what the copy in Temp is named after.
-std::wstring NameInUrl(std::wstring_view url) {
-  url = url.substr(0, url.find_first_of(L"?#"));
-  const std::size_t slash = url.find_last_of(L'/');
-  return std::wstring(slash == std::wstring_view::npos ? url : url.substr(slash + 1));
-}
 
 // Binds url's moniker to a stream with bridge as its callback, and waits until the binding has
 // stopped; the binding's result.
@@ -125,14 +101,14 @@ HRESULT Judge(HRESULT result, const BindStatusBridge& bridge) {
 // failed fetch leaves no copy.
 HRESULT Fetch(const wchar_t* url, IBindStatusCallback* callback, DownloadContentSink* content,
               std::wstring& copy) {
-  copy = CreateCacheFile(NameInUrl(url));
+  copy = CreateCacheFile(url);
   if (copy.empty()) {
     return E_FAIL;
   }
   const std::wstring hostPath = WideHostPath(copy);
   // No one else writes it or deletes it while the body arrives.
-  OpenFile file(CreateFileW(hostPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                            TRUNCATE_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  OwnedHandle file(CreateFileW(hostPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                               TRUNCATE_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   BridgeReference bridge(callback, url);
   HRESULT result = E_FAIL;
   if (file.Valid()) {
@@ -202,6 +178,8 @@ class UrlMonikerDownloadService final : public DownloadService {
     }
     return S_OK;
   }
+
+  void RemoveAbandonedCopies() override { RemoveAbandonedCacheFiles(); }
 };
 
 }  // namespace

@@ -5,11 +5,9 @@
 
 #include "platform/common/console_dialog.h"
 #include "platform/dialog.h"
+#include "platform/host.h"
 
 namespace platform {
-
-// The process's console front end, on standard input, output and error.
-DialogFrontEnd& ConsoleFrontEnd();
 
 // A console front end on other descriptors (for tests).
 std::unique_ptr<DialogFrontEnd> MakeConsoleFrontEnd(int input, int output, int error);

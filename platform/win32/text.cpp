@@ -2,11 +2,22 @@
 #include <string>
 #include <string_view>
 
-#include "platform/common/narrow_text.h"
+#include "platform/host.h"
 #include "platform/text.h"
 #include "platform/win32/wide_text.h"
 
 namespace platform {
+namespace {
+
+bool IsHighSurrogate(wchar_t c) {
+  return c >= 0xD800 && c <= 0xDBFF;
+}
+
+bool IsLowSurrogate(wchar_t c) {
+  return c >= 0xDC00 && c <= 0xDFFF;
+}
+
+}  // namespace
 
 bool WideToNarrow(std::span<char> out, const wchar_t* text) {
   if (out.empty()) {
@@ -28,20 +39,6 @@ bool WideToNarrow(std::span<char> out, const wchar_t* text) {
   return true;
 }
 
-bool WideToUtf8(std::span<char> out, const wchar_t* text) {
-  if (out.empty()) {
-    return false;
-  }
-  const std::string utf8 = text != nullptr ? platform::WideToUtf8(std::wstring_view(text)) : "";
-  if (utf8.size() >= out.size()) {
-    out[0] = '\0';
-    return false;
-  }
-  utf8.copy(out.data(), utf8.size());
-  out[utf8.size()] = '\0';
-  return true;
-}
-
 bool NarrowToWide(std::span<wchar_t> out, const char* text) {
   if (out.empty()) {
     return false;
@@ -58,6 +55,36 @@ bool NarrowToWide(std::span<wchar_t> out, const char* text) {
 
 std::wstring WidenNarrowText(std::string_view text) {
   return WidenFromCodePage(CP_ACP, text);
+}
+
+std::wstring Utf8ToWide(std::string_view text) {
+  return WidenFromCodePage(CP_UTF8, text);
+}
+
+// A lone surrogate becomes '?', as on the Linux host (the system would put U+FFFD there).
+std::string WideToUtf8(std::wstring_view original) {
+  if (original.empty()) {
+    return {};
+  }
+  std::wstring text(original);
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (IsHighSurrogate(text[i]) && i + 1 < text.size() && IsLowSurrogate(text[i + 1])) {
+      ++i;
+    } else if (IsHighSurrogate(text[i]) || IsLowSurrogate(text[i])) {
+      text[i] = L'?';
+    }
+  }
+  const int size = Win32Length(text.size());
+  const int needed =
+      WideCharToMultiByte(CP_UTF8, 0, text.data(), size, nullptr, 0, nullptr, nullptr);
+  if (needed <= 0) {
+    return {};
+  }
+  std::string narrow(static_cast<std::size_t>(needed), '\0');
+  const int written =
+      WideCharToMultiByte(CP_UTF8, 0, text.data(), size, narrow.data(), needed, nullptr, nullptr);
+  narrow.resize(written > 0 ? static_cast<std::size_t>(written) : 0);
+  return narrow;
 }
 
 }  // namespace platform

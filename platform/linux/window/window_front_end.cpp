@@ -31,9 +31,8 @@
 #include <vector>
 
 #include "loader_icon_pixels.h"
-#include "platform/linux/dialog_window.h"
-#include "platform/linux/dialog_window_layout.h"
-#include "platform/linux/utf8.h"
+#include "platform/host.h"
+#include "platform/linux/window/control_layout.h"
 
 // Last: Xlib's macros (None, Bool, Status ...) must not meet the headers above.
 #include <FL/x.H>
@@ -553,7 +552,7 @@ std::intptr_t WindowFrontEnd::RunModal(const DialogTemplate& dialogTemplate, Dia
         CreateWidget(item, ToPixels(font_, item.x, item.y, item.width, item.height));
     Control* control = NewControl(session, item.id, false, item.kind, widget);
     widget->callback(&OnControl, control);
-    DoSetText(control, ToUtf8(item.text != nullptr ? item.text : L""));
+    DoSetText(control, WideToUtf8(item.text != nullptr ? item.text : L""));
     if (!item.visible) {
       widget->hide();
     }
@@ -792,7 +791,7 @@ void WindowFrontEnd::Focus(WindowHandle window) {
 void WindowFrontEnd::SetText(WindowHandle window, const wchar_t* text) {
   Control* control = FromHandle(window);
   if (control != nullptr) {
-    const std::string narrow = ToUtf8(text != nullptr ? text : L"");
+    const std::string narrow = WideToUtf8(text != nullptr ? text : L"");
     Deliver([&, this] { DoSetText(control, narrow); }, true);
   }
 }
@@ -808,7 +807,7 @@ int WindowFrontEnd::GetText(WindowHandle window, std::span<wchar_t> text) {
   }
   std::string narrow;
   Deliver([&, this] { narrow = DoGetText(control); }, true);
-  const std::wstring wide = FromUtf8(narrow);
+  const std::wstring wide = Utf8ToWide(narrow);
   const std::size_t length = std::min(wide.size(), text.size() - 1);
   std::copy_n(wide.begin(), length, text.begin());
   text[length] = L'\0';
@@ -823,8 +822,8 @@ void WindowFrontEnd::EndDialog(WindowHandle dialog, std::intptr_t result) {
 }
 
 void WindowFrontEnd::MessageBox(const wchar_t* text, const wchar_t* caption) {
-  const std::string narrowText = ToUtf8(text != nullptr ? text : L"");
-  const std::string narrowCaption = ToUtf8(caption != nullptr ? caption : L"Error");
+  const std::string narrowText = WideToUtf8(text != nullptr ? text : L"");
+  const std::string narrowCaption = WideToUtf8(caption != nullptr ? caption : L"Error");
   bool queue = false;
   {
     std::lock_guard lock(mutex_);
@@ -971,6 +970,10 @@ bool WindowFrontEnd::ControlRect(const DialogTemplate& dialogTemplate, int contr
 WindowFrontEnd* theFrontEnd = nullptr;
 
 }  // namespace
+
+bool WindowFrontEndBuilt() {
+  return true;
+}
 
 DialogFrontEnd* OpenWindowFrontEnd() {
   if (theFrontEnd != nullptr) {

@@ -17,6 +17,7 @@
 #include "platform/device_root.h"
 #include "platform/download.h"
 #include "platform/linux/curl_library.h"
+#include "platform/linux/descriptors.h"
 #include "platform/linux/download_cache.h"
 #include "platform/linux/stored_files.h"
 #include "platform/text.h"
@@ -31,7 +32,6 @@ constexpr auto kReportInterval = std::chrono::milliseconds(100);
 // Bytes handed over per write: the library's 16 KiB default costs a write and a callback for
 // every 16 KiB of a file of tens of MiB; curl's own tool reads 100 KiB at a time.
 constexpr long kReceiveBufferSize = 100 * 1024;
-constexpr std::size_t kMaxCacheNameLength = 100;
 
 // Only called once Curl() has answered: every download starts with FreshEasyHandle().
 const CurlLibrary& Api() {
@@ -89,21 +89,6 @@ class FileDescriptor {
   int fd_;
 };
 
-bool WriteAll(int fd, const char* data, std::size_t size) {
-  while (size > 0) {
-    ssize_t written = ::write(fd, data, size);
-    if (written < 0) {
-      if (errno == EINTR) {
-        continue;
-      }
-      return false;
-    }
-    data += written;
-    size -= static_cast<std::size_t>(written);
-  }
-  return true;
-}
-
 std::uint32_t Clamp32(std::uint64_t value) {
   return value > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<std::uint32_t>(value);
 }
@@ -155,7 +140,7 @@ std::size_t OnBodyData(char* data, std::size_t size, std::size_t count, void* us
   auto& transfer = *static_cast<Transfer*>(user);
   const std::size_t bytes = size * count;
   // Anything short of bytes ends the transfer with CURLE_WRITE_ERROR.
-  if (!WriteAll(transfer.fd, data, bytes)) {
+  if (!WriteAll(transfer.fd, std::string_view(data, bytes))) {
     return 0;
   }
   if (transfer.content != nullptr &&
@@ -248,61 +233,6 @@ bool Fetch(const wchar_t* url, FileDescriptor& file, IBindStatusCallback* callba
   return true;
 }
 
-// The last component of the URL's path, cut to characters safe in a file name.
-std::string CacheNameFor(const wchar_t* url) {
-  std::wstring_view text(url);
-  std::size_t cut = text.find_first_of(L"?#");
-  if (cut != std::wstring_view::npos) {
-    text = text.substr(0, cut);
-  }
-  std::size_t slash = text.find_last_of(L'/');
-  if (slash != std::wstring_view::npos) {
-    text = text.substr(slash + 1);
-  }
-  std::string name;
-  for (wchar_t c : text) {
-    if (name.size() == kMaxCacheNameLength) {
-      break;
-    }
-    bool safe = (c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z') || (c >= L'0' && c <= L'9') ||
-                c == L'.' || c == L'-' || c == L'_';
-    name += safe ? static_cast<char>(c) : '_';
-  }
-  if (name.empty() || name == "." || name == "..") {
-    name = "download";
-  }
-  return name;
-}
-
-bool SameFile(int fd, const std::string& path) {
-  struct stat opened {};
-  struct stat named {};
-  return ::fstat(fd, &opened) == 0 && ::lstat(path.c_str(), &named) == 0 &&
-         opened.st_dev == named.st_dev && opened.st_ino == named.st_ino;
-}
-
-// Creates a new download file "ferrovan-cache.RANDOM-name" in folder, with mode 0777 less the
-// umask, and holds an exclusive lock on it until it is closed, so that the sweep of abandoned
-// copies leaves it alone. Returns its name.
-std::string CreateDownloadFile(const std::string& folder, const std::string& name, int& fd) {
-  for (int attempt = 0; attempt < 10; ++attempt) {
-    std::string created;
-    fd = CreateExclusiveFile(folder, kCacheFilePrefix, "-" + name, 0777, created);
-    if (fd < 0) {
-      return {};
-    }
-    while (::flock(fd, LOCK_EX) != 0 && errno == EINTR) {
-    }
-    // A sweep may have taken the new file between its creation and the lock.
-    if (SameFile(fd, folder + "/" + created)) {
-      return created;
-    }
-    ::close(fd);
-  }
-  fd = -1;
-  return {};
-}
-
 class CurlDownloadService final : public DownloadService {
  public:
   HRESULT DownloadToCacheFile(const wchar_t* url, std::span<wchar_t> cachePath,
@@ -315,7 +245,7 @@ class CurlDownloadService final : public DownloadService {
     const std::string folder = DeviceRoot() + "/Temp";
     ::mkdir(folder.c_str(), 0777);  // a device always has it; recreate it if someone removed it
     int fd = -1;
-    const std::string name = CreateDownloadFile(folder, CacheNameFor(url), fd);
+    const std::string name = CreateCacheFile(folder, CacheFileNameFor(url), fd);
     if (fd < 0) {
       return E_FAIL;
     }
@@ -340,7 +270,7 @@ class CurlDownloadService final : public DownloadService {
     const std::string hostPath = ToHostPath(std::wstring_view(target));
     const std::string folder = FolderOf(hostPath);
     int fd = -1;
-    const std::string name = CreateDownloadFile(folder, CacheNameFor(url), fd);
+    const std::string name = CreateCacheFile(folder, CacheFileNameFor(url), fd);
     if (fd < 0) {
       return E_FAIL;
     }
@@ -354,6 +284,8 @@ class CurlDownloadService final : public DownloadService {
     SyncFolder(folder);
     return S_OK;
   }
+
+  void RemoveAbandonedCopies() override { RemoveAbandonedCacheFiles(); }
 };
 
 }  // namespace

@@ -11,13 +11,13 @@
 #include <vector>
 
 #include "loader/start_up.h"
-#include "platform/common/host_options.h"
 #include "platform/device_root.h"
 #include "platform/front_end.h"
-#include "platform/win32/dialog_console.h"
+#include "platform/win32/console/console_front_end.h"
 #include "platform/win32/started_threads.h"
 #include "platform/win32/wide_text.h"
 #include "platform/windows_types.h"
+#include "program/host_options.h"
 
 // After the system's own headers, which it needs.
 #include <shellapi.h>
@@ -29,7 +29,7 @@ constexpr const char* kProgram = "ferrovan-loader";
 constexpr std::size_t kCommandLineSize = 32768;
 constexpr unsigned long kThreadEndWaitMilliseconds = 5000;
 
-// Follows platform::kHostHelp: what differs between the hosts.
+// Follows program::kHostHelp: what differs between the hosts.
 constexpr const char* kHostHelpEnd =
     "Environment:\n"
     "  FERROVAN_DEVICE_ROOT  the device root when --device-root is not given\n"
@@ -89,7 +89,7 @@ void Print(DWORD stream, std::string_view text) {
 }
 
 [[noreturn]] void Refuse(const std::string& message) {
-  Print(STD_ERROR_HANDLE, std::string(kProgram) + ": " + message + "\n" + platform::kHostUsage);
+  Print(STD_ERROR_HANDLE, std::string(kProgram) + ": " + message + "\n" + program::kHostUsage);
   ExitProcess(2);
 }
 
@@ -104,16 +104,16 @@ std::string Variable(const wchar_t* name) {
   return platform::WideToUtf8(value);
 }
 
-platform::HostOptions ParseCommandLine(int argc, wchar_t** argv) {
+program::HostOptions ParseCommandLine(int argc, wchar_t** argv) {
   std::vector<std::string> texts;
   for (int index = 1; index < argc; ++index) {
     texts.push_back(platform::WideToUtf8(argv[index]));
   }
   const std::vector<std::string_view> arguments(texts.begin(), texts.end());
   const std::string ui = Variable(L"FERROVAN_UI");
-  platform::HostOptions options;
+  program::HostOptions options;
   std::string error;
-  if (!platform::ParseHostOptions(arguments, ui.c_str(), options, error)) {
+  if (!program::ParseHostOptions(arguments, ui.c_str(), options, error)) {
     Refuse(error);
   }
   return options;
@@ -134,7 +134,7 @@ std::string OwnProgramPath() {
   }
 }
 
-void ChooseFrontEnd(const platform::HostOptions& options) {
+void ChooseFrontEnd(const program::HostOptions& options) {
   // The console front end needs a console or the standard handles: one started from a shortcut
   // gets a console of its own.
   if (options.frontEnd == platform::FrontEndKind::Console && !UseParentConsole() &&
@@ -162,11 +162,10 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   if (argv == nullptr) {
     argc = 0;
   }
-  const platform::HostOptions options = ParseCommandLine(argc, argv);
+  const program::HostOptions options = ParseCommandLine(argc, argv);
   LocalFree(argv);
   if (options.help) {
-    Print(STD_OUTPUT_HANDLE,
-          std::string(platform::kHostUsage) + platform::kHostHelp + kHostHelpEnd);
+    Print(STD_OUTPUT_HANDLE, std::string(program::kHostUsage) + program::kHostHelp + kHostHelpEnd);
     return 0;
   }
   if (options.version) {
@@ -182,7 +181,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   const char* rootOption = options.deviceRoot ? options.deviceRoot->c_str() : nullptr;
   std::string root;
   if (!platform::ChooseDeviceRoot(rootOption, OwnProgramPath(), root)) {
-    Refuse(platform::kNotADeviceRoot + root);
+    Refuse(program::kNotADeviceRoot + root);
   }
   platform::SetDeviceRoot(root);
   if (!platform::CreateSystemFolders()) {

@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/win32/dialog_console.h"
+#include "platform/win32/console/console_front_end.h"
 #include "platform/win32/wide_text.h"
 
 namespace platform {
