@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/device_root.h"
+#include "platform/linux/descriptors.h"
 
 namespace platform {
 namespace {
@@ -41,26 +42,14 @@ bool Inside(const std::string& root, const std::string& path) {
 
 // Up to limit bytes of a file; empty when it cannot be read. Never blocks on a pipe or device.
 std::string ReadStart(const std::string& path, std::size_t limit, bool regularOnly) {
-  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  const int fd = OpenToRead(path);
   if (fd < 0) {
     return {};
   }
   std::string content;
   struct stat status {};
   if (!regularOnly || (fstat(fd, &status) == 0 && S_ISREG(status.st_mode))) {
-    content.resize(limit);
-    std::size_t used = 0;
-    while (used < limit) {
-      const ssize_t got = read(fd, content.data() + used, limit - used);
-      if (got < 0 && errno == EINTR) {
-        continue;
-      }
-      if (got <= 0) {
-        break;
-      }
-      used += static_cast<std::size_t>(got);
-    }
-    content.resize(used);
+    ReadUpTo(fd, limit, content);
   }
   close(fd);
   return content;

@@ -12,6 +12,7 @@
 
 #include "platform/device_root.h"
 #include "platform/host.h"
+#include "platform/linux/descriptors.h"
 #include "platform/linux/device_processes.h"
 #include "platform/linux/split_parameters.h"
 #include "platform/processes.h"
@@ -89,8 +90,7 @@ class LinuxProcesses final : public ProcessService {
     }
     if (wait) {
       int status = 0;
-      while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
-      }
+      RetryOnInterrupt([&] { return waitpid(child, &status, 0); });
     }
     return true;
   }
@@ -124,8 +124,7 @@ class LinuxProcesses final : public ProcessService {
     }
     if (handle >= 0) {
       pollfd ended{handle, POLLIN, 0};
-      while (poll(&ended, 1, kTerminateWaitMilliseconds) < 0 && errno == EINTR) {
-      }
+      RetryOnInterrupt([&] { return poll(&ended, 1, kTerminateWaitMilliseconds); });
       close(handle);
     }
     return true;
