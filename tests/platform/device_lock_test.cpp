@@ -1,39 +1,36 @@
-// The device lock on a scratch device root: one holder at a time, across open files of one
-// process as across processes, and none at all without a device root.
+// The device lock on a scratch device root, on every host: one holder at a time, held past the
+// end of the thread that took it, and none at all without a device root.
 #include "platform/device_lock.h"
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <memory>
 #include <thread>
 
 #include "platform/device_root.h"
+#include "tests/platform/lock_taker.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
 
+using platform_testing::Taker;
 using testing_support::TempDir;
 using testing_support::WaitUntil;
 
-TEST(DeviceLockTest, ASecondTakerWaitsUntilTheFirstLetsGo) {
+TEST(DeviceLockTest, HeldPastItsThreadUntilReleasedThenFreeAtOnce) {
   TempDir root;
   platform::SetDeviceRoot(root.Path());
-  std::unique_ptr<platform::HeldDeviceLock> first = platform::DeviceLock().Take(nullptr);
+  std::unique_ptr<platform::HeldDeviceLock> first;
+  std::thread([&first] { first = platform::DeviceLock().Take(nullptr); }).join();
   ASSERT_NE(first, nullptr);
 
-  std::atomic<bool> waiting{false}, taken{false};
-  std::thread second([&] {
-    auto lock = platform::DeviceLock().Take([&] { waiting = true; });
-    taken = lock != nullptr;
-  });
-  ASSERT_TRUE(WaitUntil([&] { return waiting.load(); }));
-  EXPECT_FALSE(taken);
-  first.reset();
-  EXPECT_TRUE(WaitUntil([&] { return taken.load(); }));
-  second.join();
-
-  // Free again: taken at once, without waiting.
+  {
+    Taker second;
+    ASSERT_TRUE(WaitUntil([&] { return second.waiting(); }));
+    EXPECT_FALSE(second.taken());
+    first.reset();
+    EXPECT_TRUE(WaitUntil([&] { return second.taken(); }));
+  }
   bool waited = false;
   EXPECT_NE(platform::DeviceLock().Take([&] { waited = true; }), nullptr);
   EXPECT_FALSE(waited);

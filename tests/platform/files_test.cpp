@@ -1,22 +1,17 @@
+// The device's files on every host: folders, attributes, deletion, moves, searches and free
+// space, through device paths on a scratch device root.
 #include "platform/files.h"
 
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <array>
 #include <filesystem>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "platform/device_root.h"
-#include "platform/processes.h"
 #include "platform/text.h"
-#include "tests/support/child_process.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -29,15 +24,15 @@ using testing_support::WriteFile;
 
 class FilesTest : public ::testing::Test {
  protected:
-  FilesTest() {
+  void SetUp() override {
     platform::SetDeviceRoot(root_.Path());
-    std::filesystem::create_directories(root_ / "Program Files");
+    ASSERT_TRUE(platform::CreateSystemFolders());
   }
 
   std::vector<std::wstring> Found(const wchar_t* pattern) {
     std::vector<std::wstring> names;
     auto search = Files().FindFiles(pattern);
-    EXPECT_NE(search, nullptr) << "cannot search " << pattern;
+    EXPECT_NE(search, nullptr) << "cannot search " << platform::WideToUtf8(pattern);
     std::array<wchar_t, MAX_PATH> name;
     while (search != nullptr && search->Next(name)) {
       names.emplace_back(name.data());
@@ -45,6 +40,8 @@ class FilesTest : public ::testing::Test {
     std::sort(names.begin(), names.end());
     return names;
   }
+
+  bool IsFolder(const std::string& path) { return std::filesystem::is_directory(path); }
 
   testing_support::TempDir root_;
 };
@@ -62,17 +59,21 @@ TEST_F(FilesTest, CreateFolderTellsItsFourOutcomes) {
       {L"Application\\FerroVanMobile\\", CreateFolderResult::PathNotFound},
       {L"a-file\\below", CreateFolderResult::PathNotFound},
       {tooLong.c_str(), CreateFolderResult::OtherError},
+      {L"Application", CreateFolderResult::Created},
+      {L"\\Application", CreateFolderResult::AlreadyExists},
+      {L"Application\\FerroVanMobile", CreateFolderResult::Created},
   };
   for (const auto& step : steps) {
-    EXPECT_EQ(Files().CreateFolder(step.path), step.expected) << step.path;
+    EXPECT_EQ(Files().CreateFolder(step.path), step.expected) << platform::WideToUtf8(step.path);
   }
-  EXPECT_TRUE(std::filesystem::is_directory(root_ / "Program Files/FerroVanMobile"));
-  EXPECT_FALSE(Exists(root_ / "Application"));
+  EXPECT_TRUE(IsFolder(root_ / "Program Files/FerroVanMobile"));
+  EXPECT_TRUE(IsFolder(root_ / "Application/FerroVanMobile"));
 }
 
 TEST_F(FilesTest, AttributesTellFoldersFilesAndAbsence) {
   WriteFile(root_ / "Program Files/f.dll", "x");
   EXPECT_EQ(Files().GetAttributes(L"Program Files\\"), FILE_ATTRIBUTE_DIRECTORY);
+  EXPECT_EQ(Files().GetAttributes(L"\\Windows"), FILE_ATTRIBUTE_DIRECTORY);
   EXPECT_EQ(Files().GetAttributes(L"Program Files\\f.dll"), FILE_ATTRIBUTE_NORMAL);
   EXPECT_EQ(Files().GetAttributes(L"Program Files\\g.dll"), INVALID_FILE_ATTRIBUTES);
 }
@@ -87,70 +88,10 @@ TEST_F(FilesTest, DeleteFileRemovesFilesButNeverFolders) {
   EXPECT_FALSE(Files().DeleteFile(L"Program Files\\f.dll"));
   EXPECT_FALSE(Files().DeleteFile(L"Program Files\\empty"));
   EXPECT_FALSE(Files().DeleteFile(L"Program Files\\full"));
-  EXPECT_TRUE(std::filesystem::is_directory(root_ / "Program Files/empty"));
+  EXPECT_FALSE(Files().DeleteFile(L"Windows\\Desktop"));
+  EXPECT_TRUE(IsFolder(root_ / "Program Files/empty"));
+  EXPECT_TRUE(IsFolder(root_ / "Windows/Desktop"));
   EXPECT_TRUE(Exists(root_ / "Program Files/full/inner.txt"));
-}
-
-// Stops and reaps, when it ends, every child this test process started.
-struct ChildrenStopper {
-  ~ChildrenStopper() { testing_support::StopAndReapChildren(); }
-};
-
-TEST_F(FilesTest, DeleteFileRefusesTheFileOfARunningProgram) {
-  namespace fs = std::filesystem;
-  const ChildrenStopper stopper;
-  const std::string folder = root_ / "Program Files/";
-  fs::copy_file("/bin/sleep", folder + "Runner.exe");
-  fs::copy_file("/bin/sleep", folder + "Idle.exe");
-  fs::create_hard_link(folder + "Runner.exe", folder + "Runner.link.exe");
-  fs::create_symlink("Runner.exe", folder + "Runner.symlink.exe");
-  // The shell blocks opening the pipe, so the script keeps running without a child of its own.
-  WriteFile(folder + "Runner.sh", "#!/bin/sh\nread line < block.fifo\n");
-  fs::permissions(folder + "Runner.sh", fs::perms(0755));
-  ASSERT_EQ(mkfifo((root_ / "block.fifo").c_str(), 0600), 0);
-
-  ASSERT_TRUE(platform::Processes().Start(L"Program Files\\Runner.exe", L"300", false));
-  ASSERT_TRUE(platform::Processes().Start(L"Program Files\\Runner.sh", L"", false));
-  std::vector<std::uint32_t> running;
-  ASSERT_TRUE(testing_support::WaitUntil([&] {
-    running.clear();
-    auto snapshot = platform::Processes().TakeSnapshot();
-    platform::ProcessEntry entry;
-    while (snapshot != nullptr && snapshot->Next(entry)) {
-      if (entry.exeFile == std::wstring(L"Runner.exe") ||
-          entry.exeFile == std::wstring(L"Runner.sh")) {
-        running.push_back(entry.processId);
-      }
-    }
-    return running.size() == 2;
-  }));
-
-  const struct {
-    const wchar_t* file;
-    bool deleted;
-  } cases[] = {
-      {L"Program Files\\Runner.exe", false},
-      {L"Program Files\\Runner.link.exe", false},  // another name of the running file
-      {L"Program Files\\Runner.sh", false},
-      {L"Program Files\\Runner.symlink.exe", true},  // the link goes, its target stays
-      {L"Program Files\\Idle.exe", true},
-  };
-  for (const auto& c : cases) {
-    EXPECT_EQ(Files().DeleteFile(c.file), c.deleted) << c.file;
-    EXPECT_EQ(fs::exists(fs::symlink_status(platform::ToHostPath(std::wstring_view(c.file)))),
-              !c.deleted)
-        << c.file;
-  }
-
-  // Once the programs have ended, their files go as any other.
-  for (std::uint32_t processId : running) {
-    EXPECT_TRUE(platform::Processes().Terminate(processId));
-    EXPECT_EQ(waitpid(static_cast<pid_t>(processId), nullptr, 0), static_cast<pid_t>(processId));
-  }
-  for (const wchar_t* file : {L"Program Files\\Runner.exe", L"Program Files\\Runner.link.exe",
-                              L"Program Files\\Runner.sh"}) {
-    EXPECT_TRUE(Files().DeleteFile(file)) << file;
-  }
 }
 
 TEST_F(FilesTest, MoveFileNeverReplacesTheDestination) {
@@ -161,7 +102,7 @@ TEST_F(FilesTest, MoveFileNeverReplacesTheDestination) {
   EXPECT_EQ(ReadFile(root_ / "Program Files/old.dll"), "old");
   EXPECT_EQ(ReadFile(root_ / "Temp/cache1"), "new");
 
-  EXPECT_TRUE(Files().MoveFile(L"\\Temp\\cache1", L"Program Files\\new.dll"));
+  EXPECT_TRUE(Files().MoveFile(L"Temp\\cache1", L"\\Program Files\\new.dll"));
   EXPECT_EQ(ReadFile(root_ / "Program Files/new.dll"), "new");
   EXPECT_FALSE(Exists(root_ / "Temp/cache1"));
 
@@ -198,7 +139,7 @@ TEST(MatchesWildcard, FollowsTheDevicesRules) {
   };
   for (const auto& c : cases) {
     EXPECT_EQ(platform::MatchesWildcard(c.pattern, c.name), c.matches)
-        << c.pattern << " vs " << c.name;
+        << platform::WideToUtf8(c.pattern) << " vs " << platform::WideToUtf8(c.name);
   }
 }
 
@@ -218,6 +159,8 @@ TEST_F(FilesTest, FindFilesYieldsMatchesWithoutDotEntries) {
                                        L"README", L"Sub Folder"}));
   EXPECT_EQ(Found(L"Program Files\\*.*"), std::vector<std::wstring>{});
   EXPECT_EQ(Files().FindFiles(L"Program Files\\FerroVanMobile\\*.*"), nullptr);
+  WriteFile(root_ / "Program Files/noext", "x");
+  EXPECT_EQ(Files().FindFiles(L"Program Files\\noext\\*.*"), nullptr) << "a file is no folder";
 }
 
 TEST_F(FilesTest, FindFilesStopsWhenANameDoesNotFit) {
@@ -232,7 +175,9 @@ TEST_F(FilesTest, FindFilesStopsWhenANameDoesNotFit) {
 TEST_F(FilesTest, FreeBytesNeedsAnExistingPath) {
   std::uint64_t bytes = 0;
   EXPECT_TRUE(Files().FreeBytesAvailable(L"Program Files\\", bytes));
+  EXPECT_GT(bytes, 0u);
   EXPECT_FALSE(Files().FreeBytesAvailable(L"Program Files\\missing\\", bytes));
+  EXPECT_FALSE(Files().FreeBytesAvailable(L"Missing\\Deeper\\", bytes));
 }
 
 }  // namespace

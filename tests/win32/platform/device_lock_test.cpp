@@ -1,5 +1,5 @@
-// The device lock on Windows: one holder at a time, whether in this process or another, held
-// past the end of the thread that took it, and let go when its process ends.
+// What only Windows has of the device lock: its file, and a holder in another process, which
+// lets go when it ends. The cases of every host are in tests/platform/device_lock_test.cpp.
 #include "platform/device_lock.h"
 
 #include <gtest/gtest.h>
@@ -9,57 +9,24 @@
 #include <thread>
 
 #include "platform/device_root.h"
+#include "tests/platform/lock_taker.h"
 #include "tests/support/temp_dir.h"
 #include "tests/win32/platform/service_test_support.h"
 
 namespace {
 
+using platform_testing::Taker;
 using service_tests::Exists;
 using service_tests::HelperProcess;
 using service_tests::Wide;
 using testing_support::TempDir;
 using testing_support::WaitUntil;
 
-// Takes the lock on its own thread, recording whether it had to wait.
-class Taker {
- public:
-  Taker()
-      : thread_([this] {
-          lock_ = platform::DeviceLock().Take([this] { waiting_ = true; });
-          taken_ = lock_ != nullptr;
-        }) {}
-  ~Taker() { thread_.join(); }
-  Taker(const Taker&) = delete;
-  Taker& operator=(const Taker&) = delete;
-  bool waiting() const { return waiting_; }
-  bool taken() const { return taken_; }
-
- private:
-  std::unique_ptr<platform::HeldDeviceLock> lock_;
-  std::atomic<bool> waiting_{false};
-  std::atomic<bool> taken_{false};
-  std::thread thread_;
-};
-
-TEST(Win32DeviceLockTest, HeldPastItsThreadUntilReleasedThenFreeAtOnce) {
+TEST(Win32DeviceLockTest, TheLockFileStaysSoThatEveryLoaderLocksTheSameFile) {
   TempDir root;
   platform::SetDeviceRoot(root.Path());
-  std::unique_ptr<platform::HeldDeviceLock> first;
-  std::thread([&first] { first = platform::DeviceLock().Take(nullptr); }).join();
-  ASSERT_NE(first, nullptr);
-
-  {
-    Taker second;
-    ASSERT_TRUE(WaitUntil([&] { return second.waiting(); }));
-    EXPECT_FALSE(second.taken());
-    first.reset();
-    EXPECT_TRUE(WaitUntil([&] { return second.taken(); }));
-  }
-  bool waited = false;
-  EXPECT_NE(platform::DeviceLock().Take([&] { waited = true; }), nullptr);
-  EXPECT_FALSE(waited);
-  EXPECT_TRUE(Exists(Wide(platform::ToHostPath("Temp\\ferrovan-device.lock"))))
-      << "the lock file stays, so that every loader locks the same file";
+  ASSERT_NE(platform::DeviceLock().Take(nullptr), nullptr);  // taken and let go at once
+  EXPECT_TRUE(Exists(Wide(platform::ToHostPath("Temp\\ferrovan-device.lock"))));
 }
 
 TEST(Win32DeviceLockTest, AnotherProcessHoldsItUntilItEnds) {
@@ -85,18 +52,6 @@ TEST(Win32DeviceLockTest, AnotherProcessHoldsItUntilItEnds) {
       holder.reset();
     }
     EXPECT_TRUE(WaitUntil([&] { return taker.taken(); }));
-  }
-}
-
-TEST(Win32DeviceLockTest, WithoutADeviceRootThereIsNoLockAndNoWait) {
-  TempDir scratch;
-  testing_support::WriteFile(scratch / "file", "not a folder");
-  for (const std::string& root : {scratch / "missing", scratch / "file"}) {
-    SCOPED_TRACE(root);
-    platform::SetDeviceRoot(root);
-    bool waited = false;
-    EXPECT_EQ(platform::DeviceLock().Take([&] { waited = true; }), nullptr);
-    EXPECT_FALSE(waited);
   }
 }
 

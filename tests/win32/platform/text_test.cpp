@@ -1,5 +1,5 @@
-// Text conversion on Windows: UTF-8 for host paths, the ANSI code page for the loader's narrow
-// text, never past the caller's buffer.
+// What only Windows has of text: the ANSI code page for the loader's narrow text, never past the
+// caller's buffer. The cases of every host are in tests/platform/text_test.cpp.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -11,29 +11,6 @@
 #include "platform/windows_types.h"
 
 namespace {
-
-TEST(Win32Utf8Test, ConvertsBothWaysAndMarksWhatCannotBeCarried) {
-  struct Case {
-    std::string utf8;
-    std::wstring wide;
-  };
-  const std::vector<Case> roundTrips = {
-      {"", L""},
-      {"Program Files\\FerroVanMobile", L"Program Files\\FerroVanMobile"},
-      {"Caf\xC3\xA9 \xE4\xB8\xAD", L"Caf\u00E9 \u4E2D"},
-      {"\xF0\x9F\x98\x80", L"\U0001F600"},  // a surrogate pair
-  };
-  for (const Case& c : roundTrips) {
-    SCOPED_TRACE(c.utf8);
-    EXPECT_EQ(platform::Utf8ToWide(c.utf8), c.wide);
-    EXPECT_EQ(platform::WideToUtf8(c.wide), c.utf8);
-  }
-  EXPECT_EQ(platform::Utf8ToWide("a\xFF"
-                                 "b"),
-            L"a\uFFFDb");
-  EXPECT_EQ(platform::WideToUtf8(std::wstring(L"a") + wchar_t(0xD800) + L"b"), "a?b");
-  EXPECT_EQ(platform::WideToUtf8(std::wstring(1, wchar_t(0xDC00))), "?");
-}
 
 // A character that the ANSI code page in use has no form for; empty when it has one for all.
 std::wstring Unrepresentable() {

@@ -1,4 +1,5 @@
-// Background threads and COM on Windows.
+// What only Windows has of threads: the bounded wait for started threads at the end, and COM.
+// The cases of every host are in tests/platform/threads_test.cpp.
 #include "platform/threads.h"
 
 #include <gtest/gtest.h>
@@ -11,26 +12,6 @@
 #include "tests/support/fake_front_end.h"
 
 namespace {
-
-struct Work {
-  DWORD thread = 0;
-};
-
-unsigned DoWork(void* parameter) {
-  static_cast<Work*>(parameter)->thread = GetCurrentThreadId();
-  return 0;
-}
-
-TEST(Win32ThreadsTest, RunsOnItsOwnThreadAndTellsTheFrontEndAfterwards) {
-  // Static: the detached thread may still be returning from the front end when the test ends.
-  static testing_support::FakeFrontEnd frontEnd;
-  static Work work;
-  platform::ScopedService<platform::DialogFrontEnd> guard(frontEnd);
-  ASSERT_TRUE(platform::Threads().StartDetached(DoWork, &work));
-  ASSERT_TRUE(frontEnd.WaitFor([](auto& front) { return front.ThreadsEnded() == 1; }));
-  EXPECT_NE(work.thread, 0u) << "the front end is told after the work has ended";
-  EXPECT_NE(work.thread, GetCurrentThreadId());
-}
 
 unsigned WaitForEvent(void* event) {
   WaitForSingleObject(static_cast<HANDLE>(event), INFINITE);

@@ -1,0 +1,99 @@
+// What only Linux has of the device's files: a running program's file, found by the file it
+// runs from under any of its names. The cases of every host are in files_test.cpp.
+#include "platform/files.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "platform/device_root.h"
+#include "platform/processes.h"
+#include "platform/text.h"
+#include "tests/support/child_process.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+using platform::Files;
+using testing_support::Exists;
+using testing_support::WriteFile;
+
+class LinuxFilesTest : public ::testing::Test {
+ protected:
+  LinuxFilesTest() {
+    platform::SetDeviceRoot(root_.Path());
+    std::filesystem::create_directories(root_ / "Program Files");
+  }
+
+  testing_support::TempDir root_;
+};
+
+// Stops and reaps, when it ends, every child this test process started.
+struct ChildrenStopper {
+  ~ChildrenStopper() { testing_support::StopAndReapChildren(); }
+};
+
+TEST_F(LinuxFilesTest, DeleteFileRefusesTheFileOfARunningProgram) {
+  namespace fs = std::filesystem;
+  const ChildrenStopper stopper;
+  const std::string folder = root_ / "Program Files/";
+  fs::copy_file("/bin/sleep", folder + "Runner.exe");
+  fs::copy_file("/bin/sleep", folder + "Idle.exe");
+  fs::create_hard_link(folder + "Runner.exe", folder + "Runner.link.exe");
+  fs::create_symlink("Runner.exe", folder + "Runner.symlink.exe");
+  // The shell blocks opening the pipe, so the script keeps running without a child of its own.
+  WriteFile(folder + "Runner.sh", "#!/bin/sh\nread line < block.fifo\n");
+  fs::permissions(folder + "Runner.sh", fs::perms(0755));
+  ASSERT_EQ(mkfifo((root_ / "block.fifo").c_str(), 0600), 0);
+
+  ASSERT_TRUE(platform::Processes().Start(L"Program Files\\Runner.exe", L"300", false));
+  ASSERT_TRUE(platform::Processes().Start(L"Program Files\\Runner.sh", L"", false));
+  std::vector<std::uint32_t> running;
+  ASSERT_TRUE(testing_support::WaitUntil([&] {
+    running.clear();
+    auto snapshot = platform::Processes().TakeSnapshot();
+    platform::ProcessEntry entry;
+    while (snapshot != nullptr && snapshot->Next(entry)) {
+      if (entry.exeFile == std::wstring(L"Runner.exe") ||
+          entry.exeFile == std::wstring(L"Runner.sh")) {
+        running.push_back(entry.processId);
+      }
+    }
+    return running.size() == 2;
+  }));
+
+  const struct {
+    const wchar_t* file;
+    bool deleted;
+  } cases[] = {
+      {L"Program Files\\Runner.exe", false},
+      {L"Program Files\\Runner.link.exe", false},  // another name of the running file
+      {L"Program Files\\Runner.sh", false},
+      {L"Program Files\\Runner.symlink.exe", true},  // the link goes, its target stays
+      {L"Program Files\\Idle.exe", true},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(Files().DeleteFile(c.file), c.deleted) << c.file;
+    EXPECT_EQ(fs::exists(fs::symlink_status(platform::ToHostPath(std::wstring_view(c.file)))),
+              !c.deleted)
+        << c.file;
+  }
+
+  // Once the programs have ended, their files go as any other.
+  for (std::uint32_t processId : running) {
+    EXPECT_TRUE(platform::Processes().Terminate(processId));
+    EXPECT_EQ(waitpid(static_cast<pid_t>(processId), nullptr, 0), static_cast<pid_t>(processId));
+  }
+  for (const wchar_t* file : {L"Program Files\\Runner.exe", L"Program Files\\Runner.link.exe",
+                              L"Program Files\\Runner.sh"}) {
+    EXPECT_TRUE(Files().DeleteFile(file)) << file;
+  }
+}
+
+}  // namespace
