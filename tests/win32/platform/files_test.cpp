@@ -12,7 +12,6 @@
 #include "platform/device_root.h"
 #include "platform/shell.h"
 #include "platform/small_files.h"
-#include "platform/system_info.h"
 #include "platform/win32/wide_text.h"
 #include "tests/support/temp_dir.h"
 #include "tests/win32/platform/service_test_support.h"
@@ -105,23 +104,6 @@ TEST_F(Win32FilesTest, SearchesWithTheDevicesWildcardsAndNoDotEntries) {
   EXPECT_FALSE(search->Next(shortName));
 }
 
-TEST_F(Win32FilesTest, ReadsSmallFilesWholeUpToTheLimit) {
-  ASSERT_TRUE(WriteBytes(Host(L"Temp\\settings.xml"), "0123456789"));
-  struct Case {
-    const char* path;
-    std::size_t maxBytes;
-    bool read;
-  };
-  for (const Case& c : {Case{"Temp\\settings.xml", 10, true}, Case{"Temp\\settings.xml", 9, false},
-                        Case{"\\Temp\\settings.xml", 100, true}, Case{"Temp", 100, false},
-                        Case{"Temp\\missing.xml", 100, false}}) {
-    SCOPED_TRACE(std::string(c.path) + " " + std::to_string(c.maxBytes));
-    std::string content = "stale";
-    EXPECT_EQ(platform::SmallFiles().ReadWholeFile(c.path, c.maxBytes, content), c.read);
-    EXPECT_EQ(content, c.read ? "0123456789" : "");
-  }
-}
-
 TEST_F(Win32FilesTest, ReplacesSmallFilesWholeAndLeavesNoTemporary) {
   const char* path = "Program Files\\RFConfig.xml";
   ASSERT_TRUE(platform::SmallFiles().ReplaceFile(path, std::string(5000, 'a')));
@@ -150,54 +132,17 @@ TEST_F(Win32FilesTest, SmallFilePathsAreInTheAnsiCodePage) {
   EXPECT_EQ(content, "content");
 }
 
-TEST_F(Win32FilesTest, ShortcutIsTheDevicesTextFormReplacedWhole) {
+// A shortcut there under the name in other letter case is the same file; it ends up with the
+// name as asked for, which the clean-up of the Start menu compares exactly.
+TEST_F(Win32FilesTest, AShortcutInOtherLetterCaseIsReplacedUnderTheNameAskedFor) {
   const wchar_t* target = L"\"Program Files\\FerroVanMobile\\FerroVan.Mobile.Client.Load.exe\"";
   const wchar_t* shortcut = L"\\Windows\\Start Menu\\Programs\\FerroVan.lnk";
-  ASSERT_TRUE(WriteBytes(Host(shortcut), std::string(300, 'o')));
-  ASSERT_TRUE(platform::Shell().CreateShortcut(shortcut, target));
-  EXPECT_EQ(ReadBytes(Host(shortcut)),
-            "62#\"Program Files\\FerroVanMobile\\FerroVan.Mobile.Client.Load.exe\"");
-  ASSERT_TRUE(platform::Shell().CreateShortcut(shortcut, L"\u00E9"));
-  EXPECT_EQ(ReadBytes(Host(shortcut)), "1#\xC3\xA9");
-  EXPECT_EQ(LeftoversIn(L"Windows\\Start Menu\\Programs"), std::vector<std::wstring>());
-
-  // A shortcut there under the name in other letter case is the same file; it ends up with the
-  // name as asked for, which the clean-up of the Start menu compares exactly.
-  ASSERT_TRUE(DeleteFileW(Host(shortcut).c_str()));
   ASSERT_TRUE(WriteBytes(Host(L"\\Windows\\Start Menu\\Programs\\FERROVAN.LNK"), "old"));
   ASSERT_TRUE(platform::Shell().CreateShortcut(shortcut, target));
   EXPECT_EQ(Names(L"Windows\\Start Menu\\Programs\\*.*"),
             std::vector<std::wstring>{L"FerroVan.lnk"});
   EXPECT_EQ(ReadBytes(Host(shortcut)),
             "62#\"Program Files\\FerroVanMobile\\FerroVan.Mobile.Client.Load.exe\"");
-}
-
-TEST_F(Win32FilesTest, PlatformTypeIsTheFirstLineOfTheDevicesFile) {
-  struct Case {
-    const char* content;  // null: no file
-    std::size_t size;
-    bool known;
-    const wchar_t* expected;
-  };
-  for (const Case& c :
-       {Case{"PocketPC\r\nsecond", 32, true, L"PocketPC"},
-        Case{"\xEF\xBB\xBFSmartphone\n", 32, true, L"Smartphone"}, Case{"", 32, true, L""},
-        Case{"PocketPC", 8, false, L""}, Case{nullptr, 32, false, L""}}) {
-    SCOPED_TRACE(c.content != nullptr ? c.content : "(none)");
-    DeleteFileW(Host(L"Windows\\PlatformType").c_str());
-    if (c.content != nullptr) {
-      ASSERT_TRUE(WriteBytes(Host(L"Windows\\PlatformType"), c.content));
-    }
-    std::vector<wchar_t> type(c.size, L'#');
-    const bool known = platform::SystemInfo().QueryPlatformType(type);
-    EXPECT_EQ(known, c.known);
-    if (known) {
-      EXPECT_EQ(std::wstring(type.data()), c.expected);
-    }
-  }
-  bool isWindowsCe = false;
-  EXPECT_TRUE(platform::SystemInfo().QueryVersion(isWindowsCe));
-  EXPECT_TRUE(isWindowsCe);
 }
 
 }  // namespace
