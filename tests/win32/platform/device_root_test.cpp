@@ -1,5 +1,6 @@
-// The device root on Windows: which folder is chosen, how device paths map into it, and the
-// folders every device gets.
+// What only Windows has of the device root: its paths, and where it is chosen (LOCALAPPDATA,
+// drives, shares, the Windows folder). The cases of every host are in
+// tests/platform/device_root_test.cpp.
 #include "platform/device_root.h"
 
 #include <gtest/gtest.h>
@@ -8,15 +9,12 @@
 #include <vector>
 
 #include "platform/win32/wide_text.h"
-#include "tests/support/temp_dir.h"
 #include "tests/win32/platform/service_test_support.h"
 
 namespace {
 
-using service_tests::Exists;
 using service_tests::ScopedVariable;
 using service_tests::Wide;
-using testing_support::TempDir;
 
 std::string CurrentFolder() {
   wchar_t folder[MAX_PATH];
@@ -110,25 +108,6 @@ TEST(Win32DeviceRootTest, TakesWindowsPathsAsTheyAre) {
                               L"\\\\server\\share\\file"}) {
     EXPECT_EQ(platform::WideHostPath(path), path);
   }
-}
-
-TEST(Win32DeviceRootTest, CreatesTheSystemFoldersButNotApplication) {
-  TempDir scratch;
-  platform::SetDeviceRoot(scratch / "a\\b\\device");
-  ASSERT_TRUE(platform::CreateSystemFolders());
-  for (const char* folder : {"", "Windows", "Windows\\Desktop", "Windows\\Programs",
-                             "Windows\\Start Menu\\Programs", "Program Files", "Temp"}) {
-    SCOPED_TRACE(folder);
-    const DWORD attributes = GetFileAttributesW(Wide(platform::ToHostPath(folder)).c_str());
-    EXPECT_NE(attributes, INVALID_FILE_ATTRIBUTES);
-    EXPECT_NE(attributes & FILE_ATTRIBUTE_DIRECTORY, 0u);
-  }
-  EXPECT_FALSE(Exists(Wide(platform::ToHostPath("Application"))));
-  EXPECT_TRUE(platform::CreateSystemFolders()) << "a second start finds them all in place";
-
-  testing_support::WriteFile(scratch / "file", "not a folder");
-  platform::SetDeviceRoot(scratch / "file");
-  EXPECT_FALSE(platform::CreateSystemFolders());
 }
 
 }  // namespace
