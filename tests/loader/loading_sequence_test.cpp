@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <string>
-#include <tuple>
 #include <vector>
 
 #include "loader/worker.h"
@@ -13,7 +12,7 @@ namespace loader_test {
 namespace {
 
 using testing_support::FakeFrontEnd;
-using Start = std::tuple<std::wstring, std::wstring, bool>;
+using Start = loader_test::StartCall;
 
 const std::wstring kInstall = L"Program Files\\FerroVanMobile\\";
 const std::wstring kClientStart = kInstall + L"Solvane.FerroVan.Mobile.Client.exe";
@@ -87,7 +86,7 @@ TEST_F(LoadingSequenceTest, WithEveryFilePresentStartsTheClientAtOnce) {
 
   EXPECT_EQ(processes.starts, (std::vector<Start>{{kClientStart, L"-NewLoader", false}}));
   EXPECT_TRUE(downloads.urls.empty());
-  EXPECT_TRUE(shell.shortcuts.empty());
+  EXPECT_TRUE(shell.created.empty());
   EXPECT_EQ(frontEnd.EndCount(), 1);
   EXPECT_FALSE(PromptShown());
   EXPECT_STREQ(context.serverAddress, L"server.example");
@@ -138,12 +137,12 @@ TEST_F(LoadingSequenceTest, WithoutTheLoaderUpdateFetchesEverythingAndRunsTheSet
   RunLoadingSequence(&context);
 
   EXPECT_EQ(downloads.urls.size(), 6u);
-  EXPECT_FALSE(shell.shortcuts.empty());
+  EXPECT_FALSE(shell.created.empty());
   ASSERT_EQ(processes.starts.size(), 3u);
-  EXPECT_EQ(std::get<0>(processes.starts[0]), L"\\Windows\\WCELOAD.EXE");
-  EXPECT_NE(std::get<1>(processes.starts[0]).find(kInstall + L"first.cab"), std::wstring::npos);
-  EXPECT_TRUE(std::get<2>(processes.starts[0]));
-  EXPECT_NE(std::get<1>(processes.starts[1]).find(kInstall + L"second.cab"), std::wstring::npos);
+  EXPECT_EQ(processes.starts[0].file, L"\\Windows\\WCELOAD.EXE");
+  EXPECT_NE(processes.starts[0].parameters.find(kInstall + L"first.cab"), std::wstring::npos);
+  EXPECT_TRUE(processes.starts[0].wait);
+  EXPECT_NE(processes.starts[1].parameters.find(kInstall + L"second.cab"), std::wstring::npos);
   EXPECT_EQ(processes.starts[2], (Start{kClientStart, L"-NewLoader", false}));
   EXPECT_EQ(frontEnd.EndCount(), 1);
 }
@@ -207,7 +206,7 @@ TEST_F(LoadingSequenceTest, AProgramThatCannotBeStartedRaisesAFailureWithItsPath
       EXPECT_EQ(std::wstring(failure.Message()), L"Could not execute file '" + c.program + L"'.");
     }
     ASSERT_EQ(processes.starts.size(), 1u);
-    EXPECT_EQ(std::get<0>(processes.starts[0]), c.program);
+    EXPECT_EQ(processes.starts[0].file, c.program);
     // The worker shows the failure and closes the loader; the run itself did not.
     EXPECT_EQ(frontEnd.EndCount(), 0);
     EXPECT_FALSE(PromptShown());

@@ -101,7 +101,7 @@ TEST_P(WorkerLockTest, TheClientIsStartedUnderTheDeviceLockOnceItCanBeHadOrWitho
     EXPECT_LT(waiting, check);
   }
   ASSERT_EQ(processes.starts.size(), 1u);
-  EXPECT_EQ(std::get<1>(processes.starts[0]), L"-NewLoader");
+  EXPECT_EQ(processes.starts[0].parameters, L"-NewLoader");
   // Taken before the files were checked and kept after the client was started: the end of
   // the process lets it go.
   ASSERT_EQ(deviceLock.TakenAt().size(), GetParam().available ? 1u : 0u);
@@ -146,9 +146,9 @@ TEST_F(WorkerTest, OkOnThePromptRunsTheWholeSequenceAgainInANewWorker) {
             std::string::npos);
   EXPECT_EQ(files.createdFolders.size(), 4u);  // both folders, on each run
   ASSERT_EQ(processes.starts.size(), 1u);
-  EXPECT_EQ(std::get<0>(processes.starts[0]),
+  EXPECT_EQ(processes.starts[0].file,
             L"Program Files\\FerroVanMobile\\Solvane.FerroVan.Mobile.Client.exe");
-  EXPECT_EQ(std::get<1>(processes.starts[0]), L"-NewLoader");
+  EXPECT_EQ(processes.starts[0].parameters, L"-NewLoader");
 }
 
 }  // namespace
