@@ -1,5 +1,5 @@
-// The Windows console front end on pipes, with a worker thread acting as the loader's would:
-// the protocol that scripts rely on, as on the Linux host.
+// What only Windows has of the console: a line read from a file handle, leaving what lies past
+// it. The cases of every host are in tests/platform/console_test.cpp.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -16,21 +16,6 @@ namespace {
 using platform::WindowHandle;
 
 constexpr int kOk = 1001, kCancel = 1002, kEdit = 1003, kStatus = 1004;
-
-// What waits in a pipe, without waiting for more.
-std::string Drain(HANDLE pipe) {
-  std::string text;
-  DWORD available = 0;
-  while (PeekNamedPipe(pipe, nullptr, 0, nullptr, &available, nullptr) && available > 0) {
-    std::string chunk(available, '\0');
-    DWORD got = 0;
-    if (!ReadFile(pipe, chunk.data(), available, &got, nullptr) || got == 0) {
-      break;
-    }
-    text.append(chunk, 0, got);
-  }
-  return text;
-}
 
 void Put(HANDLE pipe, const std::string& text) {
   DWORD written = 0;
@@ -55,13 +40,13 @@ struct Pipe {
   HANDLE write = nullptr;
 };
 
-class ConsoleTest : public ::testing::Test {
+class WindowsConsoleTest : public ::testing::Test {
  protected:
-  ConsoleTest() {
+  WindowsConsoleTest() {
     console = platform::MakeConsoleFrontEnd(in.read, out.write, err.write);
     current = this;
   }
-  ~ConsoleTest() override { current = nullptr; }
+  ~WindowsConsoleTest() override { current = nullptr; }
 
   // Runs the loader's dialog template; worker runs on its own thread once the dialog is up.
   std::intptr_t Run(std::function<void(WindowHandle)> workerBody) {
@@ -75,7 +60,7 @@ class ConsoleTest : public ::testing::Test {
   }
 
   static INT_PTR CALLBACK Proc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
-    ConsoleTest& self = *current;
+    WindowsConsoleTest& self = *current;
     if (message == WM_INITDIALOG) {
       self.thread = std::thread([&self, dialog] {
         self.worker(dialog);
@@ -100,7 +85,7 @@ class ConsoleTest : public ::testing::Test {
     console->SetText(console->GetItem(dialog, kEdit), address);
   }
 
-  static inline ConsoleTest* current = nullptr;
+  static inline WindowsConsoleTest* current = nullptr;
   Pipe in, out, err;
   std::unique_ptr<platform::DialogFrontEnd> console;
   std::function<void(WindowHandle)> worker;
@@ -109,45 +94,7 @@ class ConsoleTest : public ::testing::Test {
   std::wstring editAtCommand;
 };
 
-struct PromptCase {
-  const char* name;
-  std::string input;
-  bool endInput;  // no more input after it
-  int command;
-  std::wstring edit;
-  std::string left;  // what a later reader still finds
-};
-
-TEST_F(ConsoleTest, ThePromptTakesOneLineOnceTheWorkerHasEnded) {
-  const std::string longLine(platform::kEditTextLimit + 5, 'a');
-  const PromptCase cases[] = {
-      {"a line, then more", "typed \xc3\xa9 value\r\nleft for later\n", false, kOk,
-       L"typed \u00e9 value", "left for later\n"},
-      {"an empty line", "\nnext\n", false, kOk, L"", "next\n"},
-      {"a last line without its end", "last", true, kOk, L"last", ""},
-      {"end of input", "", true, kCancel, L"old/", ""},
-      {"a line longer than an edit box", longLine + "\nnext\n", false, kOk,
-       std::wstring(platform::kEditTextLimit, L'a'), "next\n"},
-  };
-  for (const PromptCase& test : cases) {
-    SCOPED_TRACE(test.name);
-    Pipe input, output;
-    console = platform::MakeConsoleFrontEnd(input.read, output.write, err.write);
-    commands.clear();
-    Put(input.write, test.input);
-    if (test.endInput) {
-      input.CloseWrite();
-    }
-    Run([this](WindowHandle dialog) { ShowPrompt(dialog, L"Unable\r\nto connect", L"old/"); });
-
-    EXPECT_EQ(Drain(output.read), "Unable\nto connect\nServer address [old/]: \n");
-    EXPECT_EQ(commands, std::vector<int>{test.command});
-    EXPECT_EQ(editAtCommand, test.edit);
-    EXPECT_EQ(Drain(input.read), test.left);
-  }
-}
-
-TEST_F(ConsoleTest, FromAFileThePromptLeavesWhatLiesPastTheLine) {
+TEST_F(WindowsConsoleTest, FromAFileThePromptLeavesWhatLiesPastTheLine) {
   wchar_t folder[MAX_PATH], name[MAX_PATH];
   ASSERT_NE(GetTempPathW(MAX_PATH, folder), 0u);
   ASSERT_NE(GetTempFileNameW(folder, L"fvl", 0, name), 0u);
@@ -166,35 +113,6 @@ TEST_F(ConsoleTest, FromAFileThePromptLeavesWhatLiesPastTheLine) {
   EXPECT_TRUE(ReadFile(file, rest, sizeof rest, &got, nullptr));
   EXPECT_EQ(std::string(rest, got), "the rest\n");
   CloseHandle(file);
-}
-
-TEST_F(ConsoleTest, WorkerCallsAreCarriedOutInOrderAndTextsOnlyLiveForTheCall) {
-  Run([this](WindowHandle dialog) {
-    const WindowHandle status = console->GetItem(dialog, kStatus);
-    wchar_t buffer[32];
-    for (int step = 1; step <= 3; ++step) {
-      swprintf(buffer, std::size(buffer), L"step %d", step);
-      console->SetText(status, buffer);
-      buffer[0] = L'X';  // the call is over: the text may change
-    }
-    console->SetText(console->GetItem(dialog, kEdit), L"not shown");
-    console->EndDialog(dialog, 7);
-  });
-  EXPECT_EQ(Drain(out.read), "step 1\nstep 2\nstep 3\n");
-  EXPECT_TRUE(commands.empty());
-}
-
-TEST_F(ConsoleTest, AMessageBoxGoesToStandardErrorAndDoesNotWait) {
-  Run([this](WindowHandle dialog) {
-    console->MessageBox(L"Could not execute file\r\n'x.exe'.", L"Loader cannot continue");
-    console->EndDialog(dialog, 0);
-  });
-  EXPECT_EQ(Drain(err.read), "Loader cannot continue\nCould not execute file\n'x.exe'.\n");
-  EXPECT_EQ(Drain(out.read), "");
-}
-
-TEST_F(ConsoleTest, EndDialogFromTheWorkerEndsTheLoopWithItsResult) {
-  EXPECT_EQ(Run([this](WindowHandle dialog) { console->EndDialog(dialog, 7); }), 7);
 }
 
 }  // namespace

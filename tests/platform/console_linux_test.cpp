@@ -1,4 +1,6 @@
-// The console front end on pipes, with a worker thread acting as the loader's would.
+// What only Linux has of the console: a line read from a pipe, a file or a socket without
+// taking what lies past it, and the line editor on a terminal. The cases of every host are in
+// console_test.cpp.
 #include <fcntl.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -37,9 +39,9 @@ void Put(int fd, const std::string& text) {
   ASSERT_EQ(write(fd, text.data(), text.size()), static_cast<ssize_t>(text.size()));
 }
 
-class ConsoleTest : public ::testing::Test {
+class LinuxConsoleTest : public ::testing::Test {
  protected:
-  ConsoleTest() {
+  LinuxConsoleTest() {
     for (int* ends : {in, out, err}) {
       EXPECT_EQ(pipe2(ends, O_CLOEXEC), 0);
     }
@@ -49,7 +51,7 @@ class ConsoleTest : public ::testing::Test {
     console = platform::MakeConsoleFrontEnd(in[0], out[1], err[1]);
     current = this;
   }
-  ~ConsoleTest() override {
+  ~LinuxConsoleTest() override {
     current = nullptr;
     for (int* ends : {in, out, err}) {
       close(ends[0]);
@@ -69,7 +71,7 @@ class ConsoleTest : public ::testing::Test {
 
   static std::intptr_t Proc(WindowHandle dialog, unsigned message, std::uintptr_t wParam,
                             std::intptr_t) {
-    ConsoleTest& self = *current;
+    LinuxConsoleTest& self = *current;
     if (message == WM_INITDIALOG) {
       self.thread = std::thread([&self, dialog] {
         self.worker(dialog);
@@ -94,7 +96,7 @@ class ConsoleTest : public ::testing::Test {
     console->SetText(console->GetItem(dialog, kEdit), address);
   }
 
-  static inline ConsoleTest* current = nullptr;
+  static inline LinuxConsoleTest* current = nullptr;
   int in[2], out[2], err[2];
   std::unique_ptr<platform::DialogFrontEnd> console;
   std::function<void(WindowHandle)> worker;
@@ -103,59 +105,7 @@ class ConsoleTest : public ::testing::Test {
   std::wstring editAtCommand;
 };
 
-TEST_F(ConsoleTest, ThePromptReadsOneLineOnceTheWorkerHasEndedAndSendsOk) {
-  Put(in[1], "typed \xc3\xa9 value\r\nleft for later\n");
-  Run([this](WindowHandle dialog) { ShowPrompt(dialog, L"Unable\r\nto connect", L"old/"); });
-
-  EXPECT_EQ(Drain(out[0]), "Unable\nto connect\nServer address [old/]: \n");
-  EXPECT_EQ(commands, std::vector<int>{kOk});
-  EXPECT_EQ(editAtCommand, L"typed \u00e9 value");
-  fcntl(in[0], F_SETFL, O_NONBLOCK);
-  EXPECT_EQ(Drain(in[0]), "left for later\n");
-}
-
-TEST_F(ConsoleTest, EndOfInputAtThePromptIsCancel) {
-  close(in[1]);
-  in[1] = -1;
-  Run([this](WindowHandle dialog) { ShowPrompt(dialog, L"Enter URL", L""); });
-  EXPECT_EQ(Drain(out[0]), "Enter URL\nServer address []: \n");
-  EXPECT_EQ(commands, std::vector<int>{kCancel});
-  EXPECT_EQ(editAtCommand, L"");
-}
-
-TEST_F(ConsoleTest, StatusTextsArePrintedBeforeSetTextReturnsAndEndDialogEndsTheLoop) {
-  std::string seenByWorker;
-  const std::intptr_t result = Run([&](WindowHandle dialog) {
-    wchar_t text[] = L"first";
-    console->SetText(console->GetItem(dialog, kStatus), text);
-    text[0] = L'F';  // the caller's buffer may change as soon as SetText returns
-    seenByWorker = Drain(out[0]);
-    console->SetText(console->GetItem(dialog, kEdit), L"not printed");
-    console->EndDialog(dialog, 7);
-  });
-  EXPECT_EQ(result, 7);
-  EXPECT_EQ(seenByWorker, "first\n");
-  EXPECT_EQ(Drain(out[0]), "");
-  EXPECT_TRUE(commands.empty());
-}
-
-TEST_F(ConsoleTest, NoPromptWhileItIsHidden) {
-  Run([this](WindowHandle dialog) {
-    ShowPrompt(dialog, L"Enter URL", L"a");
-    for (int id : {kEdit, kOk, kCancel})
-      console->Show(console->GetItem(dialog, id), false);
-    console->EndDialog(dialog, 0);
-  });
-  EXPECT_EQ(Drain(out[0]), "Enter URL\n");
-  EXPECT_TRUE(commands.empty());
-}
-
-TEST_F(ConsoleTest, AMessageBoxGoesToStandardErrorWithoutWaitingOffATerminal) {
-  console->MessageBox(L"5MB required\r\nfor 'x'.", L"Loader cannot continue");
-  EXPECT_EQ(Drain(err[0]), "Loader cannot continue\n5MB required\nfor 'x'.\n");
-}
-
-TEST_F(ConsoleTest, ALongLineKeepsWhatTheEditBoxHoldsAndLeavesTheNextLineToTheNextReader) {
+TEST_F(LinuxConsoleTest, ALongLineKeepsWhatTheEditBoxHoldsAndLeavesTheNextLineToTheNextReader) {
   // The cut falls just after a two-byte character; the dropped part ends in "\r\n".
   const std::string line = std::string(platform::kEditTextLimit - 1, 'a') + "\xc3\xa9" +
                            std::string(std::size_t{4} << 20, 'b') + "\r\n";
@@ -197,7 +147,7 @@ TEST_F(ConsoleTest, ALongLineKeepsWhatTheEditBoxHoldsAndLeavesTheNextLineToTheNe
   }
 }
 
-TEST_F(ConsoleTest, OnATerminalTypingStopsAtWhatTheEditBoxHolds) {
+TEST_F(LinuxConsoleTest, OnATerminalTypingStopsAtWhatTheEditBoxHolds) {
   const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
   ASSERT_GE(master, 0);
   ASSERT_EQ(grantpt(master), 0);

@@ -1,0 +1,157 @@
+// The console front end on pipes, on every host, with a worker thread acting as the loader's
+// would: the protocol that scripts rely on.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <functional>
+#include <iterator>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/common/console_dialog.h"
+#include "resources/dialog_template.h"
+#include "tests/support/console_pipes.h"
+
+namespace {
+
+using platform::WindowHandle;
+using testing_support::TestPipe;
+
+constexpr int kOk = 1001, kCancel = 1002, kEdit = 1003, kStatus = 1004;
+
+class ConsoleTest : public ::testing::Test {
+ protected:
+  ConsoleTest() : console(testing_support::ConsoleOn(in, out, err)) { current = this; }
+  ~ConsoleTest() override { current = nullptr; }
+
+  // Runs the loader's dialog template; worker runs on its own thread once the dialog is up.
+  std::intptr_t Run(std::function<void(WindowHandle)> workerBody) {
+    worker = std::move(workerBody);
+    const std::intptr_t result =
+        console->RunModal(*resources::FindDialogTemplate(resources::LOADER_DIALOG_ID), &Proc, 0);
+    if (thread.joinable()) {
+      thread.join();
+    }
+    return result;
+  }
+
+  static std::intptr_t Proc(WindowHandle dialog, unsigned message, std::uintptr_t wParam,
+                            std::intptr_t) {
+    ConsoleTest& self = *current;
+    if (message == WM_INITDIALOG) {
+      self.thread = std::thread([&self, dialog] {
+        self.worker(dialog);
+        self.console->BackgroundThreadEnded();
+      });
+    } else if (message == WM_COMMAND) {
+      self.commands.push_back(static_cast<int>(wParam & 0xFFFF));
+      std::vector<wchar_t> text(platform::kEditTextLimit + 2);
+      self.console->GetText(self.console->GetItem(dialog, kEdit), text);
+      self.editAtCommand = text.data();
+      self.console->EndDialog(dialog, 0);
+    }
+    return 0;
+  }
+
+  // What the loader does when it ends a run in the prompt.
+  void ShowPrompt(WindowHandle dialog, const wchar_t* status, const wchar_t* address) {
+    console->SetText(console->GetItem(dialog, kStatus), status);
+    for (int id : {kEdit, kOk, kCancel}) {
+      console->Show(console->GetItem(dialog, id), true);
+    }
+    console->SetText(console->GetItem(dialog, kEdit), address);
+  }
+
+  static inline ConsoleTest* current = nullptr;
+  TestPipe in, out, err;
+  std::unique_ptr<platform::DialogFrontEnd> console;
+  std::function<void(WindowHandle)> worker;
+  std::thread thread;
+  std::vector<int> commands;
+  std::wstring editAtCommand;
+};
+
+TEST_F(ConsoleTest, ThePromptTakesOneLineOnceTheWorkerHasEnded) {
+  const std::string longLine(platform::kEditTextLimit + 5, 'a');
+  const struct {
+    const char* name;
+    std::string input;
+    bool endInput;  // no more input after it
+    int command;
+    std::wstring edit;
+    std::string left;  // what a later reader still finds
+  } cases[] = {
+      {"a line, then more", "typed \xc3\xa9 value\r\nleft for later\n", false, kOk,
+       L"typed \u00e9 value", "left for later\n"},
+      {"an empty line", "\nnext\n", false, kOk, L"", "next\n"},
+      {"a last line without its end", "last", true, kOk, L"last", ""},
+      {"end of input", "", true, kCancel, L"old/", ""},
+      {"a line longer than an edit box", longLine + "\nnext\n", false, kOk,
+       std::wstring(platform::kEditTextLimit, L'a'), "next\n"},
+  };
+  for (const auto& test : cases) {
+    SCOPED_TRACE(test.name);
+    TestPipe input, output;
+    console = testing_support::ConsoleOn(input, output, err);
+    commands.clear();
+    input.Put(test.input);
+    if (test.endInput) {
+      input.CloseWrite();
+    }
+    Run([this](WindowHandle dialog) { ShowPrompt(dialog, L"Unable\r\nto connect", L"old/"); });
+
+    EXPECT_EQ(output.Drain(), "Unable\nto connect\nServer address [old/]: \n");
+    EXPECT_EQ(commands, std::vector<int>{test.command});
+    EXPECT_EQ(editAtCommand, test.edit);
+    EXPECT_EQ(input.Drain(), test.left);
+  }
+}
+
+TEST_F(ConsoleTest, WorkerCallsAreCarriedOutInOrderBeforeTheyReturnAndEndDialogEndsTheLoop) {
+  std::string seenByWorker;
+  const std::intptr_t result = Run([&](WindowHandle dialog) {
+    const WindowHandle status = console->GetItem(dialog, kStatus);
+    wchar_t buffer[32];
+    for (int step = 1; step <= 3; ++step) {
+      std::swprintf(buffer, std::size(buffer), L"step %d", step);
+      console->SetText(status, buffer);
+      buffer[0] = L'X';  // the call is over: the text may change
+      if (step == 1) {
+        seenByWorker = out.Drain();  // printed before SetText returned
+      }
+    }
+    console->SetText(console->GetItem(dialog, kEdit), L"not shown");
+    console->EndDialog(dialog, 7);
+  });
+  EXPECT_EQ(result, 7);
+  EXPECT_EQ(seenByWorker, "step 1\n");
+  EXPECT_EQ(out.Drain(), "step 2\nstep 3\n");
+  EXPECT_TRUE(commands.empty());
+}
+
+TEST_F(ConsoleTest, NoPromptWhileItIsHidden) {
+  Run([this](WindowHandle dialog) {
+    ShowPrompt(dialog, L"Enter URL", L"a");
+    for (int id : {kEdit, kOk, kCancel}) {
+      console->Show(console->GetItem(dialog, id), false);
+    }
+    console->EndDialog(dialog, 0);
+  });
+  EXPECT_EQ(out.Drain(), "Enter URL\n");
+  EXPECT_TRUE(commands.empty());
+}
+
+TEST_F(ConsoleTest, AMessageBoxGoesToStandardErrorAndDoesNotWaitOffATerminal) {
+  console->MessageBox(L"5MB required\r\nfor 'x'.", L"Loader cannot continue");
+  EXPECT_EQ(err.Drain(), "Loader cannot continue\n5MB required\nfor 'x'.\n");
+  Run([this](WindowHandle dialog) {
+    console->MessageBox(L"Could not execute file\r\n'x.exe'.", L"Loader cannot continue");
+    console->EndDialog(dialog, 0);
+  });
+  EXPECT_EQ(err.Drain(), "Loader cannot continue\nCould not execute file\n'x.exe'.\n");
+  EXPECT_EQ(out.Drain(), "");
+}
+
+}  // namespace
