@@ -10,41 +10,13 @@
 
 #include "platform/download.h"
 #include "tests/support/child_process.h"
+#include "tests/support/recording_callback.h"
 #include "tests/support/temp_dir.h"
 
 namespace download_testing {
 
-struct Notification {
-  std::uint32_t progress = 0;
-  std::uint32_t total = 0;
-  std::uint32_t status = 0;
-  std::wstring text;
-  std::chrono::steady_clock::time_point at;
-};
-
-class RecordingCallback final : public IBindStatusCallback {
- public:
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void**) override { return E_NOTIMPL; }
-  ULONG STDMETHODCALLTYPE AddRef() override { return 0; }
-  ULONG STDMETHODCALLTYPE Release() override { return 0; }
-  HRESULT STDMETHODCALLTYPE OnStartBinding(DWORD, IBinding*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE GetPriority(LONG*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE OnLowResource(DWORD) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE OnProgress(ULONG progress, ULONG total, ULONG status,
-                                       const wchar_t* text) override {
-    notes.push_back({progress, total, status, text != nullptr ? text : L"(null)",
-                     std::chrono::steady_clock::now()});
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE OnStopBinding(HRESULT, LPCWSTR) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE GetBindInfo(DWORD*, BINDINFO*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE OnDataAvailable(DWORD, DWORD, FORMATETC*, STGMEDIUM*) override {
-    return E_NOTIMPL;
-  }
-  HRESULT STDMETHODCALLTYPE OnObjectAvailable(REFIID, IUnknown*) override { return E_NOTIMPL; }
-
-  std::vector<Notification> notes;
-};
+using testing_support::Notification;
+using testing_support::RecordingCallback;
 
 // A ferrovan-download-service serving folder, started with extra switches.
 class Service {

@@ -15,6 +15,7 @@
 #include "platform/win32/bind_status_bridge.h"
 #include "platform/win32/wide_text.h"
 #include "platform/windows_types.h"
+#include "tests/support/recording_callback.h"
 
 // After the system's own headers, which they need.
 #include <wincrypt.h>
@@ -24,38 +25,8 @@ namespace {
 
 using platform::BindStatusBridge;
 
-struct Notification {
-  ULONG progress;
-  ULONG progressMax;
-  ULONG status;
-  std::wstring text;
-};
-
-// Like the loader's callback: no reference counting, no interfaces; it only listens.
-class RecordingCallback final : public IBindStatusCallback {
- public:
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void**) override { return E_NOTIMPL; }
-  ULONG STDMETHODCALLTYPE AddRef() override { return 0; }
-  ULONG STDMETHODCALLTYPE Release() override { return 0; }
-  HRESULT STDMETHODCALLTYPE OnStartBinding(DWORD, IBinding*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE GetPriority(LONG*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE OnLowResource(DWORD) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE OnProgress(ULONG progress, ULONG progressMax, ULONG status,
-                                       LPCWSTR text) override {
-    if (status >= BINDSTATUS_BEGINDOWNLOADDATA && status <= BINDSTATUS_ENDDOWNLOADDATA) {
-      data.push_back({progress, progressMax, status, text != nullptr ? text : L"(null)"});
-    }
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE OnStopBinding(HRESULT, LPCWSTR) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE GetBindInfo(DWORD*, BINDINFO*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE OnDataAvailable(DWORD, DWORD, FORMATETC*, STGMEDIUM*) override {
-    return E_NOTIMPL;
-  }
-  HRESULT STDMETHODCALLTYPE OnObjectAvailable(REFIID, IUnknown*) override { return E_NOTIMPL; }
-
-  std::vector<Notification> data;  // statuses 4, 5 and 6 only
-};
+using testing_support::Notification;
+using testing_support::RecordingCallback;
 
 std::wstring Env(const char* name) {
   const char* value = std::getenv(name);
@@ -133,7 +104,7 @@ void ExpectDeviceProgress(const std::vector<Notification>& data, const std::wstr
   EXPECT_EQ(data.back().status, BINDSTATUS_ENDDOWNLOADDATA);
   EXPECT_EQ(data[data.size() - 2].status, BINDSTATUS_DOWNLOADINGDATA);
   EXPECT_EQ(data[data.size() - 2].progress, size) << "the last count is the whole file";
-  ULONG previous = 0;
+  std::uint32_t previous = 0;
   for (std::size_t i = 0; i < data.size(); ++i) {
     SCOPED_TRACE(i);
     EXPECT_EQ(data[i].text, url);
@@ -225,7 +196,7 @@ TEST_F(UrlMonikerTest, FetchesWholeFilesWithTheProgressOfADevice) {
       EXPECT_EQ(CopiesInTemp(), before) << "temporary left";
     }
     EXPECT_TRUE(ReadAll(platform::WideHostPath(path)) == *c.content) << "wrong bytes in " << path;
-    ExpectDeviceProgress(progress.data, url, c.content->size());
+    ExpectDeviceProgress(progress.DataNotes(), url, c.content->size());
   }
 }
 
@@ -260,7 +231,7 @@ TEST_F(UrlMonikerTest, FailedFetchesLeaveNoCopyAndTheOldTarget) {
     // Wine makes an empty file in the cache before it connects and leaves it when the
     // connection fails; no entry names it and nothing is served from it.
     EXPECT_TRUE(FilesStartingWith(cacheRoot, c.stem, true).empty()) << "a cache copy is left";
-    for (const auto& n : progress.data) {
+    for (const auto& n : progress.DataNotes()) {
       EXPECT_NE(n.status, BINDSTATUS_ENDDOWNLOADDATA) << "a failed download never ends";
     }
 
@@ -377,7 +348,7 @@ TEST_F(UrlMonikerTest, HttpsNeedsACertificateTheSystemTrusts) {
   std::wstring path;
   ASSERT_EQ(ToCache(url, path, &progress), S_OK);
   EXPECT_TRUE(ReadAll(platform::WideHostPath(path)) == body);
-  ExpectDeviceProgress(progress.data, url, body.size());
+  ExpectDeviceProgress(progress.DataNotes(), url, body.size());
   // The same files from a server whose certificate another CA signed.
   EXPECT_NE(ToCache(untrustedBase + L"secure.dll", path, nullptr), S_OK) << "an unknown CA passed";
   EXPECT_EQ(path, L"");
