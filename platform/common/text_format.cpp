@@ -1,3 +1,8 @@
+// The bounded formatter. Numbers are the C library's (snprintf, one directive at a time); the
+// rest is done here because the library's wide formatting would get it wrong for the device:
+// %s and %c mean wide text as on Windows, narrow arguments are the device's text whatever the
+// process's locale (glibc's vswprintf fails on UTF-8 in the C locale), a cut result keeps its
+// start and says it was cut (vswprintf only returns -1), and a huge width costs no time.
 #include "platform/text.h"
 
 #include <algorithm>
