@@ -6,7 +6,7 @@
 
 #include "loader/platform_detection.h"
 #include "loader/worker.h"
-#include "tests/device/device_fakes.h"
+#include "tests/device/device_fixture.h"
 
 namespace {
 

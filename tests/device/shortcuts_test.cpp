@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "loader/platform_detection.h"
-#include "tests/device/device_fakes.h"
+#include "tests/device/device_fixture.h"
 #include "tests/support/host_traits.h"
 
 namespace {

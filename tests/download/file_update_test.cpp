@@ -7,7 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "loader/worker.h"
-#include "tests/device/device_fakes.h"
+#include "tests/device/device_fixture.h"
 #include "tests/support/minisign_maker.h"
 #include "tests/support/release_keys_for_tests.h"
 

@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/device/device_fakes.h"
+#include "tests/device/device_fixture.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/loader/loader_fakes.h"
+#include "tests/loader/loader_fixture.h"
 
 namespace loader_test {
 namespace {

@@ -6,7 +6,7 @@
 #include <cwchar>
 
 #include "loader/platform_detection.h"
-#include "tests/loader/loader_fakes.h"
+#include "tests/loader/loader_fixture.h"
 
 namespace loader_test {
 namespace {

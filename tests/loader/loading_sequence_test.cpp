@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "loader/worker.h"
-#include "tests/loader/loader_fakes.h"
+#include "tests/loader/loader_fixture.h"
 
 namespace loader_test {
 namespace {

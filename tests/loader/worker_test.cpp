@@ -7,7 +7,7 @@
 #include <string>
 
 #include "loader/start_up.h"
-#include "tests/loader/loader_fakes.h"
+#include "tests/loader/loader_fixture.h"
 
 namespace loader_test {
 namespace {
