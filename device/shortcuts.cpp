@@ -14,11 +14,23 @@ namespace {
 
 constexpr const wchar_t* START_MENU_PROGRAMS = L"\\Windows\\Start Menu\\Programs\\";
 
-void CreateShortcutIn(const wchar_t* folder, const wchar_t* name, const wchar_t* target) {
-  wchar_t path[MAX_PATH];
-  if (platform::FormatText(std::span<wchar_t>(path), L"%s%s.lnk", folder, name)) {
-    platform::Shell().CreateShortcut(path, target);
-  }
+// The folders that hold the loader's shortcuts on this kind of device, up to a null.
+const wchar_t* const* ShortcutFolders(const LoaderContext* context) {
+  static constexpr const wchar_t* kPlainCe[] = {L"\\Windows\\Programs\\", L"\\Windows\\Desktop\\",
+                                                nullptr};
+  static constexpr const wchar_t* kOthers[] = {START_MENU_PROGRAMS, nullptr};
+  return IsPlainCeDevice(context) ? kPlainCe : kOthers;
+}
+
+bool BuildShortcutPath(const LoaderContext* context, const wchar_t* folder,
+                       wchar_t (&path)[MAX_PATH]) {
+  return platform::FormatText(std::span<wchar_t>(path), L"%s%s.lnk", folder, context->shortcutName);
+}
+
+// What a shortcut starts: the loader in the install folder, quoted.
+bool BuildShortcutTarget(const LoaderContext* context, wchar_t (&target)[MAX_PATH]) {
+  return platform::FormatText(std::span<wchar_t>(target), L"\"%s%s\"", context->installDir,
+                              context->loaderExeName);
 }
 
 // Removes the Start-menu shortcuts whose names begin with the shortcut name, except the one
@@ -51,16 +63,37 @@ void CreateShortcuts(LoaderContext* context) {
   SetStatusText(context, L"Creating shortcuts");
 
   wchar_t target[MAX_PATH];
-  if (!platform::FormatText(std::span<wchar_t>(target), L"\"%s%s\"", context->installDir,
-                            context->loaderExeName)) {
+  if (!BuildShortcutTarget(context, target)) {
     return;
   }
+  for (const wchar_t* const* folder = ShortcutFolders(context); *folder != nullptr; ++folder) {
+    wchar_t path[MAX_PATH];
+    if (BuildShortcutPath(context, *folder, path)) {
+      platform::Shell().CreateShortcut(path, target);
+    }
+  }
+  // A plain CE device keeps its Start menu as it is.
+  if (!IsPlainCeDevice(context)) {
+    RemoveOtherStartMenuShortcuts(context);
+  }
+}
 
-  if (IsPlainCeDevice(context)) {
-    CreateShortcutIn(L"\\Windows\\Programs\\", context->shortcutName, target);
-    CreateShortcutIn(L"\\Windows\\Desktop\\", context->shortcutName, target);
+void RestoreMissingShortcuts(LoaderContext* context) {
+  wchar_t target[MAX_PATH];
+  if (!BuildShortcutTarget(context, target)) {
     return;
   }
-  CreateShortcutIn(START_MENU_PROGRAMS, context->shortcutName, target);
-  RemoveOtherStartMenuShortcuts(context);
+  bool told = false;
+  for (const wchar_t* const* folder = ShortcutFolders(context); *folder != nullptr; ++folder) {
+    wchar_t path[MAX_PATH];
+    if (!BuildShortcutPath(context, *folder, path) ||
+        platform::Files().GetAttributes(path) != INVALID_FILE_ATTRIBUTES) {
+      continue;
+    }
+    if (!told) {
+      SetStatusText(context, L"Creating shortcuts");
+      told = true;
+    }
+    platform::Shell().CreateShortcut(path, target);
+  }
 }

@@ -3,4 +3,9 @@
 
 #include "loader/loader_context.h"
 
+// Creates the shortcuts of a complete installation and removes the Start menu's older ones.
 void CreateShortcuts(LoaderContext* context);
+
+// Creates those of the shortcuts of a complete installation that are missing (lost, say, to a
+// power cut during the installation's last steps), leaving the rest as they are.
+void RestoreMissingShortcuts(LoaderContext* context);

@@ -84,6 +84,7 @@ bool RunLoadingSequence(LoaderContext* context) {
   }
 
   if (!context->forceUpgrade && CheckRequiredFiles(context)) {
+    RestoreMissingShortcuts(context);
     complete = true;
   } else if (context->updateLoader) {
     if (HandOverToNewestLoader(context)) {

@@ -1,6 +1,8 @@
 #include "device/shortcuts.h"
 
+#include <filesystem>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -57,6 +59,54 @@ TEST_F(ShortcutsTest, OtherKindsGetOneStartMenuShortcutAndLoseItsOlderNames) {
     EXPECT_EQ(Names(StartMenu()), kept);
     EXPECT_TRUE(Names(Device("Windows/Desktop")).empty());
     EXPECT_TRUE(Names(Device("Windows/Programs")).empty());
+  }
+}
+
+// An everyday start puts back a shortcut that a complete installation has and the device lost,
+// and leaves every other file of the folders alone.
+TEST_F(ShortcutsTest, RestoringMakesOnlyTheMissingShortcutsAndCleansNothingUp) {
+  const struct {
+    std::int32_t kind;
+    std::vector<std::string> present;  // shortcuts there before
+    std::vector<std::wstring> restored;
+  } cases[] = {
+      {PLATFORM_PLAIN_CE,
+       {"Windows/Desktop/Quillmar Transport.lnk"},
+       {L"\\Windows\\Programs\\Quillmar Transport.lnk"}},
+      {PLATFORM_PLAIN_CE,
+       {"Windows/Desktop/Quillmar Transport.lnk", "Windows/Programs/Quillmar Transport.lnk"},
+       {}},
+      {PLATFORM_POCKET_PC, {}, {L"\\Windows\\Start Menu\\Programs\\Quillmar Transport.lnk"}},
+      {PLATFORM_POCKET_PC, {"Windows/Start Menu/Programs/Quillmar Transport.lnk"}, {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.kind);
+    context.platformKind = c.kind;
+    shell.created.clear();
+    const std::size_t textsBefore = StatusTexts().size();
+    for (const char* folder :
+         {"Windows/Desktop", "Windows/Programs", "Windows/Start Menu/Programs"}) {
+      std::filesystem::remove(Device(std::string(folder) + "/Quillmar Transport.lnk"));
+    }
+    for (const std::string& shortcut : c.present) {
+      WriteFile(Device(shortcut), "kept as it is");
+    }
+    RestoreMissingShortcuts(&context);
+
+    std::vector<std::pair<std::wstring, std::wstring>> expected;
+    for (const std::wstring& path : c.restored) {
+      expected.emplace_back(path, TARGET);
+    }
+    EXPECT_EQ(shell.created, expected);
+    for (const std::string& shortcut : c.present) {
+      EXPECT_EQ(testing_support::ReadFile(Device(shortcut)), "kept as it is");
+    }
+    const std::vector<std::wstring> texts = StatusTexts();
+    EXPECT_EQ(std::vector<std::wstring>(texts.begin() + textsBefore, texts.end()),
+              c.restored.empty() ? std::vector<std::wstring>{}
+                                 : std::vector<std::wstring>{L"Creating shortcuts"});
+    EXPECT_EQ(Names(StartMenu()).size(), 5u + (c.kind == PLATFORM_POCKET_PC ? 1u : 0u))
+        << "the older names stay";
   }
 }
 

@@ -258,6 +258,20 @@ TEST_P(FirstInstallation, TakesTwoLoadersAndEndsInTheClientThenEverydayStartsAre
   starts = device.ProgramStarts();
   ASSERT_EQ(starts.size(), 2u) << second.out << second.err;
   ExpectStart(starts[1], device, kClientExe, {"-NewLoader"});
+
+  // A shortcut lost once the files were in place (power gone before its rename) comes back at
+  // the next start; the Start menu's clean-up stays the installation's.
+  fs::remove(At(GetParam().made.front()));
+  WriteFile(startMenu + "Quillmar Transport (newer).lnk", "1#z");
+  RunResult third = device.RunLoader({});
+  EXPECT_EQ(third.exitStatus, 0);
+  EXPECT_FALSE(Contains(third.out, "Downloaded")) << third.out;
+  for (const auto& place : GetParam().made)
+    EXPECT_EQ(ReadFile(At(place)), kShortcutText) << place;
+  EXPECT_TRUE(Exists(startMenu + "Quillmar Transport (newer).lnk"));
+  starts = device.ProgramStarts();
+  ASSERT_EQ(starts.size(), 3u) << third.out << third.err;
+  ExpectStart(starts[2], device, kClientExe, {"-NewLoader"});
 }
 
 INSTANTIATE_TEST_SUITE_P(

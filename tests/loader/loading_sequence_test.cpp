@@ -16,6 +16,7 @@ using Start = loader_test::StartCall;
 
 const std::wstring kInstall = L"Program Files\\FerroVanMobile\\";
 const std::wstring kClientStart = kInstall + L"Solvane.FerroVan.Mobile.Client.exe";
+const std::wstring kShortcut = L"\\Windows\\Start Menu\\Programs\\Quillmar Transport.lnk";
 
 class LoadingSequenceTest : public LoaderTest {
  protected:
@@ -82,6 +83,7 @@ TEST_F(LoadingSequenceTest, OnlyAMissingParentMakesTheApplicationFolderUnavailab
 TEST_F(LoadingSequenceTest, WithEveryFilePresentStartsTheClientAtOnce) {
   WriteSettings("server.example");
   AllFilesPresent();
+  files.present.insert(kShortcut);
   RunLoadingSequence(&context);
 
   EXPECT_EQ(processes.starts, (std::vector<Start>{{kClientStart, L"-NewLoader", false}}));
@@ -90,6 +92,20 @@ TEST_F(LoadingSequenceTest, WithEveryFilePresentStartsTheClientAtOnce) {
   EXPECT_EQ(frontEnd.EndCount(), 1);
   EXPECT_FALSE(PromptShown());
   EXPECT_STREQ(context.serverAddress, L"server.example");
+}
+
+// Six files in place but no shortcut: a power cut came between the last file and the shortcut.
+TEST_F(LoadingSequenceTest, WithEveryFilePresentAMissingShortcutIsRestoredBeforeTheClientStarts) {
+  WriteSettings("server.example");
+  AllFilesPresent();
+  RunLoadingSequence(&context);
+
+  EXPECT_EQ(shell.created,
+            (std::vector<std::pair<std::wstring, std::wstring>>{
+                {kShortcut, L"\"" + kInstall + L"FerroVan.Mobile.Client.Load.exe\""}}));
+  EXPECT_EQ(processes.starts, (std::vector<Start>{{kClientStart, L"-NewLoader", false}}));
+  EXPECT_TRUE(downloads.urls.empty());
+  EXPECT_TRUE(files.deleted.empty()) << "the Start menu's clean-up belongs to installations";
 }
 
 TEST_F(LoadingSequenceTest, AFailedFetchOfTheNewestLoaderEndsInThePrompt) {
