@@ -8,6 +8,7 @@
 #include "loader/platform_detection.h"
 #include "platform/files.h"
 #include "platform/shell.h"
+#include "platform/small_files.h"
 #include "platform/text.h"
 
 namespace {
@@ -95,5 +96,16 @@ void RestoreMissingShortcuts(LoaderContext* context) {
       told = true;
     }
     platform::Shell().CreateShortcut(path, target);
+  }
+}
+
+void RemoveAbandonedShortcutReplacements(LoaderContext* context) {
+  for (const wchar_t* const* folder = ShortcutFolders(context); *folder != nullptr; ++folder) {
+    wchar_t path[MAX_PATH];
+    char narrow[MAX_PATH];
+    if (BuildShortcutPath(context, *folder, path) &&
+        platform::WideToNarrow(std::span<char>(narrow), path)) {
+      platform::SmallFiles().RemoveAbandonedReplacements(narrow);
+    }
   }
 }

@@ -3,12 +3,14 @@
 #include <memory>
 #include <optional>
 
+#include "device/shortcuts.h"
 #include "loader/loader_dialog.h"
 #include "loader/loading_sequence.h"
 #include "platform/com.h"
 #include "platform/device_lock.h"
 #include "platform/download.h"
 #include "platform/threads.h"
+#include "settings/settings_file.h"
 
 namespace {
 
@@ -29,8 +31,11 @@ std::optional<LoaderFailure> RunLocked(LoaderContext* context) {
   std::unique_ptr<platform::HeldDeviceLock> lock =
       platform::DeviceLock().Take([context] { SetStatusText(context, WAITING_TEXT); });
   if (lock != nullptr) {
-    // Downloads happen under the lock, so copies found now were left by a loader that was killed.
+    // Downloads happen under the lock, so copies found now were left by a loader that was killed;
+    // the new files of the settings and the shortcuts are spared while their writer lives.
     platform::Downloads().RemoveAbandonedCopies();
+    RemoveAbandonedSettingsReplacements(context);
+    RemoveAbandonedShortcutReplacements(context);
   }
   try {
     if (RunLoadingSequence(context)) {

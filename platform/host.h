@@ -97,6 +97,9 @@ bool ReadFileStart(const std::string& hostPath, std::size_t limit, std::string& 
 // through) with a file holding content, so that a crash or a power cut at any moment leaves the
 // old file or the whole new one.
 bool ReplaceFileContent(const std::string& hostPath, std::string_view content);
+// Removes the new files that ReplaceFileContent(hostPath) left when its process died before the
+// move; one that a live process is still writing stays.
+void RemoveAbandonedReplacementsOf(const std::string& hostPath);
 
 // text.cpp: the conversions of platform/text.h that depend on the host's narrow text, and
 // UTF-8 of any length for the platform's own use.

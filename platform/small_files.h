@@ -1,5 +1,5 @@
-// Small files that the loader reads whole and replaces whole (the settings file). Paths are
-// device paths in UTF-8.
+// Small files that the loader reads whole and replaces whole (the settings file, the shortcuts).
+// Paths are device paths in the loader's narrow text.
 #pragma once
 
 #include <cstddef>
@@ -19,6 +19,9 @@ class SmallFileService {
   // Replaces the file (or whatever stands at path, a link included) with one holding content,
   // so that a crash or a power cut at any moment leaves the old file or the whole new one.
   virtual bool ReplaceFile(const char* path, std::string_view content) = 0;
+  // Removes the new files that replacements of path left beside it when their loader died
+  // before the move (a kill, a power cut), sparing those that a live loader is still writing.
+  virtual void RemoveAbandonedReplacements(const char* path) = 0;
 };
 
 inline SmallFileService& SmallFiles() {

@@ -124,3 +124,12 @@ bool SaveServerAddress(LoaderContext* context, const wchar_t* address) {
   platform::SmallFiles().ReplaceFile(path, content);
   return true;
 }
+
+void RemoveAbandonedSettingsReplacements(LoaderContext* context) {
+  for (const char* folder : {context->appDirAnsi, context->installDirAnsi}) {
+    char path[MAX_PATH];
+    if (BuildPath(folder, path)) {
+      platform::SmallFiles().RemoveAbandonedReplacements(path);
+    }
+  }
+}

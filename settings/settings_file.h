@@ -11,3 +11,6 @@ inline constexpr const char* SETTINGS_FILE_FORMAT = "%sRFConfig.xml";
 void ReadServerAddress(LoaderContext* context, wchar_t* address);
 // Writes address into the settings file of appDir (when available) or installDir. Always true.
 bool SaveServerAddress(LoaderContext* context, const wchar_t* address);
+// Removes what saves of the settings file (in appDir and installDir) left beside it when their
+// loader died mid-save; called with the device lock held.
+void RemoveAbandonedSettingsReplacements(LoaderContext* context);

@@ -32,6 +32,12 @@ class HostSmallFiles final : public SmallFileService {
   bool ReplaceFile(const char* path, std::string_view content) override {
     return path != nullptr && ReplaceFileContent(HostPathOfNarrow(path), content);
   }
+
+  void RemoveAbandonedReplacements(const char* path) override {
+    if (path != nullptr) {
+      RemoveAbandonedReplacementsOf(HostPathOfNarrow(path));
+    }
+  }
 };
 
 }  // namespace

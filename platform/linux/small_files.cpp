@@ -1,13 +1,15 @@
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
-#include <random>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/host.h"
 #include "platform/linux/descriptors.h"
@@ -16,66 +18,26 @@
 namespace platform {
 namespace {
 
-constexpr std::size_t kRandomLength = 12;
 // Keeps "." + name + "." + random + ".tmp" well inside the file system's name limit.
 constexpr std::size_t kMaxTemporaryStem = 100;
 
-std::string RandomLetters() {
-  static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-  thread_local std::mt19937_64 random{std::random_device{}()};
-  std::uniform_int_distribution<std::size_t> pick(0, sizeof kLetters - 2);
-  std::string letters(kRandomLength, 'x');
-  for (char& c : letters) {
-    c = kLetters[pick(random)];
+// What the new files of a replacement of path are named: this, a random part, ".tmp".
+std::string ReplacementPrefix(const std::string& path) {
+  return "." + NameOf(path).substr(0, kMaxTemporaryStem) + ".";
+}
+
+bool IsReplacementName(std::string_view name, std::string_view prefix) {
+  constexpr std::string_view kSuffix = ".tmp";
+  if (name.size() != prefix.size() + kRandomNameLength + kSuffix.size() ||
+      !name.starts_with(prefix) || !name.ends_with(kSuffix)) {
+    return false;
   }
-  return letters;
+  const std::string_view random = name.substr(prefix.size(), kRandomNameLength);
+  return std::all_of(random.begin(), random.end(),
+                     [](char c) { return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9'); });
 }
 
 }  // namespace
-
-int CreateExclusiveFile(const std::string& folder, std::string_view prefix, std::string_view suffix,
-                        mode_t mode, std::string& name) {
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    std::string candidate(prefix);
-    candidate += RandomLetters();
-    candidate += suffix;
-    const int fd =
-        ::open((folder + "/" + candidate).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
-    if (fd >= 0) {
-      name = std::move(candidate);
-      return fd;
-    }
-    if (errno != EEXIST) {
-      break;
-    }
-  }
-  name.clear();
-  return -1;
-}
-
-std::string FolderOf(const std::string& path) {
-  const std::size_t slash = path.find_last_of('/');
-  if (slash == std::string::npos) {
-    return ".";
-  }
-  return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-std::string NameOf(const std::string& path) {
-  const std::size_t slash = path.find_last_of('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-bool SyncFolder(const std::string& folder) {
-  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) {
-    return false;
-  }
-  // Some file systems cannot flush a folder at all; that is no failure of the move before it.
-  const bool synced = ::fsync(fd) == 0 || errno == EINVAL || errno == EROFS;
-  ::close(fd);
-  return synced;
-}
 
 bool ReadFileStart(const std::string& hostPath, std::size_t limit, std::string& bytes) {
   bytes.clear();
@@ -96,22 +58,54 @@ bool ReadFileStart(const std::string& hostPath, std::size_t limit, std::string& 
 
 bool ReplaceFileContent(const std::string& path, std::string_view content) {
   const std::string folder = FolderOf(path);
-  std::string temporary;
-  const int fd = CreateExclusiveFile(folder, "." + NameOf(path).substr(0, kMaxTemporaryStem) + ".",
-                                     ".tmp", 0666, temporary);
-  if (fd < 0) {
-    return false;
+  const std::string prefix = ReplacementPrefix(path);
+  // The new file is held locked until it has been moved into place, so that another loader's
+  // sweep of abandoned ones leaves it alone; one that the sweep took before the lock is made
+  // anew.
+  for (int attempt = 0; attempt < 10; ++attempt) {
+    std::string temporary;
+    const int fd = CreateExclusiveFile(folder, prefix, ".tmp", 0666, temporary);
+    if (fd < 0) {
+      return false;
+    }
+    temporary = folder + "/" + temporary;
+    RetryOnInterrupt([&] { return ::flock(fd, LOCK_EX); });
+    if (!SameFile(fd, temporary)) {
+      ::close(fd);
+      continue;
+    }
+    const bool stored = WriteAll(fd, content) && ::fsync(fd) == 0;
+    // rename() replaces the entry at path itself: a link there is replaced, its target
+    // untouched.
+    const bool moved = stored && ::rename(temporary.c_str(), path.c_str()) == 0;
+    if (!moved) {
+      ::unlink(temporary.c_str());
+    }
+    ::close(fd);
+    if (moved) {
+      SyncFolder(folder);
+    }
+    return moved;
   }
-  temporary = folder + "/" + temporary;
-  bool stored = WriteAll(fd, content) && ::fsync(fd) == 0;
-  stored = ::close(fd) == 0 && stored;
-  // rename() replaces the entry at path itself: a link there is replaced, its target untouched.
-  if (!stored || ::rename(temporary.c_str(), path.c_str()) != 0) {
-    ::unlink(temporary.c_str());
-    return false;
+  return false;
+}
+
+void RemoveAbandonedReplacementsOf(const std::string& path) {
+  const std::string prefix = ReplacementPrefix(path);
+  DIR* listing = ::opendir(FolderOf(path).c_str());
+  if (listing == nullptr) {
+    return;
   }
-  SyncFolder(folder);
-  return true;
+  std::vector<std::string> names;
+  while (const dirent* entry = ::readdir(listing)) {
+    if (IsReplacementName(entry->d_name, prefix)) {
+      names.emplace_back(entry->d_name);
+    }
+  }
+  for (const std::string& name : names) {
+    RemoveIfAbandoned(::dirfd(listing), name);
+  }
+  ::closedir(listing);
 }
 
 }  // namespace platform

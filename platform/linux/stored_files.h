@@ -10,6 +10,9 @@
 
 namespace platform {
 
+// The length of the random part of CreateExclusiveFile's names.
+inline constexpr std::size_t kRandomNameLength = 12;
+
 // Creates a new file "folder/prefix + random + suffix" (open with O_CREAT | O_EXCL | O_CLOEXEC,
 // so a link or a file already there is never opened) for writing, with mode less the umask.
 // Returns the descriptor and puts the new name (no folder) in name; -1 on failure.
@@ -22,6 +25,13 @@ std::string NameOf(const std::string& path);
 
 // Flushes a folder's entries to storage, so that a rename in it survives a power cut.
 bool SyncFolder(const std::string& folder);
+
+// Removes the entry name of the open folder when it is a regular file that no one holds locked
+// (flock): a writer holds its new file locked from its creation until it is moved into place.
+void RemoveIfAbandoned(int folder, const std::string& name);
+
+// Whether the open fd is the file that path names now (not replaced, not removed).
+bool SameFile(int fd, const std::string& path);
 
 // ReplaceFileContent (platform/host.h) writes content to a new file beside the path, flushes it,
 // renames it over the path (replacing a link found there, never writing to its target) and

@@ -1,5 +1,6 @@
 // Small files on the Win32 host: read through one handle, replaced through a new file under an
 // exclusive name beside the old one, flushed, then moved over it.
+#include <algorithm>
 #include <random>
 #include <string>
 #include <string_view>
@@ -15,6 +16,27 @@ namespace {
 constexpr std::size_t kRandomLength = 12;
 // Keeps "." + name + "." + random + ".tmp" well inside the file system's name limit.
 constexpr std::size_t kMaxTemporaryStem = 100;
+
+// What the new files of a replacement of name are named: this, a random part, ".tmp".
+std::wstring ReplacementPrefix(const std::wstring& name) {
+  return L"." + name.substr(0, kMaxTemporaryStem) + L".";
+}
+
+// The search matches names in any letter case and by their short names too: the exact shape
+// is checked here.
+bool IsReplacementName(std::wstring_view name, std::wstring_view prefix) {
+  constexpr std::wstring_view kSuffix = L".tmp";
+  if (name.size() != prefix.size() + kRandomLength + kSuffix.size() ||
+      CompareStringOrdinal(name.data(), static_cast<int>(prefix.size()), prefix.data(),
+                           static_cast<int>(prefix.size()), TRUE) != CSTR_EQUAL ||
+      !name.ends_with(kSuffix)) {
+    return false;
+  }
+  const std::wstring_view random = name.substr(prefix.size(), kRandomLength);
+  return std::all_of(random.begin(), random.end(), [](wchar_t c) {
+    return (c >= L'a' && c <= L'z') || (c >= L'0' && c <= L'9');
+  });
+}
 
 }  // namespace
 
@@ -61,13 +83,14 @@ bool ReplaceFileContent(const std::wstring& hostPath, std::string_view content) 
   if (name.empty()) {
     return false;
   }
-  // CREATE_NEW never opens what is already there, a link included.
+  // CREATE_NEW never opens what is already there, a link included. The new file stays open
+  // until it has been moved into place, and it shares only deletion (which the move needs): a
+  // sweep of abandoned ones, which opens them exclusively, cannot take it meanwhile.
   std::wstring temporary;
   HANDLE created = INVALID_HANDLE_VALUE;
   for (int attempt = 0; attempt < 100 && created == INVALID_HANDLE_VALUE; ++attempt) {
-    temporary =
-        folder + L"\\." + name.substr(0, kMaxTemporaryStem) + L"." + RandomLetters() + L".tmp";
-    created = CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+    temporary = folder + L"\\" + ReplacementPrefix(name) + RandomLetters() + L".tmp";
+    created = CreateFileW(temporary.c_str(), GENERIC_WRITE, FILE_SHARE_DELETE, nullptr, CREATE_NEW,
                           FILE_ATTRIBUTE_NORMAL, nullptr);
     if (created == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS &&
         GetLastError() != ERROR_ALREADY_EXISTS) {
@@ -78,16 +101,46 @@ bool ReplaceFileContent(const std::wstring& hostPath, std::string_view content) 
   if (!file.Valid()) {
     return false;
   }
-  bool stored = WriteAll(file.Get(), content) && FlushFileBuffers(file.Get());
-  stored = file.Close() && stored;
+  const bool stored = WriteAll(file.Get(), content) && FlushFileBuffers(file.Get());
   // The move replaces the entry at hostPath itself: a link there is replaced, its target
   // untouched.
-  if (!stored || !MoveFileExW(temporary.c_str(), hostPath.c_str(),
-                              MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    DeleteFileW(temporary.c_str());
-    return false;
+  const bool moved = stored && MoveFileExW(temporary.c_str(), hostPath.c_str(),
+                                           MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+  if (!moved) {
+    DeleteFileW(temporary.c_str());  // gone once the handle closes
   }
-  return true;
+  return file.Close() && moved;
+}
+
+void RemoveAbandonedReplacementsOf(const std::string& hostPath) {
+  const std::wstring path = Utf8ToWide(hostPath);
+  const std::size_t split = path.find_last_of(L"\\/");
+  const std::wstring folder = split == std::wstring::npos ? L"." : path.substr(0, split);
+  const std::wstring name = split == std::wstring::npos ? path : path.substr(split + 1);
+  if (name.empty()) {
+    return;
+  }
+  const std::wstring prefix = ReplacementPrefix(name);
+  WIN32_FIND_DATAW entry{};
+  const HANDLE search = FindFirstFileW((folder + L"\\" + prefix + L"*.tmp").c_str(), &entry);
+  if (search == INVALID_HANDLE_VALUE) {
+    return;
+  }
+  do {
+    if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ||
+        !IsReplacementName(entry.cFileName, prefix)) {
+      continue;
+    }
+    // Opened exclusively and deleted on closing: the new file of a live writer is open, and
+    // this open fails.
+    const HANDLE abandoned =
+        CreateFileW((folder + L"\\" + entry.cFileName).c_str(), DELETE, 0, nullptr, OPEN_EXISTING,
+                    FILE_FLAG_DELETE_ON_CLOSE | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (abandoned != INVALID_HANDLE_VALUE) {
+      CloseHandle(abandoned);
+    }
+  } while (FindNextFileW(search, &entry));
+  FindClose(search);
 }
 
 }  // namespace platform

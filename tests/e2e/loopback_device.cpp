@@ -46,6 +46,7 @@ void Device::InstallClient() {
   InstallCopy(Host().ClientProgram(), kClientExe);
   for (const char* library : kClientLibraries)
     WriteFile(Install(library), "library");
+  WriteFile(root_ / "Windows/Start Menu/Programs/Quillmar Transport.lnk", kShortcutText);
 }
 
 void Device::AddPackageInstaller() {

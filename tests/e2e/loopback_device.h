@@ -38,7 +38,8 @@ class Device {
   void WriteSettings(const std::string& folder, const std::string& address);
   // Copies source into the install folder as name.
   void InstallCopy(const std::string& source, const std::string& name);
-  // The demo client and five small library files, as a finished installation leaves them.
+  // The demo client, five small library files and the Start menu's shortcut, as a finished
+  // installation leaves them on a device that cannot tell its kind.
   void InstallClient();
   // Puts the demo client in place as the device's package installer.
   void AddPackageInstaller();

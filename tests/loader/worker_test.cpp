@@ -84,10 +84,22 @@ TEST_P(WorkerLockTest, TheClientIsStartedUnderTheDeviceLockOnceItCanBeHadOrWitho
   for (const wchar_t* const* name = REQUIRED_FILES; *name != nullptr; ++name) {
     files.present.insert(std::wstring(L"Program Files\\FerroVanMobile\\") + *name);
   }
+  // New files of a save and of a shortcut's write whose loader died before the move.
+  const std::string abandoned[] = {
+      InstallFolder() + "/.RFConfig.xml.abcdefghij12.tmp",
+      root / "Windows/Start Menu/Programs/.Quillmar Transport.lnk.0123456789ab.tmp"};
+  for (const std::string& file : abandoned) {
+    testing_support::WriteFile(file, "");
+  }
   deviceLock.heldElsewhere = GetParam().heldElsewhere;
   deviceLock.available = GetParam().available;
   EXPECT_EQ(RunLoaderDialog(&context, L"", REQUIRED_FILES, nullptr), 0);
   ASSERT_TRUE(WaitForThreadsEnded(1));
+  // What killed loaders left is swept once the lock is held, and only then.
+  EXPECT_EQ(downloads.sweeps, GetParam().available ? 1 : 0);
+  for (const std::string& file : abandoned) {
+    EXPECT_EQ(testing_support::Exists(file), !GetParam().available) << file;
+  }
 
   const std::vector<std::wstring> calls = frontEnd.Calls();
   auto at = [&calls](const std::wstring& call) {

@@ -45,4 +45,35 @@ TEST(SmallFilesRead, TakesWholeFilesUpToTheLimitAndNothingElse) {
   }
 }
 
+// What a save left beside the file when its loader died before the move goes; anything else
+// stays, however close its name.
+TEST(SmallFilesReplacements, AbandonedOnesGoAndEverythingElseStays) {
+  testing_support::TempDir root;
+  platform::SetDeviceRoot(root.Path());
+  const std::string folder = root / "Program Files/FerroVanMobile/";
+  const struct {
+    const char* name;
+    bool stays;
+  } files[] = {
+      {".RFConfig.xml.abcdefghij12.tmp", false},
+      {".RFConfig.xml.0123456789ab.tmp", false},
+      {"RFConfig.xml", true},
+      {".RFConfig.xml.short.tmp", true},
+      {".RFConfig.xml.abcdefghij12.tmp.bak", true},
+      {".RFConfig.xml.ABCDEFGHIJKL.tmp", true},
+      {".Other.xml.abcdefghij12.tmp", true},
+      {"RFConfig.xml.abcdefghij12.tmp", true},
+  };
+  for (const auto& file : files) {
+    testing_support::WriteFile(folder + file.name, "x");
+  }
+  std::filesystem::create_directories(folder + ".RFConfig.xml.fedcba987654.tmp");
+  SmallFiles().RemoveAbandonedReplacements("Program Files\\FerroVanMobile\\RFConfig.xml");
+  for (const auto& file : files) {
+    EXPECT_EQ(testing_support::Exists(folder + file.name), file.stays) << file.name;
+  }
+  EXPECT_TRUE(std::filesystem::is_directory(folder + ".RFConfig.xml.fedcba987654.tmp"));
+  SmallFiles().RemoveAbandonedReplacements("Missing\\RFConfig.xml");  // no folder: nothing
+}
+
 }  // namespace

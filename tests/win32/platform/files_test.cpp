@@ -121,6 +121,21 @@ TEST_F(Win32FilesTest, ReplacesSmallFilesWholeAndLeavesNoTemporary) {
   EXPECT_FALSE(platform::SmallFiles().ReplaceFile("Missing\\RFConfig.xml", "x"));
 }
 
+// A writer keeps its new file open, sharing only deletion, until the move: a sweep meanwhile
+// leaves it alone.
+TEST_F(Win32FilesTest, ANewFileThatItsWriterHoldsOpenIsSpared) {
+  const std::wstring file = Host(L"Temp\\.RFConfig.xml.abcdefghij12.tmp");
+  ASSERT_TRUE(WriteBytes(file, "half"));
+  const HANDLE writer = CreateFileW(file.c_str(), GENERIC_WRITE, FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(writer, INVALID_HANDLE_VALUE);
+  platform::SmallFiles().RemoveAbandonedReplacements("Temp\\RFConfig.xml");
+  EXPECT_TRUE(Exists(file));
+  CloseHandle(writer);
+  platform::SmallFiles().RemoveAbandonedReplacements("Temp\\RFConfig.xml");
+  EXPECT_FALSE(Exists(file));
+}
+
 TEST_F(Win32FilesTest, SmallFilePathsAreInTheAnsiCodePage) {
   if (GetACP() != 1252) {
     GTEST_SKIP() << "the case is written for code page 1252; this system uses " << GetACP();
