@@ -1,6 +1,7 @@
 #include "tests/e2e/loopback_device.h"
 
 #include "tests/e2e/loader_host.h"
+#include "tests/support/demo_client_log.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -68,16 +69,7 @@ RunResult Device::RunLoader(const std::vector<std::string>& flags, const std::st
 }
 
 std::vector<std::vector<std::string>> Device::ProgramStarts() const {
-  std::vector<std::vector<std::string>> starts;
-  std::istringstream log(ReadFile(root_ / "demo-client.log"));
-  for (std::string line; std::getline(log, line);) {
-    std::vector<std::string> fields;
-    std::istringstream parts(line);
-    for (std::string field; std::getline(parts, field, '\t');)
-      fields.push_back(field);
-    starts.push_back(fields);
-  }
-  return starts;
+  return DemoClientStarts(root_.Path());
 }
 
 DownloadService::DownloadService(const std::vector<std::string>& switches, std::size_t libraryBytes,

@@ -17,13 +17,17 @@
 
 #include "platform/linux/console/console_front_end.h"
 #include "resources/dialog_template.h"
+#include "tests/platform/console_fixture.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
 
 using platform::WindowHandle;
 
-constexpr int kOk = 1001, kCancel = 1002, kEdit = 1003, kStatus = 1004;
+using console_testing::kCancel;
+using console_testing::kEdit;
+using console_testing::kOk;
+using console_testing::kStatus;
 
 std::string Drain(int fd) {
   std::string text;
@@ -39,7 +43,7 @@ void Put(int fd, const std::string& text) {
   ASSERT_EQ(write(fd, text.data(), text.size()), static_cast<ssize_t>(text.size()));
 }
 
-class LinuxConsoleTest : public ::testing::Test {
+class LinuxConsoleTest : public console_testing::ConsoleFixture {
  protected:
   LinuxConsoleTest() {
     for (int* ends : {in, out, err}) {
@@ -49,10 +53,8 @@ class LinuxConsoleTest : public ::testing::Test {
     fcntl(out[0], F_SETFL, O_NONBLOCK);
     fcntl(err[0], F_SETFL, O_NONBLOCK);
     console = platform::MakeConsoleFrontEnd(in[0], out[1], err[1]);
-    current = this;
   }
   ~LinuxConsoleTest() override {
-    current = nullptr;
     for (int* ends : {in, out, err}) {
       close(ends[0]);
       if (ends[1] >= 0)
@@ -60,49 +62,7 @@ class LinuxConsoleTest : public ::testing::Test {
     }
   }
 
-  // Runs the loader's dialog template; worker runs on its own thread once the dialog is up.
-  std::intptr_t Run(std::function<void(WindowHandle)> workerBody) {
-    worker = std::move(workerBody);
-    std::intptr_t result = console->RunModal(*resources::FindDialogTemplate(102), &Proc, 0);
-    if (thread.joinable())
-      thread.join();
-    return result;
-  }
-
-  static std::intptr_t Proc(WindowHandle dialog, unsigned message, std::uintptr_t wParam,
-                            std::intptr_t) {
-    LinuxConsoleTest& self = *current;
-    if (message == WM_INITDIALOG) {
-      self.thread = std::thread([&self, dialog] {
-        self.worker(dialog);
-        self.console->BackgroundThreadEnded();
-      });
-    } else if (message == WM_COMMAND) {
-      const int id = static_cast<int>(wParam & 0xFFFF);
-      self.commands.push_back(id);
-      std::vector<wchar_t> text(platform::kEditTextLimit + 2);
-      self.console->GetText(self.console->GetItem(dialog, kEdit), text);
-      self.editAtCommand = text.data();
-      self.console->EndDialog(dialog, 0);
-    }
-    return 0;
-  }
-
-  // What the loader does when it ends a run in the prompt.
-  void ShowPrompt(WindowHandle dialog, const wchar_t* status, const wchar_t* address) {
-    console->SetText(console->GetItem(dialog, kStatus), status);
-    for (int id : {kEdit, kOk, kCancel})
-      console->Show(console->GetItem(dialog, id), true);
-    console->SetText(console->GetItem(dialog, kEdit), address);
-  }
-
-  static inline LinuxConsoleTest* current = nullptr;
   int in[2], out[2], err[2];
-  std::unique_ptr<platform::DialogFrontEnd> console;
-  std::function<void(WindowHandle)> worker;
-  std::thread thread;
-  std::vector<int> commands;
-  std::wstring editAtCommand;
 };
 
 TEST_F(LinuxConsoleTest, ALongLineKeepsWhatTheEditBoxHoldsAndLeavesTheNextLineToTheNextReader) {

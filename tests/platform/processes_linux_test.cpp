@@ -22,6 +22,7 @@
 #include "platform/device_root.h"
 #include "platform/host.h"
 #include "tests/support/child_process.h"
+#include "tests/support/demo_client_log.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -62,22 +63,8 @@ class LinuxProcessesTest : public ::testing::Test {
     return platform::Utf8ToWide(name);
   }
 
-  // The demo client's log: one line per start, fields separated by tabs.
   std::vector<std::vector<std::string>> LogLines() {
-    std::vector<std::vector<std::string>> lines;
-    std::istringstream log(ReadFile(root_ + "/demo-client.log"));
-    for (std::string line; std::getline(log, line);) {
-      std::vector<std::string> fields;
-      std::istringstream parts(line);
-      for (std::string field; std::getline(parts, field, '\t');) {
-        fields.push_back(field);
-      }
-      if (line.ends_with('\t')) {
-        fields.emplace_back();
-      }
-      lines.push_back(fields);
-    }
-    return lines;
+    return testing_support::DemoClientStarts(root_);
   }
 
   std::vector<pid_t> RunningAs(const std::string& name) {

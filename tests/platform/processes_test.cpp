@@ -11,6 +11,7 @@
 
 #include "platform/device_root.h"
 #include "platform/text.h"
+#include "tests/support/demo_client_log.h"
 #include "tests/support/host_traits.h"
 #include "tests/support/temp_dir.h"
 
@@ -36,22 +37,8 @@ class ProcessesTest : public ::testing::Test {
     testing_support::SetVariable("FERROVAN_DEVICE_ROOT", nullptr);
   }
 
-  // The demo client's log: one line per start, fields separated by tabs.
   std::vector<std::vector<std::string>> LogLines() {
-    std::vector<std::vector<std::string>> lines;
-    std::istringstream log(ReadFile(root_ / "demo-client.log"));
-    for (std::string line; std::getline(log, line);) {
-      std::vector<std::string> fields;
-      std::istringstream parts(line);
-      for (std::string field; std::getline(parts, field, '\t');) {
-        fields.push_back(field);
-      }
-      if (line.ends_with('\t')) {
-        fields.emplace_back();
-      }
-      lines.push_back(fields);
-    }
-    return lines;
+    return testing_support::DemoClientStarts(root_.Path());
   }
 
   testing_support::TempDir root_;

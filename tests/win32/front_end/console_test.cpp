@@ -10,12 +10,16 @@
 
 #include "platform/win32/console/console_front_end.h"
 #include "resources/dialog_template.h"
+#include "tests/platform/console_fixture.h"
 
 namespace {
 
 using platform::WindowHandle;
 
-constexpr int kOk = 1001, kCancel = 1002, kEdit = 1003, kStatus = 1004;
+using console_testing::kCancel;
+using console_testing::kEdit;
+using console_testing::kOk;
+using console_testing::kStatus;
 
 void Put(HANDLE pipe, const std::string& text) {
   DWORD written = 0;
@@ -40,58 +44,11 @@ struct Pipe {
   HANDLE write = nullptr;
 };
 
-class WindowsConsoleTest : public ::testing::Test {
+class WindowsConsoleTest : public console_testing::ConsoleFixture {
  protected:
-  WindowsConsoleTest() {
-    console = platform::MakeConsoleFrontEnd(in.read, out.write, err.write);
-    current = this;
-  }
-  ~WindowsConsoleTest() override { current = nullptr; }
+  WindowsConsoleTest() { console = platform::MakeConsoleFrontEnd(in.read, out.write, err.write); }
 
-  // Runs the loader's dialog template; worker runs on its own thread once the dialog is up.
-  std::intptr_t Run(std::function<void(WindowHandle)> workerBody) {
-    worker = std::move(workerBody);
-    const std::intptr_t result =
-        console->RunModal(*resources::FindDialogTemplate(resources::LOADER_DIALOG_ID), &Proc, 0);
-    if (thread.joinable()) {
-      thread.join();
-    }
-    return result;
-  }
-
-  static INT_PTR CALLBACK Proc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
-    WindowsConsoleTest& self = *current;
-    if (message == WM_INITDIALOG) {
-      self.thread = std::thread([&self, dialog] {
-        self.worker(dialog);
-        self.console->BackgroundThreadEnded();
-      });
-    } else if (message == WM_COMMAND) {
-      self.commands.push_back(static_cast<int>(wParam & 0xFFFF));
-      std::vector<wchar_t> text(platform::kEditTextLimit + 2);
-      self.console->GetText(self.console->GetItem(dialog, kEdit), text);
-      self.editAtCommand = text.data();
-      self.console->EndDialog(dialog, 0);
-    }
-    return 0;
-  }
-
-  // What the loader does when it ends a run in the prompt.
-  void ShowPrompt(WindowHandle dialog, const wchar_t* status, const wchar_t* address) {
-    console->SetText(console->GetItem(dialog, kStatus), status);
-    for (int id : {kEdit, kOk, kCancel}) {
-      console->Show(console->GetItem(dialog, id), true);
-    }
-    console->SetText(console->GetItem(dialog, kEdit), address);
-  }
-
-  static inline WindowsConsoleTest* current = nullptr;
   Pipe in, out, err;
-  std::unique_ptr<platform::DialogFrontEnd> console;
-  std::function<void(WindowHandle)> worker;
-  std::thread thread;
-  std::vector<int> commands;
-  std::wstring editAtCommand;
 };
 
 TEST_F(WindowsConsoleTest, FromAFileThePromptLeavesWhatLiesPastTheLine) {
