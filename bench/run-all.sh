@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Runs every benchmark once and prints their figures: the everyday start against a direct start
-# and a /bin/sh script, the window's start against its floor, and the downloads against curl with
-# peak resident sizes. Asserts nothing.
+# Runs every benchmark once and prints their figures: the everyday start (the console, and the
+# window when Xvfb is there) against a direct start, a /bin/sh script and the smallest starter;
+# the window's start against its floor; and the downloads against curl with peak resident
+# sizes. Asserts nothing.
 #
 #   bench/run-all.sh [BUILD_DIR]     (default build/; build it first, benchmark targets included)
 #   START_RUNS, WINDOW_RUNS, DOWNLOAD_RUNS override the number of runs of each (200, 50, 5).
@@ -16,7 +17,7 @@ for program in ferrovan-bench-start ferrovan-bench-window; do
   }
 done
 
-echo "== everyday start (console, files present)"
+echo "== everyday start (files present: the console, and the window on a private Xvfb)"
 "$build/ferrovan-bench-start" "${START_RUNS:-200}"
 echo
 echo "== window's start (until its first complete drawing)"

@@ -2,8 +2,10 @@
 // client's files until the client runs, against starting the client directly, against the
 // least a start-up script can do (a /bin/sh script that tests the six files with [ -e ] and
 // execs the client) and against the least a program can do that starts the client as a new
-// process, as the loader does (ferrovan-bench-start-floor). The four alternate, each run in a
-// new place of the rotation, so that a busy moment of the machine falls on all of them alike.
+// process, as the loader does (ferrovan-bench-start-floor). With Xvfb installed, the loader with
+// its window on a private Xvfb (the device's own road: a display is there) is a fifth. They
+// alternate, each run in a new place of the rotation, so that a busy moment of the machine falls
+// on all of them alike.
 // Usage: ferrovan-bench-start [RUNS [LOADER]]   (default 200 of each, and this build's loader)
 //
 // The client's first line on standard output marks "the client runs"; the loader, the script
@@ -27,6 +29,8 @@
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "private_display.h"
 
 extern char** environ;
 
@@ -80,6 +84,12 @@ Timing TimeRun(const std::vector<std::string>& args, const std::string& marker) 
   posix_spawn_file_actions_adddup2(&actions, out[1], 1);
   posix_spawn_file_actions_addclose(&actions, out[0]);
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  // A process group of its own: the start's processes, and the orphans among them that come to
+  // this program, are waited for by it, apart from the display server.
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+  posix_spawnattr_setpgroup(&attributes, 0);
   std::vector<char*> argv;
   for (const auto& a : args)
     argv.push_back(const_cast<char*>(a.c_str()));
@@ -91,7 +101,7 @@ Timing TimeRun(const std::vector<std::string>& args, const std::string& marker) 
     return std::chrono::duration<double, std::micro>(Clock::now() - start).count();
   };
   pid_t pid;
-  if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0)
+  if (posix_spawn(&pid, argv[0], &actions, &attributes, argv.data(), environ) != 0)
     Fail("ferrovan-bench-start: starting a program");
   close(out[1]);
   std::string seen;
@@ -109,7 +119,7 @@ Timing TimeRun(const std::vector<std::string>& args, const std::string& marker) 
   bool succeeded = true;
   for (;;) {
     int any = 0;
-    const pid_t ended = waitpid(-1, &any, 0);
+    const pid_t ended = waitpid(-pid, &any, 0);
     if (ended < 0) {
       break;
     }
@@ -121,6 +131,7 @@ Timing TimeRun(const std::vector<std::string>& args, const std::string& marker) 
   timing.untilEnd = since();
   timing.cpu = ChildrenCpu() - cpuBefore;
   posix_spawn_file_actions_destroy(&actions);
+  posix_spawnattr_destroy(&attributes);
   if (timing.untilClient < 0 || !succeeded || !WIFEXITED(status)) {
     std::fprintf(stderr, "ferrovan-bench-start: %s did not start the client; it wrote:\n%s\n",
                  args[0].c_str(), seen.c_str());
@@ -199,14 +210,18 @@ int main(int argc, char** argv) {
     Fail("ferrovan-bench-start: becoming the reaper of orphans");
 
   const std::string marker = "started with:";
-  const std::vector<std::string> starts[] = {
+  std::vector<std::vector<std::string>> starts = {
       {client.string(), "-NewLoader"},
       {loader, "--device-root", root.string(), "--ui", "console"},
       {"/bin/sh", script.string()},
       {FERROVAN_START_FLOOR_PATH},
   };
-  constexpr int kStarts = std::size(starts);
-  std::vector<Timing> timings[kStarts];
+  const pid_t display = access("/usr/bin/Xvfb", X_OK) == 0 ? bench::StartPrivateDisplay() : -1;
+  if (display > 0) {
+    starts.push_back({loader, "--device-root", root.string(), "--ui", "window"});
+  }
+  const int kStarts = static_cast<int>(starts.size());
+  std::vector<std::vector<Timing>> timings(starts.size());
   for (int i = 0; i < runs; ++i) {
     for (int k = 0; k < kStarts; ++k) {
       const int which = (i + k) % kStarts;
@@ -226,6 +241,14 @@ int main(int argc, char** argv) {
   Ratio("loader / /bin/sh script", timings[1], timings[2]);
   Ratio("loader / smallest starter", timings[1], timings[3]);
   Ratio("smallest starter / direct", timings[3], timings[0]);
+  if (display > 0) {
+    std::printf("With the window, on Xvfb 480x640:\n");
+    Report("loader (window), then client", timings[4]);
+    Ratio("loader (window) / smallest", timings[4], timings[3]);
+  } else {
+    std::printf("(no Xvfb: the window's road was not measured)\n");
+  }
+  bench::StopPrivateDisplay(display);
   RemoveScratch();
   return 0;
 }

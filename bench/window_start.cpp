@@ -21,6 +21,8 @@
 #include <string>
 #include <vector>
 
+#include "private_display.h"
+
 extern char** environ;
 
 namespace {
@@ -35,11 +37,8 @@ fs::path scratchRoot;
 pid_t serverPid = -1;
 
 void CleanUp() {
-  if (serverPid > 0) {
-    kill(serverPid, SIGTERM);
-    waitpid(serverPid, nullptr, 0);
-    serverPid = -1;
-  }
+  bench::StopPrivateDisplay(serverPid);
+  serverPid = -1;
   if (!scratchRoot.empty()) {
     std::error_code error;
     fs::remove_all(scratchRoot, error);
@@ -113,18 +112,12 @@ pid_t Start(const std::vector<std::string>& args, const std::vector<std::string>
   return pid;
 }
 
-// Starts Xvfb on a display it picks; sets DISPLAY.
+// Starts the private Xvfb; sets DISPLAY.
 void StartServer() {
-  int readEnd = -1;
-  serverPid = Start({"/usr/bin/Xvfb", "-displayfd", std::to_string(kNoticeFd), "-screen", "0",
-                     "480x640x24", "-nolisten", "tcp", "-noreset"},
-                    {}, readEnd);
-  const std::string display = ReadLine(readEnd);
-  close(readEnd);
-  if (display.empty()) {
+  serverPid = bench::StartPrivateDisplay();
+  if (serverPid < 0) {
     Fail("Xvfb did not start (is it installed?)");
   }
-  setenv("DISPLAY", (":" + display.substr(0, display.find('\n'))).c_str(), 1);
 }
 
 // Microseconds from start until the paint notice.
