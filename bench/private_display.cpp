@@ -19,7 +19,8 @@ namespace {
 constexpr int kDisplayFd = 3;
 constexpr int kLimitMilliseconds = 30000;
 
-// Up to a newline from fd, or "" when none came in time.
+}  // namespace
+
 std::string ReadLine(int fd) {
   using Clock = std::chrono::steady_clock;
   std::string line;
@@ -40,8 +41,6 @@ std::string ReadLine(int fd) {
   }
   return line;
 }
-
-}  // namespace
 
 pid_t StartPrivateDisplay() {
   int ends[2];

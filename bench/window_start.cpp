@@ -7,7 +7,6 @@
 // Both programs write one line on the descriptor named in FERROVAN_PAINT_NOTICE_FD after their
 // first drawing and an XSync; the clock stops when that line arrives. Each is then killed.
 #include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -31,7 +30,6 @@ namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
 constexpr int kNoticeFd = 3;
-constexpr int kLimitMilliseconds = 30000;  // a program that shows nothing by then has failed
 
 fs::path scratchRoot;
 pid_t serverPid = -1;
@@ -49,27 +47,6 @@ void CleanUp() {
   std::fprintf(stderr, "ferrovan-bench-window: %s\n", what.c_str());
   CleanUp();
   std::exit(1);
-}
-
-// Reads from fd until a newline arrives or the limit passes; what arrived, or "" on failure.
-std::string ReadLine(int fd) {
-  std::string line;
-  const auto deadline = Clock::now() + std::chrono::milliseconds(kLimitMilliseconds);
-  while (line.find('\n') == std::string::npos) {
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    pollfd ready{fd, POLLIN, 0};
-    if (left <= 0 || poll(&ready, 1, static_cast<int>(left)) <= 0) {
-      return std::string();
-    }
-    char buffer[256];
-    const ssize_t n = read(fd, buffer, sizeof buffer);
-    if (n <= 0) {
-      return std::string();
-    }
-    line.append(buffer, static_cast<std::size_t>(n));
-  }
-  return line;
 }
 
 // Starts args with the write end of a pipe as descriptor kNoticeFd, the rest of the standard
@@ -125,7 +102,7 @@ double TimeRun(const std::vector<std::string>& args) {
   int readEnd = -1;
   const auto start = Clock::now();
   const pid_t pid = Start(args, {"FERROVAN_PAINT_NOTICE_FD=" + std::to_string(kNoticeFd)}, readEnd);
-  const std::string notice = ReadLine(readEnd);
+  const std::string notice = bench::ReadLine(readEnd);
   const auto painted = Clock::now();
   close(readEnd);
   kill(pid, SIGKILL);

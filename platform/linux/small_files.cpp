@@ -4,13 +4,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "platform/common/replacement_names.h"
 #include "platform/host.h"
 #include "platform/linux/descriptors.h"
 #include "platform/linux/stored_files.h"
@@ -18,23 +18,13 @@
 namespace platform {
 namespace {
 
-// Keeps "." + name + "." + random + ".tmp" well inside the file system's name limit.
-constexpr std::size_t kMaxTemporaryStem = 100;
-
 // What the new files of a replacement of path are named: this, a random part, ".tmp".
 std::string ReplacementPrefix(const std::string& path) {
-  return "." + NameOf(path).substr(0, kMaxTemporaryStem) + ".";
+  return "." + NameOf(path).substr(0, kMaxReplacementStem) + ".";
 }
 
 bool IsReplacementName(std::string_view name, std::string_view prefix) {
-  constexpr std::string_view kSuffix = ".tmp";
-  if (name.size() != prefix.size() + kRandomNameLength + kSuffix.size() ||
-      !name.starts_with(prefix) || !name.ends_with(kSuffix)) {
-    return false;
-  }
-  const std::string_view random = name.substr(prefix.size(), kRandomNameLength);
-  return std::all_of(random.begin(), random.end(),
-                     [](char c) { return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9'); });
+  return name.starts_with(prefix) && IsReplacementTail(name.substr(prefix.size()));
 }
 
 }  // namespace

@@ -10,6 +10,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/common/replacement_names.h"
+
 namespace platform {
 namespace {
 

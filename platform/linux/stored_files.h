@@ -10,9 +10,6 @@
 
 namespace platform {
 
-// The length of the random part of CreateExclusiveFile's names.
-inline constexpr std::size_t kRandomNameLength = 12;
-
 // Creates a new file "folder/prefix + random + suffix" (open with O_CREAT | O_EXCL | O_CLOEXEC,
 // so a link or a file already there is never opened) for writing, with mode less the umask.
 // Returns the descriptor and puts the new name (no folder) in name; -1 on failure.

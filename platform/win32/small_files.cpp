@@ -1,10 +1,10 @@
 // Small files on the Win32 host: read through one handle, replaced through a new file under an
 // exclusive name beside the old one, flushed, then moved over it.
-#include <algorithm>
 #include <random>
 #include <string>
 #include <string_view>
 
+#include "platform/common/replacement_names.h"
 #include "platform/host.h"
 #include "platform/win32/handles.h"
 #include "platform/win32/stored_files.h"
@@ -13,29 +13,18 @@
 namespace platform {
 namespace {
 
-constexpr std::size_t kRandomLength = 12;
-// Keeps "." + name + "." + random + ".tmp" well inside the file system's name limit.
-constexpr std::size_t kMaxTemporaryStem = 100;
-
 // What the new files of a replacement of name are named: this, a random part, ".tmp".
 std::wstring ReplacementPrefix(const std::wstring& name) {
-  return L"." + name.substr(0, kMaxTemporaryStem) + L".";
+  return L"." + name.substr(0, kMaxReplacementStem) + L".";
 }
 
 // The search matches names in any letter case and by their short names too: the exact shape
 // is checked here.
 bool IsReplacementName(std::wstring_view name, std::wstring_view prefix) {
-  constexpr std::wstring_view kSuffix = L".tmp";
-  if (name.size() != prefix.size() + kRandomLength + kSuffix.size() ||
-      CompareStringOrdinal(name.data(), static_cast<int>(prefix.size()), prefix.data(),
-                           static_cast<int>(prefix.size()), TRUE) != CSTR_EQUAL ||
-      !name.ends_with(kSuffix)) {
-    return false;
-  }
-  const std::wstring_view random = name.substr(prefix.size(), kRandomLength);
-  return std::all_of(random.begin(), random.end(), [](wchar_t c) {
-    return (c >= L'a' && c <= L'z') || (c >= L'0' && c <= L'9');
-  });
+  return name.size() > prefix.size() &&
+         CompareStringOrdinal(name.data(), static_cast<int>(prefix.size()), prefix.data(),
+                              static_cast<int>(prefix.size()), TRUE) == CSTR_EQUAL &&
+         IsReplacementTail(name.substr(prefix.size()));
 }
 
 }  // namespace
@@ -69,7 +58,7 @@ std::wstring RandomLetters() {
                                       (static_cast<std::uint64_t>(GetCurrentProcessId()) << 32) ^
                                       GetTickCount64()};
   std::uniform_int_distribution<std::size_t> pick(0, sizeof kLetters / sizeof kLetters[0] - 2);
-  std::wstring letters(kRandomLength, L'x');
+  std::wstring letters(kRandomNameLength, L'x');
   for (wchar_t& c : letters) {
     c = kLetters[pick(random)];
   }
