@@ -16,6 +16,8 @@ packages=(
   ca-certificates nginx-light curl time
   xvfb xdotool x11-apps imagemagick
   clang libclang-rt-14-dev
+  # The power-cut test's file system.
+  libfuse3-dev fuse3
   # The Windows build and its tests under Wine: the cross compiler, dpkg-source to unpack
   # pugixml's source package, Wine and the TLS library its HTTPS downloads load.
   g++-mingw-w64-x86-64-posix dpkg-dev wine wine64 libgnutls30

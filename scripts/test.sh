@@ -28,15 +28,18 @@ for tool in cmake:cmake ctest:cmake g++:g++ make:make pkg-config:pkg-config \
   need "${tool#*:}" "${tool%%:*}" on_path "${tool%%:*}"
 done
 for program in /usr/sbin/nginx:nginx-light /usr/bin/openssl:openssl /usr/bin/minisign:minisign \
-  /bin/sh:dash \
+  /bin/sh:dash /usr/bin/fusermount3:fuse3 \
   /bin/sleep:coreutils /usr/bin/tail:coreutils; do
   need "${program#*:}" "${program%%:*}" test -x "${program%%:*}"
 done
 for header in gtest/gtest.h:libgtest-dev pugixml.hpp:libpugixml-dev httplib.h:libcpp-httplib-dev \
-  openssl/ssl.h:libssl-dev X11/Xlib.h:libx11-dev sodium.h:libsodium-dev; do
+  openssl/ssl.h:libssl-dev X11/Xlib.h:libx11-dev sodium.h:libsodium-dev \
+  fuse3/fuse.h:libfuse3-dev; do
   need "${header#*:}" "${header%%:*}" test -f "/usr/include/${header%%:*}"
 done
 need libcurl4-openssl-dev "libcurl's development files" pkg-config --exists libcurl
+# The power-cut test mounts a file system of its own.
+need fuse3 "the FUSE device /dev/fuse (the kernel's fuse module)" test -c /dev/fuse
 # The Windows build and Wine.
 for tool in x86_64-w64-mingw32-g++-posix:g++-mingw-w64-x86-64-posix \
   x86_64-w64-mingw32-objdump:binutils-mingw-w64-x86-64 wineserver:wine64 wineboot:wine \

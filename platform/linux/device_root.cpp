@@ -9,6 +9,7 @@
 
 #include "platform/device_root.h"
 #include "platform/host.h"
+#include "platform/linux/stored_files.h"
 
 namespace platform {
 namespace {
@@ -120,12 +121,18 @@ char HostPathSeparator() {
 
 bool MakeFolderTree(const std::string& folder) {
   std::error_code error;
-  fs::create_directories(folder, error);
-  return !error && fs::is_directory(folder, error);
+  if (fs::is_directory(folder, error)) {
+    return true;
+  }
+  const fs::path path(folder);
+  if (path.has_parent_path() && path.parent_path() != path && !MakeFolderTree(path.parent_path())) {
+    return false;
+  }
+  return MakeStoredFolder(folder) || fs::is_directory(folder, error);
 }
 
 void MakeFolder(const std::string& folder) {
-  ::mkdir(folder.c_str(), 0777);
+  MakeStoredFolder(folder);
 }
 
 }  // namespace platform

@@ -84,7 +84,7 @@ bool MoveWithoutReplaceFlag(const std::string& from, const std::string& to) {
 class LinuxFiles final : public FileService {
  public:
   CreateFolderResult CreateFolder(const wchar_t* path) override {
-    if (mkdir(ToHostPath(path).c_str(), 0777) == 0) {
+    if (MakeStoredFolder(ToHostPath(path))) {
       return CreateFolderResult::Created;
     }
     switch (errno) {

@@ -72,6 +72,19 @@ bool SyncFolder(const std::string& folder) {
   return synced;
 }
 
+bool MakeStoredFolder(const std::string& folder) {
+  if (::mkdir(folder.c_str(), 0777) != 0) {
+    return false;
+  }
+  // "a/b/" is held by "a", as "a/b" is.
+  std::string named = folder;
+  while (named.size() > 1 && named.back() == '/') {
+    named.pop_back();
+  }
+  SyncFolder(FolderOf(named));
+  return true;
+}
+
 // The name is checked again under the lock, since the entry might have been replaced since it
 // was opened. The lock taken here is
 // what a download's own lock excludes; the name is checked again under it, since the entry might
