@@ -90,8 +90,12 @@ target_include_directories(ferrovan_crypto_library INTERFACE ${SODIUM_INCLUDE_DI
 
 add_library(ferrovan_window_library INTERFACE)
 if(FERROVAN_HAVE_WINDOW)
-  # Xlib is named for the display check made before the toolkit opens it.
+  # Xlib and Xinerama are named for the display check and the screen's size, read before the
+  # toolkit opens the display.
   find_package(X11 REQUIRED)
+  if(NOT TARGET X11::Xinerama)
+    message(FATAL_ERROR "Xinerama not found: install libxinerama-dev")
+  endif()
   if(FERROVAN_SELF_CONTAINED)
     # The toolkit's own list names its archive and the libraries it needs; each of those that
     # pkg-config knows brings what it needs in turn.
@@ -99,7 +103,7 @@ if(FERROVAN_HAVE_WINDOW)
                     OUTPUT_VARIABLE fltk_flags OUTPUT_STRIP_TRAILING_WHITESPACE)
     separate_arguments(fltk_flags UNIX_COMMAND "${fltk_flags}")
     set(window_flags)
-    foreach(flag IN LISTS fltk_flags ITEMS -lX11)
+    foreach(flag IN LISTS fltk_flags ITEMS -lXinerama -lX11)
       if(flag MATCHES "^-l(.+)$")
         string(TOLOWER ${CMAKE_MATCH_1} module)
         execute_process(COMMAND ${PKG_CONFIG_EXECUTABLE} --exists ${module}
@@ -115,9 +119,10 @@ if(FERROVAN_HAVE_WINDOW)
     ferrovan_static_archives(window_archives ${window_flags})
     target_link_libraries(ferrovan_window_library INTERFACE
                           "$<${static_link}:${window_archives}>"
-                          "$<${shared_link}:${FERROVAN_FLTK_LIBRARY};X11::X11>")
+                          "$<${shared_link}:${FERROVAN_FLTK_LIBRARY};X11::Xinerama;X11::X11>")
   else()
-    target_link_libraries(ferrovan_window_library INTERFACE ${FERROVAN_FLTK_LIBRARY} X11::X11)
+    target_link_libraries(ferrovan_window_library INTERFACE ${FERROVAN_FLTK_LIBRARY} X11::Xinerama
+                          X11::X11)
   endif()
 endif()
 

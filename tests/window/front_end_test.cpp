@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <cwchar>
 #include <functional>
 #include <future>
@@ -332,6 +333,54 @@ TEST_F(WindowFrontEndTest, EndDuringInitialisationNeverShowsTheWindow) {
   script.endDuringInit = true;
   EXPECT_EQ(RunDialog(script), 5);
   EXPECT_TRUE(server->FindWindows(kDialogClass).empty());
+}
+
+// The worker starts before the window is made. A worker that ends the dialog soon (the
+// everyday start reaching the client) leaves no window behind it; a text set before the window
+// exists is there when it appears, which, with nothing asked to be shown, is after a grace time.
+TEST_F(WindowFrontEndTest, TheWindowWaitsUntilSomethingIsToBeShown) {
+  using Clock = std::chrono::steady_clock;
+  constexpr auto kSure = std::chrono::milliseconds(100);  // well within the grace time
+  for (bool endSoon : {true, false}) {
+    SCOPED_TRACE(endSoon ? "ended soon" : "left running");
+    Script script;
+    const Clock::time_point started = Clock::now();
+    script.worker = [&](Script& s) {
+      EndOnExit end{s, 3};
+      frontEnd->SetText(s.Item(kStatus), L"Checking\r\nfiles");
+      std::this_thread::sleep_until(started + kSure);
+      // Only where this thread got here in time does the window's absence tell anything.
+      if (Clock::now() - started < 2 * kSure) {
+        EXPECT_TRUE(server->FindWindows(kDialogClass).empty());
+      }
+      if (endSoon) {
+        return;
+      }
+      ASSERT_FALSE(server->WaitForWindow(kDialogClass).empty());
+      EXPECT_GE(Clock::now() - started, std::chrono::milliseconds(250));
+      EXPECT_EQ(TextOf(s.Item(kStatus)), L"Checking\r\nfiles");
+      ASSERT_TRUE(WaitUntil([] { return server->Ink(BottomHalf(Rect(kStatus))) > 0; }));
+    };
+    EXPECT_EQ(RunDialog(script), 3);
+    EXPECT_TRUE(server->FindWindows(kDialogClass).empty());
+  }
+}
+
+// The prompt asked for before the window exists appears with the focus on its address.
+TEST_F(WindowFrontEndTest, APromptAskedForBeforeTheWindowAppearsWithItsFocus) {
+  Script script;
+  script.worker = [](Script& s) {
+    EndOnExit end{s, 0};
+    frontEnd->SetText(s.Item(kEdit), L"server:8080/");
+    s.ShowPrompt(true);
+    frontEnd->Focus(s.Item(kEdit));
+    ASSERT_FALSE(server->WaitForWindow(kDialogClass).empty());
+    ASSERT_TRUE(WaitUntil([] { return server->Ink(Rect(kEdit)) > 0; }));
+    // Typing replaces the whole selected address.
+    server->Type("x");
+    ASSERT_TRUE(WaitUntil([&] { return TextOf(s.Item(kEdit)) == L"x"; }));
+  };
+  RunDialog(script);
 }
 
 TEST_F(WindowFrontEndTest, CallsAfterTheDialogHasClosedReturnAtOnce) {

@@ -123,6 +123,13 @@ void WindowFrontEnd::Move(WindowHandle window, int x, int y, int width, int heig
 
 void WindowFrontEnd::Show(WindowHandle window, bool visible) {
   Control* control = FromHandle(window);
+  if (control != nullptr && visible) {
+    {
+      std::lock_guard lock(mutex_);
+      showRequested_ = true;
+    }
+    windowWanted_.notify_all();
+  }
   if (control != nullptr) {
     Deliver([=, this] { DoShow(control, visible); }, false);
   }
@@ -132,7 +139,11 @@ bool WindowFrontEnd::IsVisible(WindowHandle window) {
   Control* control = FromHandle(window);
   bool visible = false;
   if (control != nullptr) {
-    Deliver([&] { visible = control->widget != nullptr && control->widget->visible(); }, true);
+    Deliver(
+        [&] {
+          visible = control->widget != nullptr ? control->widget->visible() : control->visible;
+        },
+        true);
   }
   return visible;
 }
@@ -148,7 +159,7 @@ void WindowFrontEnd::SetText(WindowHandle window, const wchar_t* text) {
   Control* control = FromHandle(window);
   if (control != nullptr) {
     const std::string narrow = WideToUtf8(text != nullptr ? text : L"");
-    Deliver([&, this] { DoSetText(control, narrow); }, true);
+    Deliver([=, this] { DoSetText(control, narrow); }, false);
   }
 }
 
@@ -173,6 +184,11 @@ int WindowFrontEnd::GetText(WindowHandle window, std::span<wchar_t> text) {
 void WindowFrontEnd::EndDialog(WindowHandle dialog, std::intptr_t result) {
   Control* control = FromHandle(dialog);
   if (control != nullptr) {
+    {
+      std::lock_guard lock(mutex_);
+      endRequested_ = endRequested_ || (control->isDialog && control->session == session_);
+    }
+    windowWanted_.notify_all();
     Deliver([=, this] { DoEnd(control, result); }, false);
   }
 }
@@ -186,8 +202,17 @@ void WindowFrontEnd::MessageBox(const wchar_t* text, const wchar_t* caption) {
     queue = open_ && windowThread_ != std::this_thread::get_id();
   }
   if (queue) {
+    {
+      std::lock_guard lock(mutex_);
+      showRequested_ = true;
+    }
+    windowWanted_.notify_all();
     const Dispatch dispatch = Enqueue(
         [&, this](const TaskPtr& task) {
+          // A box that comes before the dialog was shown stands in front of it.
+          if (window_ != nullptr && !window_->shown()) {
+            window_->show();
+          }
           MessageBoxWindow* box = OpenMessageBox(narrowText, narrowCaption, [this, task] {
             auto entry = std::find_if(boxes_.begin(), boxes_.end(),
                                       [&](const auto& open) { return open.second == task; });
@@ -219,6 +244,7 @@ void WindowFrontEnd::MessageBox(const wchar_t* text, const wchar_t* caption) {
 MessageBoxWindow* WindowFrontEnd::OpenMessageBox(const std::string& text,
                                                  const std::string& caption,
                                                  std::function<void()> onDismiss) {
+  OpenToolkit();
   int x = 0, y = 0, width = 0, height = 0;
   Fl::screen_xywh(x, y, width, height, 0);
   // The box shares the dialog's font; without a dialog it measures its own.

@@ -7,15 +7,13 @@
 
 namespace platform {
 
-Control* WindowFrontEnd::NewControl(unsigned session, int id, bool isDialog, ControlKind kind,
-                                    Fl_Widget* widget) {
+Control* WindowFrontEnd::NewControl(unsigned session, int id, bool isDialog, ControlKind kind) {
   auto control = std::make_unique<Control>();
   control->owner = this;
   control->session = session;
   control->id = id;
   control->isDialog = isDialog;
   control->kind = kind;
-  control->widget = widget;
   std::lock_guard lock(mutex_);
   controls_.push_back(std::move(control));
   return controls_.back().get();
@@ -50,13 +48,16 @@ Fl_Widget* WindowFrontEnd::CreateWidget(const ControlTemplate& control, const Pi
 }
 
 void WindowFrontEnd::DoMove(Control* control, int x, int y, int width, int height) {
-  if (control->widget != nullptr) {
-    control->widget->resize(x, y, width, height);
-    control->widget->redraw();
+  if (control->widget == nullptr) {
+    control->place = PixelRect{x, y, width, height};
+    return;
   }
+  control->widget->resize(x, y, width, height);
+  control->widget->redraw();
 }
 
 void WindowFrontEnd::DoShow(Control* control, bool visible) {
+  control->visible = visible;
   Fl_Widget* widget = control->widget;
   if (widget == nullptr) {
     return;
@@ -70,7 +71,11 @@ void WindowFrontEnd::DoShow(Control* control, bool visible) {
 
 void WindowFrontEnd::DoFocus(Control* control) {
   Fl_Widget* widget = control->widget;
-  if (widget == nullptr || control->isDialog || !widget->visible()) {
+  if (widget == nullptr) {
+    focus_ = control->isDialog ? focus_ : control;
+    return;
+  }
+  if (control->isDialog || !widget->visible()) {
     return;
   }
   widget->take_focus();
@@ -83,6 +88,7 @@ void WindowFrontEnd::DoFocus(Control* control) {
 void WindowFrontEnd::DoSetText(Control* control, const std::string& text) {
   Fl_Widget* widget = control->widget;
   if (widget == nullptr) {
+    control->text = text;
     return;
   }
   if (control->isDialog) {
@@ -110,10 +116,7 @@ void WindowFrontEnd::DoSetText(Control* control, const std::string& text) {
 }
 
 std::string WindowFrontEnd::DoGetText(Control* control) {
-  if (control->widget == nullptr) {
-    return {};
-  }
-  if (!control->isDialog && control->kind == ControlKind::Edit) {
+  if (control->widget != nullptr && !control->isDialog && control->kind == ControlKind::Edit) {
     return static_cast<Fl_Input*>(control->widget)->value();
   }
   return control->text;
@@ -125,7 +128,9 @@ void WindowFrontEnd::DoEnd(Control* control, std::intptr_t result) {
   }
   ended_ = true;
   result_ = result;
-  window_->hide();
+  if (window_ != nullptr) {
+    window_->hide();
+  }
 }
 
 }  // namespace platform

@@ -4,6 +4,7 @@
 
 #include <FL/Fl.H>
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 
@@ -13,6 +14,7 @@
 
 // Last: Xlib's macros (None, Bool, Status ...) must not meet the headers above.
 #include <FL/x.H>
+#include <X11/extensions/Xinerama.h>
 
 #if defined(__SANITIZE_ADDRESS__)
 // The font library keeps its pattern caches for the life of the process and never frees them;
@@ -27,8 +29,48 @@ namespace {
 
 constexpr unsigned BN_CLICKED = 0;
 constexpr unsigned EN_CHANGE = 0x0300;
+// How long a dialog waits before it shows its window with nothing asked to be shown: the
+// everyday start reaches the client well within it.
+constexpr auto kWindowGraceTime = std::chrono::milliseconds(250);
+
+WindowFrontEnd* theFrontEnd = nullptr;
+// Opened when the front end is chosen; the toolkit takes it over only when the first window is
+// made, off the worker's way.
+Display* theDisplay = nullptr;
+
+// The first screen's size as the toolkit finds it, read without the toolkit.
+void FirstScreenSize(Display* display, int& width, int& height) {
+  if (XineramaIsActive(display)) {
+    int count = 0;
+    XineramaScreenInfo* screens = XineramaQueryScreens(display, &count);
+    const bool found = screens != nullptr && count > 0;
+    if (found) {
+      width = screens[0].width;
+      height = screens[0].height;
+    }
+    if (screens != nullptr) {
+      XFree(screens);
+    }
+    if (found) {
+      return;
+    }
+  }
+  const int screen = DefaultScreen(display);
+  width = DisplayWidth(display, screen);
+  height = DisplayHeight(display, screen);
+}
 
 }  // namespace
+
+void OpenToolkit() {
+  if (fl_display != nullptr) {
+    return;
+  }
+  fl_open_display(theDisplay);
+  TakePaintNotice();
+  Fl::scheme("gtk+");
+  Fl::background(0xEC, 0xEC, 0xEC);  // buttons: light grey on the white dialog
+}
 
 std::intptr_t WindowFrontEnd::RunModal(const DialogTemplate& dialogTemplate, DialogProc proc,
                                        std::intptr_t param) {
@@ -42,41 +84,29 @@ std::intptr_t WindowFrontEnd::RunModal(const DialogTemplate& dialogTemplate, Dia
     }
     session = ++session_;
   }
-  int screenX = 0, screenY = 0, screenWidth = 0, screenHeight = 0;
-  Fl::screen_xywh(screenX, screenY, screenWidth, screenHeight, 0);
-  font_ = MeasureDialogFont(dialogTemplate, screenWidth, screenHeight);
-
-  const PixelRect frame = ToPixels(font_, dialogTemplate.x, dialogTemplate.y, dialogTemplate.width,
-                                   dialogTemplate.height);
-  auto window = std::make_unique<DialogWindow>(frame.x, frame.y, frame.width, frame.height);
-  window->clear_border();
-  window->xclass(kWindowClass);
-  window->color(kDialogColor);
-  // Controls keep their places and sizes when the dialog is made to fill the screen.
-  window->resizable(nullptr);
-  window->callback(&OnDialogClose, this);
-  SetLoaderIcons(*window);
-
-  window_ = window.get();
   proc_ = proc;
   ended_ = false;
+  {
+    std::lock_guard lock(mutex_);
+    endRequested_ = false;
+    showRequested_ = false;
+  }
   result_ = 0;
-  dialog_ = NewControl(session, 0, true, ControlKind::Static, window.get());
+  focus_ = nullptr;
+  dialog_ = NewControl(session, 0, true, ControlKind::Static);
   dialogControls_.clear();
-  // Children are added in template order, which the toolkit's keyboard navigation follows.
+  Control* firstTabStop = nullptr;
   for (const ControlTemplate& item : dialogTemplate.controls) {
-    Fl_Widget* widget =
-        CreateWidget(item, ToPixels(font_, item.x, item.y, item.width, item.height));
-    Control* control = NewControl(session, item.id, false, item.kind, widget);
-    widget->callback(&OnControl, control);
-    DoSetText(control, WideToUtf8(item.text != nullptr ? item.text : L""));
-    if (!item.visible) {
-      widget->hide();
+    Control* control = NewControl(session, item.id, false, item.kind);
+    control->text = WideToUtf8(item.text != nullptr ? item.text : L"");
+    control->visible = item.visible;
+    if (firstTabStop == nullptr && item.visible && item.kind != ControlKind::Static) {
+      firstTabStop = control;
     }
     dialogControls_.push_back(control);
   }
-  window->end();
-
+  int screenWidth = 0, screenHeight = 0;
+  FirstScreenSize(fl_display != nullptr ? fl_display : theDisplay, screenWidth, screenHeight);
   {
     std::lock_guard lock(mutex_);
     windowThread_ = std::this_thread::get_id();
@@ -85,22 +115,37 @@ std::intptr_t WindowFrontEnd::RunModal(const DialogTemplate& dialogTemplate, Dia
     open_ = true;
   }
 
-  Control* firstTabStop = nullptr;
-  for (std::size_t i = 0; i < dialogTemplate.controls.size(); ++i) {
-    if (dialogTemplate.controls[i].visible && dialogControls_[i]->kind != ControlKind::Static) {
-      firstTabStop = dialogControls_[i];
-      break;
-    }
-  }
   const std::intptr_t setFocus =
       proc(ToHandle(dialog_), WM_INITDIALOG,
            reinterpret_cast<std::uintptr_t>(ToHandle(firstTabStop)), param);
-  // EndDialog during the initialisation ends the dialog before it is ever shown.
-  if (!ended_) {
-    if (setFocus != 0) {
+  // EndDialog during the initialisation ends the dialog before it is ever shown; so does one
+  // that came while the window was made.
+  std::unique_ptr<Fl_Double_Window> window;
+  // As with the device's dialog manager, a true result puts the focus on the first tab stop
+  // after the initialisation; a later call to focus a control wins.
+  const auto makeWindow = [&] {
+    window = MakeWindow(dialogTemplate);
+    if (window != nullptr && setFocus != 0) {
       FocusFirstTabStop();
+    } else if (window != nullptr && focus_ != nullptr) {
+      DoFocus(focus_);
     }
-    window->show();
+  };
+  AwaitNeedOfWindow();
+  if (!ended_ && !EndRequested()) {
+    makeWindow();
+  }
+  // The calls made meanwhile, on the widgets when there are any.
+  Drain();
+  while (!ended_ && window == nullptr) {
+    makeWindow();
+    Drain();
+  }
+  if (!ended_) {
+    // Shown already when a message box came first: showing again would raise it over the box.
+    if (!window->shown()) {
+      window->show();
+    }
     while (!ended_) {
       Fl::wait();
     }
@@ -110,6 +155,59 @@ std::intptr_t WindowFrontEnd::RunModal(const DialogTemplate& dialogTemplate, Dia
   Fl::flush();
   Fl::unlock();
   return result_;
+}
+
+bool WindowFrontEnd::EndRequested() {
+  std::lock_guard lock(mutex_);
+  return endRequested_;
+}
+
+void WindowFrontEnd::AwaitNeedOfWindow() {
+  std::unique_lock lock(mutex_);
+  windowWanted_.wait_for(lock, kWindowGraceTime, [&] { return endRequested_ || showRequested_; });
+}
+
+std::unique_ptr<Fl_Double_Window> WindowFrontEnd::MakeWindow(const DialogTemplate& dialogTemplate) {
+  OpenToolkit();
+  // Opening the toolkit takes a while: a worker that has already ended the dialog spares the
+  // fonts and the first drawing.
+  if (EndRequested()) {
+    return nullptr;
+  }
+  int screenX = 0, screenY = 0, screenWidth = 0, screenHeight = 0;
+  Fl::screen_xywh(screenX, screenY, screenWidth, screenHeight, 0);
+  font_ = MeasureDialogFont(dialogTemplate, screenWidth, screenHeight);
+
+  const PixelRect frame = dialog_->place.value_or(ToPixels(
+      font_, dialogTemplate.x, dialogTemplate.y, dialogTemplate.width, dialogTemplate.height));
+  auto window = std::make_unique<DialogWindow>(frame.x, frame.y, frame.width, frame.height);
+  window->clear_border();
+  window->xclass(kWindowClass);
+  window->color(kDialogColor);
+  // Controls keep their places and sizes when the dialog is made to fill the screen.
+  window->resizable(nullptr);
+  window->callback(&OnDialogClose, this);
+  SetLoaderIcons(*window);
+  // Children are added in template order, which the toolkit's keyboard navigation follows.
+  for (std::size_t i = 0; i < dialogTemplate.controls.size(); ++i) {
+    const ControlTemplate& item = dialogTemplate.controls[i];
+    Control* control = dialogControls_[i];
+    Fl_Widget* widget = CreateWidget(
+        item, control->place.value_or(ToPixels(font_, item.x, item.y, item.width, item.height)));
+    control->widget = widget;
+    widget->callback(&OnControl, control);
+    DoSetText(control, std::string(control->text));
+    if (!control->visible) {
+      widget->hide();
+    }
+  }
+  window->end();
+  window_ = window.get();
+  dialog_->widget = window.get();
+  if (!dialog_->text.empty()) {
+    DoSetText(dialog_, std::string(dialog_->text));
+  }
+  return window;
 }
 
 void WindowFrontEnd::CloseDialog() {
@@ -172,6 +270,9 @@ void WindowFrontEnd::Command(unsigned code, int id, Control* control) {
 
 bool WindowFrontEnd::ControlRect(const DialogTemplate& dialogTemplate, int controlId,
                                  PixelRect& rect) {
+  Fl::lock();
+  OpenToolkit();
+  Fl::unlock();
   int x = 0, y = 0, width = 0, height = 0;
   Fl::screen_xywh(x, y, width, height, 0);
   const DialogFont font = MeasureDialogFont(dialogTemplate, width, height);
@@ -184,12 +285,6 @@ bool WindowFrontEnd::ControlRect(const DialogTemplate& dialogTemplate, int contr
   return false;
 }
 
-namespace {
-
-WindowFrontEnd* theFrontEnd = nullptr;
-
-}  // namespace
-
 bool WindowFrontEndBuilt() {
   return true;
 }
@@ -200,16 +295,12 @@ DialogFrontEnd* OpenWindowFrontEnd() {
   }
   // The toolkit ends the process when it cannot open the display itself; opening it here first
   // turns that into a null result, so the console can take over.
-  Display* display = XOpenDisplay(nullptr);
-  if (display == nullptr) {
+  theDisplay = XOpenDisplay(nullptr);
+  if (theDisplay == nullptr) {
     return nullptr;
   }
-  fl_open_display(display);
-  TakePaintNotice();
-  Fl::scheme("gtk+");
-  Fl::background(0xEC, 0xEC, 0xEC);  // buttons: light grey on the white dialog
-  int x = 0, y = 0, width = 0, height = 0;
-  Fl::screen_xywh(x, y, width, height, 0);
+  int width = 0, height = 0;
+  FirstScreenSize(theDisplay, width, height);
   // Kept until the process ends: a worker may still be finishing when the dialog has closed.
   theFrontEnd = new WindowFrontEnd(width, height);
   return theFrontEnd;

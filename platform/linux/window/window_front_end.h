@@ -1,9 +1,14 @@
 // The window front end: the loader dialog as a borderless full-screen FLTK window.
 //
 // The thread that calls RunModal owns every widget. Other threads reach the window only through
-// tasks queued here and run by that thread inside its event loop (woken with Fl::awake): text
-// updates and reads wait for their task, as a sent window message does; showing, moving and
-// ending are handed over without waiting.
+// tasks queued here and run by that thread inside its event loop (woken with Fl::awake): reads
+// wait for their task, as a sent window message does; text updates, showing, moving and ending
+// are handed over without waiting, so that the worker never waits for the window to draw.
+//
+// The dialog procedure gets WM_INITDIALOG (which starts the worker) before the window is made:
+// the controls exist as records first, and the widgets are made from what the records hold then.
+// The window is made once something is to be shown (a control, a message box) or after a grace
+// time: a run that starts the client sooner never opens it and spares the client its cost.
 //
 // window_front_end.cpp runs the dialog, window_calls.cpp takes the calls from any thread and
 // queues them, window_controls.cpp carries them out on the widgets.
@@ -18,6 +23,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <span>
 #include <string>
 #include <thread>
@@ -33,6 +39,10 @@ namespace platform {
 
 class WindowFrontEnd;
 
+// Hands the display that OpenWindowFrontEnd opened to the toolkit, once; before any other use of
+// the toolkit, with Fl::lock held.
+void OpenToolkit();
+
 // What a window handle points to: one per control and one for the dialog, kept until the front
 // end goes, so that a handle stays a valid pointer even after its dialog has closed.
 struct Control {
@@ -41,9 +51,13 @@ struct Control {
   int id = 0;
   bool isDialog = false;
   ControlKind kind = ControlKind::Static;
-  Fl_Widget* widget = nullptr;  // window thread only; null once the dialog is gone
-  std::string text;             // window thread only: the text of all but the edit box
-  std::intptr_t userData = 0;   // guarded by the front end's mutex
+  Fl_Widget* widget = nullptr;  // window thread only; null before the window is made and after
+  // Window thread only: the text of all but the edit box, and until the widget is made what it
+  // is to show (text, visibility, place).
+  std::string text;
+  bool visible = true;
+  std::optional<PixelRect> place;
+  std::intptr_t userData = 0;  // guarded by the front end's mutex
 };
 
 inline Control* FromHandle(WindowHandle handle) {
@@ -94,8 +108,17 @@ class WindowFrontEnd final : public DialogFrontEnd {
   static void Awake(void* self) { static_cast<WindowFrontEnd*>(self)->Drain(); }
   void Drain();
 
-  Control* NewControl(unsigned session, int id, bool isDialog, ControlKind kind, Fl_Widget* widget);
+  Control* NewControl(unsigned session, int id, bool isDialog, ControlKind kind);
   Fl_Widget* CreateWidget(const ControlTemplate& control, const PixelRect& rect);
+  // Makes the window and its widgets from the controls' records; the dialog's calls made
+  // meanwhile are carried out once they exist.
+  // Null when the dialog's end was asked for before the window was complete.
+  std::unique_ptr<Fl_Double_Window> MakeWindow(const DialogTemplate& dialogTemplate);
+  // Whether EndDialog has been called for the running dialog, from any thread.
+  bool EndRequested();
+  // Waits until the window is needed: something is to be shown, the dialog has ended, or the
+  // grace time has passed.
+  void AwaitNeedOfWindow();
   void CloseDialog();
   void FocusFirstTabStop();
   static void OnControl(Fl_Widget* widget, void* control);
@@ -113,12 +136,15 @@ class WindowFrontEnd final : public DialogFrontEnd {
 
   std::mutex mutex_;
   std::condition_variable taskDone_;
+  std::condition_variable windowWanted_;
   // Guarded by mutex_.
   std::deque<std::unique_ptr<Control>> controls_;
   std::deque<TaskPtr> tasks_;
   std::thread::id windowThread_;
   bool open_ = false;
   bool wakePending_ = false;
+  bool endRequested_ = false;
+  bool showRequested_ = false;  // a control shown or a message box asked for
   unsigned session_ = 0;
   int screenWidth_;
   int screenHeight_;
@@ -127,6 +153,7 @@ class WindowFrontEnd final : public DialogFrontEnd {
   Fl_Double_Window* window_ = nullptr;
   Control* dialog_ = nullptr;
   std::vector<Control*> dialogControls_;
+  Control* focus_ = nullptr;  // asked for before the window was made
   DialogProc proc_ = nullptr;
   DialogFont font_;
   bool ended_ = false;
