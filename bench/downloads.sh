@@ -108,14 +108,18 @@ measure() {
 # One first installation by the loader (or the one given) on a fresh device root:
 # "SECONDS PEAK_KIB".
 device=$scratch/device
-install() {
-  local program=${1:-$loader}
+prepare_device() {
   rm -rf "$device"
   mkdir -p "$device/Program Files/FerroVanMobile"
   printf '<?xml version="1.0"?>\n<Config>\n\t<WebHostName>127.0.0.1:%s</WebHostName>\n</Config>\n' \
     "$port" >"$device/Program Files/FerroVanMobile/RFConfig.xml"
-  measure env -u FERROVAN_DEVICE_ROOT -u FERROVAN_UI -u DISPLAY -u WAYLAND_DISPLAY \
-    "$program" --device-root "$device" --ui console -DoNotRunNewLoader
+}
+# A first installation by PROGRAM on the prepared device, as the measured runs start it.
+loader_run=(env -u FERROVAN_DEVICE_ROOT -u FERROVAN_UI -u DISPLAY -u WAYLAND_DISPLAY)
+loader_flags=(--device-root "$device" --ui console -DoNotRunNewLoader)
+install() {
+  prepare_device
+  measure "${loader_run[@]}" "${1:-$loader}" "${loader_flags[@]}"
 }
 
 loader_times=() loader_peaks=() curl_times=() curl_peaks=() synced_times=() synced_peaks=()
@@ -157,6 +161,24 @@ for run in $(seq "$runs"); do
   echo
 done
 
+# Where the time between a file's last byte and its move goes: one more installation with its
+# flushes timed by perf trace, when perf is installed (Debian package linux-perf).
+flush_report="loader's flushes: not timed (perf is not installed)"
+if command -v perf >/dev/null 2>&1; then
+  prepare_device
+  sync
+  started=$(date +%s%N)
+  if perf trace -e fsync -o "$scratch/flushes" -- "${loader_run[@]}" "$loader" "${loader_flags[@]}" \
+    </dev/null >/dev/null 2>&1; then
+    ended=$(date +%s%N)
+    flush_report=$(sed -n 's/.*( *\([0-9.]*\) ms): ferrovan-loade.*fsync(.*/\1/p' "$scratch/flushes" |
+      awk -v total="$(((ended - started) / 1000))" '{ sum += $1; if ($1 > top) top = $1; n++ } END {
+        printf "loader flushes in one installation: %d fsync calls, %.3f s of %.3f s (largest %.3f s)",
+          n, sum / 1000, total / 1e6, top / 1000 }')
+  fi
+  rm -rf "$device"
+fi
+
 # The peak resident size against the size of one file: the first library at 10 MiB, then at
 # 1 GiB (holes, served as zeros), the other files as before (unsigned, by the loader without
 # keys).
@@ -192,5 +214,6 @@ if [ "$signed" -eq 1 ]; then
   awk -v g="$signed_median" -v l="$loader_median" -v c="$curl_median" \
     'BEGIN { printf "ratio signed loader/loader %.2f, signed loader/curl %.2f\n", g / l, g / c }'
 fi
+echo "$flush_report"
 printf 'loader peak resident with a file of %4d MiB: %7d KiB\n' \
   "${flat_sizes[0]}" "${flat_peaks[0]}" "${flat_sizes[1]}" "${flat_peaks[1]}"
