@@ -359,41 +359,36 @@ int Write(const char* path, const char* buffer, size_t size, off_t offset, fuse_
   return static_cast<int>(size);
 }
 
-int Truncate(const char* path, off_t size, fuse_file_info* fi) {
-  NodePtr file = Handle(fi, path);
+// One counted change to the node a request names (by its open file or its path); missing is the
+// error when there is no such node.
+template <typename Action>
+int ChangeNode(const char* path, fuse_file_info* fi, int missing, const char* what, Action action) {
+  NodePtr node = Handle(fi, path);
   if (S().frozen)
     return -EIO;
-  if (!file)
-    return -ENOENT;
-  if (!Change("meta", "truncate " + PathOf(path, fi)))
+  if (!node)
+    return missing;
+  if (!Change("meta", what + PathOf(path, fi)))
     return -EIO;
-  file->data.resize(static_cast<std::size_t>(size));
+  action(*node);
   return 0;
+}
+
+int Truncate(const char* path, off_t size, fuse_file_info* fi) {
+  return ChangeNode(path, fi, -ENOENT, "truncate ",
+                    [&](Node& file) { file.data.resize(static_cast<std::size_t>(size)); });
 }
 
 int SyncFile(const char* path, int, fuse_file_info* fi) {
-  NodePtr file = Handle(fi, path);
-  if (S().frozen)
-    return -EIO;
-  if (!file)
-    return -EBADF;
-  if (!Change("meta", "fsync " + PathOf(path, fi)))
-    return -EIO;
-  if (!S().ignoreFileFlushes)
-    file->durable = file->data;
-  return 0;
+  return ChangeNode(path, fi, -EBADF, "fsync ", [](Node& file) {
+    if (!S().ignoreFileFlushes)
+      file.durable = file.data;
+  });
 }
 
 int SyncFolder(const char* path, int, fuse_file_info* fi) {
-  NodePtr folder = Handle(fi, path);
-  if (S().frozen)
-    return -EIO;
-  if (!folder)
-    return -EBADF;
-  if (!Change("meta", "fsync folder " + PathOf(path, fi)))
-    return -EIO;
-  folder->durableEntries = folder->entries;
-  return 0;
+  return ChangeNode(path, fi, -EBADF, "fsync folder ",
+                    [](Node& folder) { folder.durableEntries = folder.entries; });
 }
 
 int Unlink(const char* path) {
@@ -476,15 +471,8 @@ int Link(const char* from, const char* to) {
 }
 
 int ChangeMode(const char* path, mode_t mode, fuse_file_info* fi) {
-  NodePtr node = Handle(fi, path);
-  if (S().frozen)
-    return -EIO;
-  if (!node)
-    return -ENOENT;
-  if (!Change("meta", "chmod " + PathOf(path, fi)))
-    return -EIO;
-  node->mode = (node->mode & S_IFMT) | (mode & 07777);
-  return 0;
+  return ChangeNode(path, fi, -ENOENT, "chmod ",
+                    [&](Node& node) { node.mode = (node.mode & S_IFMT) | (mode & 07777); });
 }
 
 int SetTimes(const char*, const timespec*, fuse_file_info*) {
