@@ -251,6 +251,13 @@ bool Fetch(const wchar_t* url, FileDescriptor& file, IBindStatusCallback* callba
   return true;
 }
 
+bool SameFileSystem(const std::string& one, const std::string& other) {
+  struct stat first {};
+  struct stat second {};
+  return ::stat(one.c_str(), &first) == 0 && ::stat(other.c_str(), &second) == 0 &&
+         first.st_dev == second.st_dev;
+}
+
 class CurlDownloadService final : public DownloadService {
  public:
   HRESULT DownloadToCacheFile(const wchar_t* url, std::span<wchar_t> cachePath,
@@ -283,10 +290,16 @@ class CurlDownloadService final : public DownloadService {
     if (url == nullptr || target == nullptr) {
       return E_FAIL;
     }
-    // Fetched beside the target under a name of its own and renamed over it when whole, so that
-    // a link at the target is replaced rather than written through.
+    // Fetched into a copy in Temp, where the next loader sweeps what a killed one left, and
+    // renamed over the target when whole, so that a link at the target is replaced rather than
+    // written through. Beside the target only when Temp is on another file system.
     const std::string hostPath = ToHostPath(std::wstring_view(target));
-    const std::string folder = FolderOf(hostPath);
+    const std::string targetFolder = FolderOf(hostPath);
+    std::string folder = DeviceRoot() + "/Temp";
+    ::mkdir(folder.c_str(), 0777);
+    if (!SameFileSystem(folder, targetFolder)) {
+      folder = targetFolder;
+    }
     int fd = -1;
     const std::string name = CreateCacheFile(folder, CacheFileNameFor(url), fd);
     if (fd < 0) {
@@ -299,7 +312,7 @@ class CurlDownloadService final : public DownloadService {
       ::unlink(temporary.c_str());
       return E_FAIL;
     }
-    SyncFolder(folder);
+    SyncFolder(targetFolder);
     return S_OK;
   }
 

@@ -889,5 +889,44 @@ TEST_F(Road, ANewestLoaderThatCannotBeStartedIsShownAsFailure) {
   EXPECT_TRUE(device.ProgramStarts().empty());
 }
 
+// The message package is fetched into a copy in the device's Temp folder: one that a killed
+// loader left there is gone after the next loader's run, and nothing of it is left beside the
+// install folder's files.
+TEST_F(Road, AKilledDownloadsCopyIsSweptByTheNextLoader) {
+  DownloadService service({"--silent", "NETCFv35.Messages.EN.wm.cab"});
+  service.Start();
+  device.SetPlatformType("PocketPC");
+  device.AddPackageInstaller();
+  device.WriteSettings("Program Files/FerroVanMobile", service.Address());
+  for (const auto& name : RequiredFiles())
+    device.InstallCopy(service.File(name), name);
+  const std::vector<std::string> installed = FilesIn(device.Install(""));
+
+  RunOptions options;
+  options.unsetEnv = {"FERROVAN_DEVICE_ROOT", "FERROVAN_UI", "DISPLAY", "WAYLAND_DISPLAY"};
+  auto killed = Host().Start(Host().LoaderProgram(),
+                             {"--device-root", Host().ProgramPath(device.Root()), "--ui", "console",
+                              "-InstallCF35MessagesEN"},
+                             options);
+  // The package never arrives: the loader waits in its download with the copy made.
+  ASSERT_TRUE(WaitUntil(
+      [&] {
+        for (const std::string& path : service.Requests()) {
+          if (path.ends_with("NETCFv35.Messages.EN.wm.cab"))
+            return true;
+        }
+        return false;
+      },
+      std::chrono::seconds(60)));
+  killed.reset();
+
+  // Nothing listens on port 1: the next run fails its download and ends at the prompt.
+  device.WriteSettings("Program Files/FerroVanMobile", "127.0.0.1:1");
+  const RunResult next = device.RunLoader({"-InstallCF35MessagesEN"});
+  EXPECT_EQ(next.exitStatus, 0);
+  EXPECT_TRUE(CacheCopies(device).empty());
+  EXPECT_EQ(FilesIn(device.Install("")), installed) << "a copy is left in the install folder";
+}
+
 }  // namespace
 }  // namespace testing_support
