@@ -257,16 +257,30 @@ int ReadFolder(const char* path, void* buffer, fuse_fill_dir_t fill, off_t, fuse
   return 0;
 }
 
-int OpenFolder(const char* path, fuse_file_info* fi) {
+// Opens the node at path when it is a folder (folder) or a file (!folder).
+int OpenNode(const char* path, fuse_file_info* fi, bool folder) {
   if (S().frozen)
     return -EIO;
-  NodePtr folder = Find(path);
-  if (!folder)
+  NodePtr node = Find(path);
+  if (!node)
     return -ENOENT;
-  if (!folder->IsFolder())
-    return -ENOTDIR;
-  fi->fh = Open(folder, path);
+  if (node->IsFolder() != folder)
+    return folder ? -ENOTDIR : -EISDIR;
+  if (!folder && (fi->flags & O_TRUNC) != 0) {
+    if (!Change("meta", std::string("truncate ") + path))
+      return -EIO;
+    node->data.clear();
+  }
+  fi->fh = Open(node, path);
   return 0;
+}
+
+int OpenFolder(const char* path, fuse_file_info* fi) {
+  return OpenNode(path, fi, true);
+}
+
+int OpenFile(const char* path, fuse_file_info* fi) {
+  return OpenNode(path, fi, false);
 }
 
 int Release(const char*, fuse_file_info* fi) {
@@ -311,23 +325,6 @@ int Create(const char* path, mode_t mode, fuse_file_info* fi) {
     return -EIO;
   NodePtr file = NewNode(S_IFREG | (mode & 07777));
   parent->entries[name] = file;
-  fi->fh = Open(file, path);
-  return 0;
-}
-
-int OpenFile(const char* path, fuse_file_info* fi) {
-  if (S().frozen)
-    return -EIO;
-  NodePtr file = Find(path);
-  if (!file)
-    return -ENOENT;
-  if (file->IsFolder())
-    return -EISDIR;
-  if ((fi->flags & O_TRUNC) != 0) {
-    if (!Change("meta", std::string("truncate ") + path))
-      return -EIO;
-    file->data.clear();
-  }
   fi->fh = Open(file, path);
   return 0;
 }
@@ -391,37 +388,31 @@ int SyncFolder(const char* path, int, fuse_file_info* fi) {
                     [](Node& folder) { folder.durableEntries = folder.entries; });
 }
 
-int Unlink(const char* path) {
+// Removes the entry at path: a file (folder false) or an empty folder.
+int RemoveEntry(const char* path, bool folder) {
   std::string name;
   NodePtr parent = Parent(path, name);
   if (S().frozen)
     return -EIO;
   if (!parent || parent->entries.count(name) == 0)
     return -ENOENT;
-  if (parent->entries[name]->IsFolder())
-    return -EISDIR;
-  if (!Change("meta", std::string("unlink ") + path))
+  const NodePtr& node = parent->entries[name];
+  if (node->IsFolder() != folder)
+    return folder ? -ENOTDIR : -EISDIR;
+  if (folder && !node->entries.empty())
+    return -ENOTEMPTY;
+  if (!Change("meta", (folder ? "rmdir " : "unlink ") + std::string(path)))
     return -EIO;
   parent->entries.erase(name);
   return 0;
 }
 
+int Unlink(const char* path) {
+  return RemoveEntry(path, false);
+}
+
 int RemoveFolder(const char* path) {
-  std::string name;
-  NodePtr parent = Parent(path, name);
-  if (S().frozen)
-    return -EIO;
-  if (!parent || parent->entries.count(name) == 0)
-    return -ENOENT;
-  const NodePtr& folder = parent->entries[name];
-  if (!folder->IsFolder())
-    return -ENOTDIR;
-  if (!folder->entries.empty())
-    return -ENOTEMPTY;
-  if (!Change("meta", std::string("rmdir ") + path))
-    return -EIO;
-  parent->entries.erase(name);
-  return 0;
+  return RemoveEntry(path, true);
 }
 
 int Rename(const char* from, const char* to, unsigned int flags) {
