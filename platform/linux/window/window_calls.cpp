@@ -184,12 +184,14 @@ int WindowFrontEnd::GetText(WindowHandle window, std::span<wchar_t> text) {
 void WindowFrontEnd::EndDialog(WindowHandle dialog, std::intptr_t result) {
   Control* control = FromHandle(dialog);
   if (control != nullptr) {
+    // Queued before it is announced, so that a window's thread that sees the request finds the
+    // end among the calls to carry out.
+    Deliver([=, this] { DoEnd(control, result); }, false);
     {
       std::lock_guard lock(mutex_);
       endRequested_ = endRequested_ || (control->isDialog && control->session == session_);
     }
     windowWanted_.notify_all();
-    Deliver([=, this] { DoEnd(control, result); }, false);
   }
 }
 
