@@ -208,6 +208,9 @@ class PowerCut : public ::testing::Test {
       const long writes = counts.at("write");
       for (long write = 0; write < writes; write += writes / 8 + 1)
         cuts.push_back("write:" + std::to_string(write));
+      std::cout << cuts.size() << " cuts: before each of " << counts.at("meta")
+                << " changes but data writes, before " << cuts.size() - counts.at("meta") - 1
+                << " of " << writes << " data writes, and after the end\n";
     }
 
     std::vector<std::string> faults;
