@@ -169,7 +169,7 @@ class WindowFrontEndTest : public testing::Test {
   }
 };
 
-TEST_F(WindowFrontEndTest, SentTextIsInPlaceWhenTheCallReturns) {
+TEST_F(WindowFrontEndTest, ATextSetFromAnyThreadIsCopiedAndInPlaceForTheNextRead) {
   Script script;
   script.worker = [](Script& s) {
     EndOnExit end{s, 7};  // from this thread, as CloseLoader does
