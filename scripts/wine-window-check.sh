@@ -111,6 +111,9 @@ geometry=$(xdotool getwindowgeometry "$(dialog_window)")
 # The edit box and the buttons are the only white on the dialog: their box, in pixels, is the
 # template's 7,74 to 149,108 in dialog units. Empty while the prompt is hidden.
 prompt_box() {
+  # A button under the pointer is drawn highlighted, no longer white, and would narrow the box:
+  # the clicks worked out from it would then land beside their buttons (Ok instead of Cancel).
+  xdotool mousemove 0 0
   import -window root "$work/shot.png" 2>/dev/null || return 1
   local box
   box=$(convert "$work/shot.png" -fill black +opaque '#ffffff' -format '%@' info: 2>/dev/null)
