@@ -1,6 +1,7 @@
-# cmake -DKEYS=FILE -DOUTPUT=FILE.cpp -P release_keys.cmake
+# cmake -DKEYS=FILE -DNUMBER=N -DOUTPUT=FILE.cpp -P release_keys.cmake
 # Writes the source that builds the public keys of FILE (minisign's public-key format, one or
-# more keys) into a program; with an empty KEYS, none. Refuses a file that is not such keys.
+# more keys) and the release number N into a program; with an empty KEYS, no key. Refuses a file
+# that is not such keys.
 get_filename_component(template ${CMAKE_CURRENT_LIST_DIR}/../download/release_keys.cpp.in
                        ABSOLUTE)
 set(FERROVAN_KEYS_TEXT "")
@@ -36,4 +37,5 @@ if(NOT KEYS STREQUAL "")
   set(FERROVAN_KEYS_TEXT "${text}\n")
   set(FERROVAN_KEYS_ORIGIN "${KEYS}")
 endif()
+set(FERROVAN_RELEASE_NUMBER "${NUMBER}")
 configure_file(${template} ${OUTPUT} @ONLY)

@@ -4,9 +4,9 @@
 #include <span>
 
 #include "device/install_folder.h"
-#include "download/file_signature.h"
 #include "loader/failure.h"
 #include "loader/loader_dialog.h"
+#include "loader/status_message.h"
 #include "platform/download.h"
 #include "platform/files.h"
 #include "platform/text.h"
@@ -25,20 +25,6 @@ bool FormatPath(std::span<wchar_t> path, const wchar_t* folder, const wchar_t* n
 }
 
 }  // namespace
-
-// A name too long for the message is cut rather than lost.
-void SetStatusMessage(LoaderContext* context, const wchar_t* first, const wchar_t* name) {
-  std::span<wchar_t> out(context->statusMessage);
-  platform::CopyText(out, first);
-  if (name == nullptr)
-    return;
-  std::size_t length = 0;
-  while (out[length] != L'\0')
-    ++length;
-  while (*name != L'\0' && length + 1 < out.size())
-    out[length++] = *name++;
-  out[length] = L'\0';
-}
 
 bool HasFreeSpace(LoaderContext* context, std::uint64_t requiredMegabytes) {
   std::uint64_t bytes = 0;
@@ -72,30 +58,12 @@ bool DownloadFile(LoaderContext* context, const wchar_t* remoteName,
                   DownloadFailure* failure) {
   DownloadFailure ignored;
   DownloadFailure& why = failure != nullptr ? *failure : ignored;
-  why = DownloadFailure::NotFetched;
-  wchar_t url[MAX_PATH];
-  if (!BuildDownloadUrl(context, url, remoteName))
-    return false;
-
-  // A signed release's file is hashed as it streams, and used only once its signature holds.
-  const bool signedRelease = ReleaseKeysBuiltIn();
-  FileDigest digest;
   wchar_t cachePath[MAX_PATH];
-  cachePath[0] = L'\0';
-  if (platform::Downloads().DownloadToCacheFile(url, std::span<wchar_t>(cachePath), progress,
-                                                signedRelease ? &digest : nullptr) != S_OK) {
+  why = DownloadChecked(context, remoteName, progress, cachePath, nullptr);
+  if (why != DownloadFailure::None) {
     return false;
   }
-  if (signedRelease) {
-    std::uint8_t fileDigest[FILE_DIGEST_BYTES];
-    digest.Finish(fileDigest);
-    if (!VerifyFileSignature(context, remoteName, fileDigest)) {
-      platform::Files().DeleteFile(cachePath);
-      why = DownloadFailure::NotVerified;
-      return false;
-    }
-  }
-
+  why = DownloadFailure::NotFetched;
   wchar_t destination[MAX_PATH];
   if (!FormatPath(std::span<wchar_t>(destination), context->installDir,
                   localName != nullptr ? localName : remoteName)) {
@@ -103,8 +71,10 @@ bool DownloadFile(LoaderContext* context, const wchar_t* remoteName,
     return false;
   }
   platform::Files().DeleteFile(destination);
-  if (platform::Files().MoveFile(cachePath, destination))
+  if (platform::Files().MoveFile(cachePath, destination)) {
+    why = DownloadFailure::None;
     return true;
+  }
   // Nothing else would ever remove the fetched copy.
   platform::Files().DeleteFile(cachePath);
   return false;
@@ -127,13 +97,15 @@ bool DownloadRequiredFiles(LoaderContext* context) {
     bool marked = ReplaceFirstOccurrence(localName, *name, L".CE.", L".") ||
                   ReplaceFirstOccurrence(localName, *name, L".wm.", L".");
     DownloadFailure failure;
-    if (DownloadFile(context, *name, &progress, marked ? localName : nullptr, &failure))
+    if (DownloadFile(context, *name, &progress, marked ? localName : nullptr, &failure)) {
       continue;
-
-    // A file that arrived but whose signature did not hold says so, the first one too.
-    if (failure == DownloadFailure::NotVerified) {
-      SetStatusMessage(context, UNVERIFIED_FILE_TEXT, *name);
-    } else if (number == 1) {
+    }
+    // A release that was refused, or a file that arrived but does not match it, says so, the
+    // first file too.
+    if (ExplainDownloadFailure(context, failure, *name)) {
+      return false;
+    }
+    if (number == 1) {
       SetStatusMessage(context, CONNECTION_FAILED_TEXT, nullptr);
     } else if (marked) {
       SetStatusMessage(context, L"Unable to download and replace file: \r\n", *name);

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 
+#include "download/checked_download.h"
 #include "download/progress_callback.h"
 #include "loader/loader_context.h"
 
@@ -11,18 +12,12 @@
 bool HasFreeSpace(LoaderContext* context, std::uint64_t requiredMegabytes);
 // True when every required file is in installDir; otherwise clears the folder, false.
 bool CheckRequiredFiles(LoaderContext* context);
-// Why DownloadFile did not put a file in place: it could not be fetched (or stored), or, in a
-// loader with release keys, its signature did not hold.
-enum class DownloadFailure { NotFetched, NotVerified };
-
 // Fetches remoteName into installDir under localName (or remoteName when null). With release
-// keys built in, the file is put in place only once its signature holds. On failure, the reason
-// goes to failure when given.
+// keys built in, only a file of this run's release that matches its line is put in place. On
+// failure, the reason goes to failure when given.
 bool DownloadFile(LoaderContext* context, const wchar_t* remoteName,
                   DownloadProgressCallback* progress, const wchar_t* localName,
                   DownloadFailure* failure = nullptr);
-// statusMessage becomes first followed by as much of name (when given) as fits.
-void SetStatusMessage(LoaderContext* context, const wchar_t* first, const wchar_t* name);
 // Fetches every required file; false with the reason in statusMessage. Raises when storage is
 // short.
 bool DownloadRequiredFiles(LoaderContext* context);

@@ -13,6 +13,11 @@ const wchar_t* const REQUIRED_FILES[] = {
     nullptr,
 };
 
+const wchar_t* const MESSAGES_PACKAGES[2] = {
+    L"NETCFv35.Messages.EN.cab",
+    L"NETCFv35.Messages.EN.wm.cab",
+};
+
 // platformKind is left to DetectPlatform, which always sets it.
 LoaderContext::LoaderContext()
     : dialog(nullptr),
@@ -42,7 +47,9 @@ LoaderContext::LoaderContext()
       shortcutName{},
       downloadUrlFormat{},
       downloadUrlFormatWithScheme{},
-      clientExeName{} {
+      clientExeName{},
+      releaseState(ReleaseState::NotFetched),
+      release{} {
   DetectPlatform(this);
 
   platform::CopyText(installDir, L"Program Files\\FerroVanMobile\\");

@@ -4,10 +4,14 @@
 
 #include <cstdint>
 
+#include "download/release_manifest.h"
 #include "platform/dialog.h"
 #include "platform/text.h"
 
 inline constexpr std::size_t STATUS_MESSAGE_SIZE = 100;
+
+// Where a run stands with the release manifest of a loader built with release keys.
+enum class ReleaseState : std::uint8_t { NotFetched, Trusted, Refused };
 
 struct LoaderContext {
   // Fills every field with its start value and classifies the device.
@@ -44,7 +48,12 @@ struct LoaderContext {
   wchar_t downloadUrlFormatWithScheme[MAX_PATH];
   wchar_t clientExeName[MAX_PATH];
   std::int32_t platformKind;
+  // The release manifest of this run, once fetched (a loader with release keys only).
+  ReleaseState releaseState;
+  ReleaseManifest release;
 };
 
 // The client's files, in the order they are checked and fetched, ending in a null entry.
 extern const wchar_t* const REQUIRED_FILES[];
+// The message package for a plain Windows CE device, then the one for every other kind.
+extern const wchar_t* const MESSAGES_PACKAGES[2];

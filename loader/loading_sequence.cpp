@@ -4,9 +4,9 @@
 #include "device/messages_package.h"
 #include "device/program_launch.h"
 #include "device/shortcuts.h"
-#include "download/file_signature.h"
 #include "download/file_update.h"
 #include "download/progress_callback.h"
+#include "download/release_check.h"
 #include "loader/failure.h"
 #include "loader/loader_dialog.h"
 #include "platform/files.h"
@@ -38,15 +38,13 @@ void StartProgram(LoaderContext* context, const wchar_t* name, const wchar_t* pa
 }
 
 // Fetches the newest loader and hands over to it; false, with the reason in statusMessage, when
-// it could not be fetched (or its signature did not hold).
+// it could not be fetched (or it, or its release, could not be trusted).
 bool HandOverToNewestLoader(LoaderContext* context) {
   DownloadProgressCallback progress(context);
   DownloadFailure failure;
   if (!DownloadFile(context, context->loaderExeName, &progress, context->newLoaderExeName,
                     &failure)) {
-    if (failure == DownloadFailure::NotVerified) {
-      SetStatusMessage(context, UNVERIFIED_FILE_TEXT, context->loaderExeName);
-    } else {
+    if (!ExplainDownloadFailure(context, failure, context->loaderExeName)) {
       platform::CopyText(context->statusMessage, LATEST_LOADER_FAILED);
     }
     return false;
@@ -59,6 +57,8 @@ bool HandOverToNewestLoader(LoaderContext* context) {
 }  // namespace
 
 bool RunLoadingSequence(LoaderContext* context) {
+  // Each run trusts only the release manifest it fetched itself.
+  ForgetRelease(context);
   platform::FileService& files = platform::Files();
   // Only a missing parent means this device has no place for the folder; any other outcome
   // leaves it usable for the settings file.

@@ -11,13 +11,24 @@
 
 namespace platform {
 
-// Sees a download's body as it arrives, every byte once and in order, before the download
-// counts as fetched: a digest taken while the file streams, or a bounded copy of a small one.
+// Sees a download's body as it arrives, every byte once and in order, and judges it before the
+// download counts as fetched: a digest taken while the file streams, or a bounded copy of a small
+// one. A host may call Take on a thread of its own, behind the transfer, but never two calls at
+// once, and every Take returns before Complete is called on the caller's thread.
 class DownloadContentSink {
  public:
   virtual ~DownloadContentSink() = default;
+  // The most bytes the body may have: an announced length above it fails the download before a
+  // byte is stored, and a body that runs past it is cut off there.
+  virtual std::uint64_t MaxBytes() const { return UINT64_MAX; }
+  // Told, on the download's own thread, when the announced length or the body runs past
+  // MaxBytes; the download then fails.
+  virtual void TooLarge() {}
   // The next bytes of the body; false ends the download as failed.
   virtual bool Take(std::span<const std::uint8_t> bytes) = 0;
+  // Once the whole body is stored, while its copy is still open and held by the download and
+  // before it is moved anywhere: false fails the download, and its copy is removed.
+  virtual bool Complete() { return true; }
 };
 
 class DownloadService {

@@ -16,6 +16,7 @@
 
 namespace platform {
 
+class ClockService;
 class ComService;
 class DeviceLockService;
 class DialogFrontEnd;
@@ -33,6 +34,8 @@ class ThreadService;
 template <class Service>
 Service& HostService();
 
+template <>
+ClockService& HostService<ClockService>();  // clock.cpp
 template <>
 ComService& HostService<ComService>();  // com.cpp
 template <>

@@ -10,10 +10,12 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cwchar>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "platform/common/content_pipeline.h"
 #include "platform/common/download_limits.h"
 #include "platform/device_root.h"
 #include "platform/download.h"
@@ -104,11 +106,17 @@ struct Transfer {
   int fd = -1;
   const wchar_t* url = nullptr;
   IBindStatusCallback* callback = nullptr;
-  DownloadContentSink* content = nullptr;
+  // The content sink, fed a batch behind the transfer on a thread of its own.
+  ContentPipeline* content = nullptr;
+  DownloadContentSink* sink = nullptr;
+  std::uint64_t maxBytes = UINT64_MAX;
   std::uint64_t received = 0;
-  std::vector<char> unwritten;         // received, not yet written to the file
-  std::uint64_t written = 0;           // bytes written to the file
-  std::uint64_t writeBackStarted = 0;  // bytes whose write-back to storage has been started
+  // Two batches: while the sink still reads the one handed to it, the next one fills.
+  std::vector<char> batches[2];
+  int filling = 0;
+  std::vector<char>* unwritten = &batches[0];  // received, not yet written to the file
+  std::uint64_t written = 0;                   // bytes written to the file
+  std::uint64_t writeBackStarted = 0;          // bytes whose write-back to storage has been started
   bool begun = false;
   Clock::time_point lastReport{};
 };
@@ -143,12 +151,23 @@ void StartWriteBack(Transfer& transfer) {
 }
 
 bool WriteUnwritten(Transfer& transfer) {
-  if (!WriteAll(transfer.fd,
-                std::string_view(transfer.unwritten.data(), transfer.unwritten.size()))) {
+  std::vector<char>& batch = *transfer.unwritten;
+  if (transfer.content != nullptr &&
+      !transfer.content->Hand(
+          {reinterpret_cast<const std::uint8_t*>(batch.data()), batch.size()})) {
     return false;
   }
-  transfer.written += transfer.unwritten.size();
-  transfer.unwritten.clear();
+  if (!WriteAll(transfer.fd, std::string_view(batch.data(), batch.size()))) {
+    return false;
+  }
+  transfer.written += batch.size();
+  if (transfer.content != nullptr) {
+    // The sink may still read this batch: the next bytes go to the other one, which it is done
+    // with once Hand has returned.
+    transfer.filling ^= 1;
+    transfer.unwritten = &transfer.batches[transfer.filling];
+  }
+  transfer.unwritten->clear();
   StartWriteBack(transfer);
   return true;
 }
@@ -156,14 +175,15 @@ bool WriteUnwritten(Transfer& transfer) {
 std::size_t OnBodyData(char* data, std::size_t size, std::size_t count, void* user) {
   auto& transfer = *static_cast<Transfer*>(user);
   const std::size_t bytes = size * count;
-  // Anything short of bytes ends the transfer with CURLE_WRITE_ERROR.
-  if (transfer.content != nullptr &&
-      !transfer.content->Take({reinterpret_cast<const std::uint8_t*>(data), bytes})) {
+  // Anything short of bytes ends the transfer with CURLE_WRITE_ERROR: so does a body that runs
+  // past what the caller takes, however long the server said it would be.
+  if (bytes > transfer.maxBytes - transfer.received) {
+    transfer.sink->TooLarge();
     return 0;
   }
-  transfer.unwritten.insert(transfer.unwritten.end(), data, data + bytes);
+  transfer.unwritten->insert(transfer.unwritten->end(), data, data + bytes);
   transfer.received += bytes;
-  if (transfer.unwritten.size() >= kWriteBatch && !WriteUnwritten(transfer)) {
+  if (transfer.unwritten->size() >= kWriteBatch && !WriteUnwritten(transfer)) {
     return 0;
   }
   if (!transfer.begun) {
@@ -203,6 +223,10 @@ void SetTransferOptions(CURL* easy, const char* url, Transfer& transfer) {
   }
   Api().easy_setopt(easy, CURLOPT_USERAGENT, "ferrovan-loader");
   Api().easy_setopt(easy, CURLOPT_BUFFERSIZE, kReceiveBufferSize);
+  if (transfer.maxBytes <= static_cast<std::uint64_t>(INT64_MAX)) {
+    // An announced length above it fails the transfer before its body.
+    Api().easy_setopt(easy, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(transfer.maxBytes));
+  }
   Api().easy_setopt(easy, CURLOPT_WRITEFUNCTION, &OnBodyData);
   Api().easy_setopt(easy, CURLOPT_WRITEDATA, &transfer);
 }
@@ -220,15 +244,25 @@ bool Fetch(const wchar_t* url, FileDescriptor& file, IBindStatusCallback* callba
     return false;
   }
   Transfer transfer;
-  transfer.unwritten.reserve(kWriteBatch + CURL_MAX_WRITE_SIZE);
+  std::optional<ContentPipeline> pipeline;
+  if (content != nullptr) {
+    pipeline.emplace(*content);
+    transfer.content = &*pipeline;
+    transfer.sink = content;
+    transfer.maxBytes = content->MaxBytes();
+    transfer.batches[1].reserve(kWriteBatch + CURL_MAX_WRITE_SIZE);
+  }
+  transfer.batches[0].reserve(kWriteBatch + CURL_MAX_WRITE_SIZE);
   transfer.easy = easy;
   transfer.fd = file.Get();
   transfer.url = url;
   transfer.callback = callback;
-  transfer.content = content;
   SetTransferOptions(easy, narrowUrl.c_str(), transfer);
 
   const CURLcode result = Api().easy_perform(easy);
+  if (result == CURLE_FILESIZE_EXCEEDED && content != nullptr) {
+    content->TooLarge();
+  }
   long status = 0;
   Api().easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
   curl_off_t announced = -1;
@@ -240,6 +274,8 @@ bool Fetch(const wchar_t* url, FileDescriptor& file, IBindStatusCallback* callba
   // On storage before the caller moves it into place: a power cut then leaves no name with
   // missing data.
   bool stored = complete && WriteUnwritten(transfer) && ::fsync(file.Get()) == 0;
+  // The sink judges the whole body while the copy is still open and locked.
+  stored = stored && (pipeline == std::nullopt || (pipeline->Drain() && content->Complete()));
   stored = file.Close() && stored;
   if (!complete || !stored) {
     return false;

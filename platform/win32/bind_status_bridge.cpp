@@ -290,6 +290,13 @@ HRESULT STDMETHODCALLTYPE BindStatusBridge::OnDataAvailable(DWORD, DWORD, FORMAT
     ULONG got = 0;
     const HRESULT read = medium->pstm->Read(chunk, kReadChunk, &got);
     if (got > 0) {
+      // A body that runs past what the caller takes is cut off there, whatever its length said.
+      const std::uint64_t maxBytes = content_ != nullptr ? content_->MaxBytes() : UINT64_MAX;
+      if (got > maxBytes - received_) {
+        content_->TooLarge();
+        bodyRefused_ = true;
+        return E_ABORT;
+      }
       DWORD written = 0;
       const bool stored = body_ != INVALID_HANDLE_VALUE &&
                           WriteFile(body_, chunk, got, &written, nullptr) && written == got;
@@ -338,6 +345,13 @@ HRESULT STDMETHODCALLTYPE BindStatusBridge::OnResponse(DWORD responseCode, LPCWS
       FindHeader(headers, L"Content-Encoding", value) && !SameTextIgnoringCase(value, L"identity");
   if (!encoded && FindHeader(headers, L"Content-Length", value)) {
     announcedLength_ = ParseLength(value);
+  }
+  // A length larger than the caller takes fails the download before a byte of its body.
+  if (content_ != nullptr && announcedLength_ >= 0 &&
+      static_cast<std::uint64_t>(announcedLength_) > content_->MaxBytes()) {
+    content_->TooLarge();
+    bodyRefused_ = true;
+    return E_ABORT;
   }
   return S_OK;
 }

@@ -119,6 +119,11 @@ HRESULT Fetch(const wchar_t* url, IBindStatusCallback* callback, DownloadContent
   if (result == S_OK && !FlushFileBuffers(file.Get())) {
     result = E_FAIL;
   }
+  // The caller's sink judges the whole body while the copy is still open and no one else can
+  // write it.
+  if (result == S_OK && content != nullptr && !content->Complete()) {
+    result = E_FAIL;
+  }
   if (!file.Close() && result == S_OK) {
     result = E_FAIL;
   }

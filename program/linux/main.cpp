@@ -17,6 +17,7 @@
 #include "platform/front_end.h"
 #include "platform/text.h"
 #include "program/host_options.h"
+#include "program/version_text.h"
 
 namespace {
 
@@ -111,7 +112,7 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (options.version) {
-    std::printf("%s %s\n", kProgram, FERROVAN_VERSION);
+    std::fputs(program::VersionText(kProgram, FERROVAN_VERSION).c_str(), stdout);
     return 0;
   }
   // A UTF-8 text has no more characters than bytes: a buffer that size is enough, and filling

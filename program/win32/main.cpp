@@ -18,6 +18,7 @@
 #include "platform/win32/wide_text.h"
 #include "platform/windows_types.h"
 #include "program/host_options.h"
+#include "program/version_text.h"
 
 // After the system's own headers, which it needs.
 #include <shellapi.h>
@@ -169,7 +170,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     return 0;
   }
   if (options.version) {
-    Print(STD_OUTPUT_HANDLE, std::string(kProgram) + " " + FERROVAN_VERSION + "\n");
+    Print(STD_OUTPUT_HANDLE, program::VersionText(kProgram, FERROVAN_VERSION));
     return 0;
   }
   std::wstring commandLine = platform::Utf8ToWide(options.text);

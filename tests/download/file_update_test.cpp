@@ -3,9 +3,12 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include <gtest/gtest.h>
 
+#include "download/release_check.h"
 #include "loader/worker.h"
 #include "tests/device/device_fixture.h"
 #include "tests/support/minisign_maker.h"
@@ -163,110 +166,172 @@ TEST_F(FileUpdateTest, RefusesBeforeQueryingWithoutAnAddressOrSpace) {
   EXPECT_TRUE(downloads.urls.empty());
 }
 
-// A loader built with release keys uses a file only with a good signature of its own, fetched
-// from beside it; one that fails keeps nothing of it.
+// A loader built with release keys fetches the release manifest once in a run, before any other
+// file, and puts a file in place only when it matches its line there.
 class SignedFileUpdateTest : public FileUpdateTest {
  protected:
-  void ServeSigned(const std::string& name, const std::string& content) {
-    Serve(name, content);
-    Serve(name + ".minisig",
-          SignedLikeMinisign(publisher, content, testing_support::TrustedCommentFor(name)));
+  SignedFileUpdateTest() {
+    ServeRelease(5, "",
+                 {{"FerroVan.Mobile.Client.Load.exe", "loader"},
+                  {"One.dll", "content of One.dll"},
+                  {"Two.exe", "content of Two.exe"},
+                  {"Three.dll", "content of Three.dll"}});
   }
-  std::string SignatureOf(const std::string& name) {
-    return ReadFile(server_ / (name + ".minisig"));
+  // Serves the files and a manifest of them, signed by key (the publisher's by default).
+  void ServeRelease(int release, const std::string& expires,
+                    const std::vector<std::pair<std::string, std::string>>& served,
+                    const testing_support::ReleaseKey* key = nullptr) {
+    std::string manifest = "ferrovan-release 1\nrelease " + std::to_string(release) + "\n";
+    if (!expires.empty())
+      manifest += "expires " + expires + "\n";
+    for (const auto& [name, content] : served) {
+      Serve(name, content);
+      manifest += testing_support::ManifestLine(name, content) + "\n";
+    }
+    ServeManifest(manifest, key);
+  }
+  void ServeManifest(const std::string& manifest, const testing_support::ReleaseKey* key) {
+    Serve("FerroVan.Mobile.Release", manifest);
+    Serve("FerroVan.Mobile.Release.minisig",
+          testing_support::SignedLikeMinisign(
+              key != nullptr ? *key : publisher, manifest,
+              testing_support::TrustedCommentFor("FerroVan.Mobile.Release")));
+  }
+  std::vector<std::wstring> AskedFor() const {
+    std::vector<std::wstring> names;
+    for (const std::wstring& url : downloads.urls)
+      names.push_back(url.substr(url.rfind(L'/') + 1));
+    return names;
   }
 
   testing_support::ReleaseKey publisher = testing_support::MakeReleaseKey();
-  testing_support::ScopedReleaseKeys keys{publisher.publicKeyText};
+  testing_support::ScopedReleaseKeys keys{publisher.publicKeyText, 5};
+  testing_support::FakeClock clock;
+  platform::ScopedService<platform::ClockService> clockGuard{clock};
 };
 
-using testing_support::SignedLikeMinisign;
+TEST_F(SignedFileUpdateTest, AReleaseThatHoldsIsFetchedWithOneManifestAndNoOtherRequest) {
+  ASSERT_TRUE(DownloadRequiredFiles(&context)) << testing_support::Narrow(context.statusMessage);
+  for (const char* name : {"One.dll", "Two.exe", "Three.dll"})
+    EXPECT_EQ(ReadFile(Install(name)), std::string("content of ") + name);
+  EXPECT_EQ(AskedFor(), (std::vector<std::wstring>{L"FerroVan.Mobile.Release",
+                                                   L"FerroVan.Mobile.Release.minisig", L"One.dll",
+                                                   L"Two.exe", L"Three.dll"}));
+  EXPECT_TRUE(Names(Device("Temp")).empty()) << "a fetched copy was left";
 
-TEST_F(SignedFileUpdateTest, AFileIsPutInPlaceOnlyWithItsOwnGoodSignature) {
+  // The same run asks no more; the next run fetches its own.
+  downloads.urls.clear();
+  DownloadProgressCallback progress(&context);
+  EXPECT_TRUE(DownloadFile(&context, L"Two.exe", &progress, nullptr));
+  EXPECT_EQ(AskedFor(), std::vector<std::wstring>{L"Two.exe"});
+  ForgetRelease(&context);
+  downloads.urls.clear();
+  EXPECT_TRUE(DownloadFile(&context, L"Two.exe", &progress, nullptr));
+  EXPECT_EQ(AskedFor().front(), L"FerroVan.Mobile.Release");
+}
+
+TEST_F(SignedFileUpdateTest, EveryRefusalSaysWhyAndKeepsTheOldFiles) {
   const testing_support::ReleaseKey stranger = testing_support::MakeReleaseKey();
+  const std::vector<std::pair<std::string, std::string>> release = {
+      {"FerroVan.Mobile.Client.Load.exe", "loader"},
+      {"One.dll", "content of One.dll"},
+      {"Two.exe", "content of Two.exe"},
+      {"Three.dll", "content of Three.dll"}};
   struct Case {
     const char* what;
-    std::function<void()> serve;
-    bool used;
+    std::function<void()> spoil;
+    const wchar_t* text;
+    bool filesAsked;  // whether any file was asked for after the manifest
   } cases[] = {
-      {"signed", [&] { ServeSigned("One.dll", "new one"); }, true},
-      {"without a signature",
+      {"a file that differs from its line", [&] { Serve("Two.exe", "content of Two.exE"); },
+       L"Unable to verify file: \r\nTwo.exe", true},
+      {"a file one byte longer", [&] { Serve("Three.dll", "content of Three.dll!"); },
+       L"Unable to verify file: \r\nThree.dll", true},
+      {"a file one byte shorter", [&] { Serve("One.dll", "content of One.dl"); },
+       L"Unable to verify file: \r\nOne.dll", true},
+      {"a manifest by another key", [&] { ServeRelease(5, "", release, &stranger); },
+       L"Unable to verify the release manifest.", false},
+      {"a manifest changed after signing",
        [&] {
-         ServeSigned("One.dll", "new one");
-         std::filesystem::remove(server_ / "One.dll.minisig");
+         Serve("FerroVan.Mobile.Release", ReadFile(server_ / "FerroVan.Mobile.Release") + "\n");
        },
-       false},
-      {"changed after signing",
+       L"Unable to verify the release manifest.", false},
+      {"a manifest listing a file twice",
        [&] {
-         ServeSigned("One.dll", "new one");
-         Serve("One.dll", "new onE");
+         ServeManifest("ferrovan-release 1\nrelease 5\n" +
+                           testing_support::ManifestLine("One.dll", "content of One.dll") + "\n" +
+                           ReadFile(server_ / "FerroVan.Mobile.Release").substr(30),
+                       nullptr);
        },
-       false},
-      {"signed by another key",
+       L"Unable to verify the release manifest.", false},
+      {"an oversized signature",
        [&] {
-         Serve("One.dll", "new one");
-         Serve("One.dll.minisig",
-               SignedLikeMinisign(stranger, "new one",
-                                  testing_support::TrustedCommentFor("One.dll")));
+         Serve("FerroVan.Mobile.Release.minisig",
+               ReadFile(server_ / "FerroVan.Mobile.Release.minisig") + std::string(5000, '\n'));
        },
+       L"Unable to verify the release manifest.", false},
+      {"no manifest", [&] { std::filesystem::remove(server_ / "FerroVan.Mobile.Release"); },
+       L"Unable to download the release manifest.\r\nPlease check your connection settings.",
        false},
-      {"another file's signature under this name",
+      {"an older release", [&] { ServeRelease(4, "", release); },
+       L"The release on the server is older than this loader.", false},
+      {"an expired release", [&] { ServeRelease(5, "2025-12-31T23:59:59Z", release); },
+       L"The release on the server has expired.\r\nPlease check the device's date.", false},
+      {"an expiry and a clock that cannot be read",
        [&] {
-         ServeSigned("Two.exe", "new one");
-         Serve("One.dll", "new one");
-         Serve("One.dll.minisig", SignatureOf("Two.exe"));
+         ServeRelease(5, "2099-01-01T00:00:00Z", release);
+         clock.readable = false;
        },
-       false},
-      {"a garbled signature",
-       [&] {
-         ServeSigned("One.dll", "new one");
-         Serve("One.dll.minisig", "untrusted comment: x\nnot base64\n");
-       },
-       false},
-      {"a signature larger than one can be",
-       [&] {
-         ServeSigned("One.dll", "new one");
-         Serve("One.dll.minisig", SignatureOf("One.dll") + std::string(5000, 'x'));
-       },
-       false},
+       L"The release on the server has expired.\r\nPlease check the device's date.", false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     std::filesystem::remove_all(server_.Path());
     std::filesystem::create_directories(server_.Path());
-    WriteFile(Install("One.dll"), "old");
+    ServeRelease(5, "", release);
+    clock.now = 1767225600;  // 2026-01-01T00:00:00Z
+    clock.readable = true;
+    for (const char* name : {"One.dll", "Two.exe", "Three.dll"})
+      WriteFile(Install(name), "old");
+    c.spoil();
+    ForgetRelease(&context);
     downloads.urls.clear();
-    c.serve();
-    DownloadProgressCallback progress(&context);
-    DownloadFailure failure = DownloadFailure::NotFetched;
-    EXPECT_EQ(DownloadFile(&context, L"One.dll", &progress, nullptr, &failure), c.used);
-    EXPECT_EQ(ReadFile(Install("One.dll")), c.used ? "new one" : "old");
-    if (!c.used) {
-      EXPECT_EQ(failure, DownloadFailure::NotVerified);
-    }
-    ASSERT_EQ(downloads.urls.size(), 2u);
-    EXPECT_EQ(downloads.urls[1],
-              L"http://server/FerroVanService/WebService/Downloads/One.dll.minisig");
+    EXPECT_FALSE(DownloadRequiredFiles(&context));
+    EXPECT_STREQ(context.statusMessage, c.text);
+    EXPECT_EQ(AskedFor().size() > 2, c.filesAsked);
     EXPECT_TRUE(Names(Device("Temp")).empty()) << "a fetched copy was left";
+    // The file that failed, and those after it, keep their old copies.
+    for (const char* name : {"Three.dll"})
+      EXPECT_EQ(ReadFile(Install(name)), "old");
   }
 }
 
-TEST_F(SignedFileUpdateTest, AFileThatFailsItsCheckIsNamedTheFirstOneToo) {
-  for (const char* name : {"One.dll", "Two.exe", "Three.dll"})
-    ServeSigned(name, std::string("content of ") + name);
-  Serve("One.dll", "tampered");
-  EXPECT_FALSE(DownloadRequiredFiles(&context));
-  EXPECT_STREQ(context.statusMessage, L"Unable to verify file: \r\nOne.dll");
-
-  ServeSigned("One.dll", "content of One.dll");
-  std::filesystem::remove(server_ / "Three.dll.minisig");
-  EXPECT_FALSE(DownloadRequiredFiles(&context));
-  EXPECT_STREQ(context.statusMessage, L"Unable to verify file: \r\nThree.dll");
-  EXPECT_EQ(ReadFile(Install("Two.exe")), "content of Two.exe");
-  EXPECT_FALSE(Exists(Install("Three.dll")));
-
-  ServeSigned("Three.dll", "content of Three.dll");
-  EXPECT_TRUE(DownloadRequiredFiles(&context));
+TEST_F(SignedFileUpdateTest, TheNewestLoaderMustCarryOneOfThisLoadersKeys) {
+  const std::string keyLine =
+      publisher.publicKeyText.substr(publisher.publicKeyText.find('\n') + 1, 56);
+  // The key spans two of the pieces in which the body arrives.
+  const std::string carrying = std::string(980, 'x') + keyLine + std::string(3000, 'y');
+  const std::string keyless = std::string(4000, 'x');
+  for (const auto& [content, used] : {std::pair{carrying, true}, std::pair{keyless, false}}) {
+    ForgetRelease(&context);
+    ServeRelease(5, "",
+                 {{"FerroVan.Mobile.Client.Load.exe", content},
+                  {"One.dll", "1"},
+                  {"Two.exe", "2"},
+                  {"Three.dll", "3"}});
+    std::filesystem::remove(Install("FerroVan.Mobile.Client.Load.New.exe"));
+    DownloadProgressCallback progress(&context);
+    DownloadFailure failure = DownloadFailure::None;
+    EXPECT_EQ(DownloadFile(&context, L"FerroVan.Mobile.Client.Load.exe", &progress,
+                           L"FerroVan.Mobile.Client.Load.New.exe", &failure),
+              used);
+    EXPECT_EQ(Exists(Install("FerroVan.Mobile.Client.Load.New.exe")), used);
+    EXPECT_EQ(failure, used ? DownloadFailure::None : DownloadFailure::LacksKeys);
+  }
+  // A client file needs no key.
+  ForgetRelease(&context);
+  DownloadProgressCallback progress(&context);
+  EXPECT_TRUE(DownloadFile(&context, L"One.dll", &progress, nullptr));
 }
 
 }  // namespace

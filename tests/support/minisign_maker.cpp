@@ -33,6 +33,18 @@ ReleaseKey MakeReleaseKey() {
   return key;
 }
 
+std::string ManifestLine(const std::string& name, const std::string& content) {
+  if (sodium_init() < 0) {
+    throw std::runtime_error("libsodium cannot start");
+  }
+  std::uint8_t digest[64];
+  crypto_generichash(digest, sizeof digest, reinterpret_cast<const std::uint8_t*>(content.data()),
+                     content.size(), nullptr, 0);
+  char hex[2 * sizeof digest + 1];
+  sodium_bin2hex(hex, sizeof hex, digest, sizeof digest);
+  return "file " + name + " " + std::to_string(content.size()) + " " + hex;
+}
+
 std::string TrustedCommentFor(const std::string& fileName) {
   return "timestamp:1700000000\tfile:" + fileName + "\thashed";
 }

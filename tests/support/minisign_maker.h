@@ -24,4 +24,8 @@ std::string SignedLikeMinisign(const ReleaseKey& key, const std::string& content
 // The tool's own trusted comment for a file of that name.
 std::string TrustedCommentFor(const std::string& fileName);
 
+// A release manifest's line for a file of that name and content, as the publisher's script
+// writes it (size, BLAKE2b-512 in lowercase hex), without its line end.
+std::string ManifestLine(const std::string& name, const std::string& content);
+
 }  // namespace testing_support

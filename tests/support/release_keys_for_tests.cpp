@@ -12,18 +12,30 @@ std::string& Keys() {
   return keys;
 }
 
+std::uint32_t& Number() {
+  static std::uint32_t number = 1;
+  return number;
+}
+
 }  // namespace
 
-ScopedReleaseKeys::ScopedReleaseKeys(std::string keys) : previous_(std::move(Keys())) {
+ScopedReleaseKeys::ScopedReleaseKeys(std::string keys, std::uint32_t releaseNumber)
+    : previous_(std::move(Keys())), previousNumber_(Number()) {
   Keys() = std::move(keys);
+  Number() = releaseNumber;
 }
 
 ScopedReleaseKeys::~ScopedReleaseKeys() {
   Keys() = std::move(previous_);
+  Number() = previousNumber_;
 }
 
 }  // namespace testing_support
 
 std::string_view BuiltInReleaseKeys() {
   return testing_support::Keys();
+}
+
+std::uint32_t BuiltInReleaseNumber() {
+  return testing_support::Number();
 }

@@ -20,6 +20,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/clock.h"
 #include "platform/com.h"
 #include "platform/device_lock.h"
 #include "platform/device_root.h"
@@ -222,14 +223,23 @@ class FolderDownloads : public platform::DownloadService {
   void RemoveAbandonedCopies() override {}
 
  private:
-  // The body as the host's downloads show it to a sink: in pieces, as it would arrive.
+  // The body as the host's downloads show it to a sink: in pieces, as it would arrive, cut off
+  // at the sink's bound, and judged by the sink once whole.
   static bool Show(platform::DownloadContentSink* sink, const std::string& content) {
+    if (sink == nullptr)
+      return true;
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(content.data());
-    for (std::size_t at = 0; sink != nullptr && at < content.size(); at += 1000) {
-      if (!sink->Take({bytes + at, std::min<std::size_t>(1000, content.size() - at)}))
+    const std::size_t shown =
+        static_cast<std::size_t>(std::min<std::uint64_t>(content.size(), sink->MaxBytes()));
+    for (std::size_t at = 0; at < shown; at += 1000) {
+      if (!sink->Take({bytes + at, std::min<std::size_t>(1000, shown - at)}))
         return false;
     }
-    return true;
+    if (shown < content.size()) {
+      sink->TooLarge();
+      return false;
+    }
+    return sink->Complete();
   }
   bool Fetch(const wchar_t* url, IBindStatusCallback* callback, std::string& content) {
     urls.emplace_back(url);
@@ -281,6 +291,17 @@ class FakeSystemInfo : public platform::SystemInfoService {
 };
 
 // Records the threads it is asked for without running them.
+// A clock that says what the test sets; a failing one when readable is false.
+class FakeClock : public platform::ClockService {
+ public:
+  bool SecondsSinceEpoch(std::int64_t& seconds) override {
+    seconds = now;
+    return readable;
+  }
+  std::int64_t now = 0;
+  bool readable = true;
+};
+
 class FakeThreads : public platform::ThreadService {
  public:
   bool StartDetached(platform::ThreadEntry entry, void* parameter) override {

@@ -1,0 +1,30 @@
+#include "program/version_text.h"
+
+#include <cstdio>
+
+#include "download/minisign.h"
+#include "download/release_keys.h"
+
+namespace program {
+
+std::string VersionText(const char* programName, const char* version) {
+  std::string text = std::string(programName) + " " + version + "\n";
+  text += "release " + std::to_string(BuiltInReleaseNumber()) + "\n";
+  MinisignKey keys[MAX_RELEASE_KEYS];
+  std::size_t count = 0;
+  if (BuiltInReleaseKeys().empty() || !ParseMinisignKeys(BuiltInReleaseKeys(), keys, count)) {
+    return text + "release keys: none (releases are not checked)\n";
+  }
+  text += "release keys:";
+  for (std::size_t i = 0; i < count; ++i) {
+    // minisign shows a key id as a little-endian number.
+    char id[2 * MINISIGN_KEY_ID_BYTES + 1];
+    for (std::size_t byte = 0; byte < MINISIGN_KEY_ID_BYTES; ++byte) {
+      std::snprintf(id + 2 * byte, 3, "%02X", keys[i].keyId[MINISIGN_KEY_ID_BYTES - 1 - byte]);
+    }
+    text += std::string(" ") + id;
+  }
+  return text + "\n";
+}
+
+}  // namespace program
