@@ -11,6 +11,7 @@ class LinuxHost final : public LoaderHost {
   std::string Missing() const override { return ""; }
   std::string LoaderProgram() const override { return FERROVAN_LOADER_PATH; }
   std::string SignedLoaderProgram() const override { return FERROVAN_SIGNED_LOADER_PATH; }
+  std::string SignedNextLoaderProgram() const override { return FERROVAN_SIGNED_NEXT_LOADER_PATH; }
   std::string ReleaseSecretKey() const override { return FERROVAN_TEST_RELEASE_KEY; }
   std::string ClientProgram() const override {
     return std::string(FERROVAN_BINARY_DIR) + "/ferrovan-demo-client";
@@ -48,6 +49,7 @@ std::string LoaderHost::SignedReleaseMissing() const {
   if (!Missing().empty())
     return Missing();
   if (SignedLoaderProgram().empty() || !std::filesystem::is_regular_file(SignedLoaderProgram()) ||
+      !std::filesystem::is_regular_file(SignedNextLoaderProgram()) ||
       !std::filesystem::is_regular_file(ReleaseSecretKey()))
     return "the signed loader and the tests' release key (the build makes them with minisign, "
            "Debian package minisign)";

@@ -22,6 +22,8 @@ class LoaderHost {
   // The loader built with the tests' release key, and that key's secret half to sign with (both
   // made by the build); what is missing for them, empty when nothing.
   virtual std::string SignedLoaderProgram() const = 0;
+  // The same, built one release number above it.
+  virtual std::string SignedNextLoaderProgram() const = 0;
   virtual std::string ReleaseSecretKey() const = 0;
   std::string SignedReleaseMissing() const;
   // A host path as the host's programs take it and report it (on Windows under Wine: Z:\...).

@@ -20,6 +20,7 @@
 #include "tests/e2e/loader_host.h"
 #include "tests/e2e/loopback_device.h"
 #include "tests/e2e/nginx_site.h"
+#include "tests/support/minisign_maker.h"
 #include "tests/support/required_tools.h"
 
 namespace testing_support {
@@ -284,12 +285,36 @@ INSTANTIATE_TEST_SUITE_P(
                                       "Windows/Desktop/Quillmar Transport.lnk"}}));
 
 // Signed releases: a loader built with the publisher's key (the tests' own, made by the build),
-// against a release signed with minisign through the project's script.
+// against a release whose manifest is written and signed through the project's script, or, for
+// what the script refuses to make, by hand and with minisign itself.
 
-void SignRelease(const std::string& folder, const std::string& key) {
-  const RunResult run =
-      Run(FERROVAN_SOURCE_DIR "/scripts/sign-release.sh", {"-s", key, folder}, RunOptions{});
+constexpr const char* kManifest = "FerroVan.Mobile.Release";
+// The signed loader's own release number: the project's version, 1.0.0.
+constexpr int kOwnRelease = 1000000;
+
+void SignRelease(const std::string& folder, const std::string& key, int release,
+                 const std::string& expires = "") {
+  std::vector<std::string> args = {"-s", key, "--release", std::to_string(release)};
+  if (!expires.empty()) {
+    args.insert(args.end(), {"--expires", expires});
+  }
+  args.push_back(folder);
+  const RunResult run = Run(FERROVAN_SOURCE_DIR "/scripts/sign-release.sh", args, RunOptions{});
   ASSERT_EQ(run.exitStatus, 0) << run.err;
+}
+
+// Signs the manifest in folder with minisign itself, as the script would.
+void SignManifest(const std::string& folder, const std::string& key) {
+  const RunResult run =
+      Run("/usr/bin/minisign",
+          {"-S", "-q", "-s", key, "-t", std::string("timestamp:0\tfile:") + kManifest + "\thashed",
+           "-m", folder + "/" + kManifest});
+  ASSERT_EQ(run.exitStatus, 0) << run.err;
+}
+
+// A manifest line for a file of folder, as the script writes it.
+std::string LineFor(const std::string& folder, const std::string& name) {
+  return testing_support::ManifestLine(name, ReadFile(folder + "/" + name));
 }
 
 // A release key that no loader trusts, made now.
@@ -314,10 +339,11 @@ class SignedRoad : public Road {
     device.UseLoader(Host().SignedLoaderProgram());
   }
   // A release of the signed loader, the client and its libraries and a message package, signed.
-  std::unique_ptr<DownloadService> SignedService(const std::vector<std::string>& switches = {}) {
-    auto service = std::make_unique<DownloadService>(switches, 20000, Host().SignedLoaderProgram());
+  std::unique_ptr<DownloadService> SignedService() {
+    auto service = std::make_unique<DownloadService>(std::vector<std::string>{}, 20000,
+                                                     Host().SignedLoaderProgram());
     WriteFile(service->File("NETCFv35.Messages.EN.wm.cab"), "mobile package");
-    SignRelease(service->Folder(), Host().ReleaseSecretKey());
+    SignRelease(service->Folder(), Host().ReleaseSecretKey(), kOwnRelease);
     return service;
   }
 };
@@ -360,17 +386,18 @@ TEST_P(FirstSignedInstallation, EndsInTheClient) {
     EXPECT_EQ(ReadFile(device.Install(name)), ReadFile(service->File(name))) << name;
   EXPECT_EQ(ReadFile(device.Install(kNewLoaderExe)), ReadFile(service->File(kLoaderExe)));
   EXPECT_EQ(ReadFile(device.Install("RFConfig.xml")), SettingsFile(address));
-  if (c.signedRelease && !c.throughNginx) {
-    // Each file's signature was asked for right after the file.
+  if (!c.throughNginx) {
+    // Each loader's run asks for the manifest and its signature first, then for its files and
+    // nothing else: two requests more than an unsigned run makes.
     std::vector<std::string> expected;
-    for (const std::string& name : std::vector<std::string>{kLoaderExe}) {
-      expected.push_back(name);
-      expected.push_back(name + ".minisig");
-    }
-    for (const std::string& name : RequiredFiles()) {
-      expected.push_back(name);
-      expected.push_back(name + ".minisig");
-    }
+    const auto aRun = [&](const std::vector<std::string>& files) {
+      if (c.signedRelease) {
+        expected.insert(expected.end(), {kManifest, std::string(kManifest) + ".minisig"});
+      }
+      expected.insert(expected.end(), files.begin(), files.end());
+    };
+    aRun({kLoaderExe});
+    aRun(RequiredFiles());
     std::vector<std::string> asked;
     for (const std::string& path : service->Requests())
       asked.push_back(path.substr(path.rfind('/') + 1));
@@ -378,28 +405,36 @@ TEST_P(FirstSignedInstallation, EndsInTheClient) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Releases, FirstSignedInstallation,
-                         ::testing::Values(SignedInstallation{"SignedThroughTheDownloadService",
-                                                              true, false},
-                                           SignedInstallation{"SignedThroughNginx", true, true},
-                                           SignedInstallation{"UnsignedThroughNginx", false, true}),
-                         [](const ::testing::TestParamInfo<SignedInstallation>& param) {
-                           return std::string(param.param.name);
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    Releases, FirstSignedInstallation,
+    ::testing::Values(SignedInstallation{"SignedThroughTheDownloadService", true, false},
+                      SignedInstallation{"SignedThroughNginx", true, true},
+                      SignedInstallation{"UnsignedThroughTheDownloadService", false, false},
+                      SignedInstallation{"UnsignedThroughNginx", false, true}),
+    [](const ::testing::TestParamInfo<SignedInstallation>& param) {
+      return std::string(param.param.name);
+    });
 
 struct Tampering {
   const char* name;
   // Spoils the signed release in folder (keys: a scratch folder for a key of its own).
   std::function<void(const std::string& folder, const TempDir& keys)> spoil;
   std::vector<std::string> flags;
-  // The file named in the text before the prompt, which ends up nowhere on the device.
+  // The text before the prompt, with the console's line breaks.
+  std::string text;
+  // The file that ends up nowhere on the device; empty when none was fetched.
   std::string file;
+  // The device runs the signed loader one release above the one served.
+  bool newerLoader = false;
 };
 
 class TamperedRelease : public SignedRoad, public ::testing::WithParamInterface<Tampering> {};
 
-TEST_P(TamperedRelease, NeverStartsOrInstallsTheFile) {
+TEST_P(TamperedRelease, EndsInThePromptWithNothingStartedOrInstalled) {
   const Tampering& c = GetParam();
+  if (c.newerLoader) {
+    device.UseLoader(Host().SignedNextLoaderProgram());
+  }
   auto service = SignedService();
   TempDir keys;
   c.spoil(service->Folder(), keys);
@@ -418,88 +453,156 @@ TEST_P(TamperedRelease, NeverStartsOrInstallsTheFile) {
 
   const RunResult run = device.RunLoader(c.flags);
   EXPECT_EQ(run.exitStatus, 0);
-  EXPECT_TRUE(Contains(
-      run.out, "Unable to verify file: \n" + c.file + "\n" + Prompt(service->Address() + "/")))
+  EXPECT_TRUE(Contains(run.out, c.text + "\n" + Prompt(service->Address() + "/")))
       << run.out << run.err;
   EXPECT_TRUE(device.ProgramStarts().empty()) << "a program was started";
-  EXPECT_FALSE(Exists(device.Install(c.file)));
-  if (c.file == kLoaderExe) {
-    EXPECT_FALSE(Exists(device.Install(kNewLoaderExe)));
+  if (!c.file.empty()) {
+    EXPECT_FALSE(Exists(device.Install(c.file)));
+  }
+  EXPECT_FALSE(Exists(device.Install(kNewLoaderExe)));
+  if (!package) {
+    // Files the release did not vouch for never stay in the install folder.
+    for (const auto& name : RequiredFiles()) {
+      if (Exists(device.Install(name))) {
+        EXPECT_EQ(ReadFile(device.Install(name)), ReadFile(service->File(name))) << name;
+      }
+    }
   }
   EXPECT_TRUE(CacheCopies(device).empty());
 }
 
-const auto kSignatureOf = [](const std::string& folder, const std::string& name) {
-  return folder + "/" + name + ".minisig";
-};
+const std::string kUnverified = "Unable to verify file: \n";
+const std::string kManifestUnverified = "Unable to verify the release manifest.";
 
 INSTANTIATE_TEST_SUITE_P(
     Spoiled, TamperedRelease,
-    ::testing::Values(Tampering{"TheNewestLoaderChanged",
+    ::testing::Values(Tampering{"ANewestLoaderBuiltWithoutTheKeys",
+                                [](const std::string& folder, const TempDir&) {
+                                  // A slip of the publisher: a keyless build, listed and validly
+                                  // signed.
+                                  fs::copy_file(Host().LoaderProgram(), folder + "/" + kLoaderExe,
+                                                fs::copy_options::overwrite_existing);
+                                  std::string manifest = "ferrovan-release 1\nrelease " +
+                                                         std::to_string(kOwnRelease) + "\n" +
+                                                         LineFor(folder, kLoaderExe) + "\n";
+                                  for (const auto& name : RequiredFiles())
+                                    manifest += LineFor(folder, name) + "\n";
+                                  WriteFile(folder + "/" + kManifest, manifest);
+                                  SignManifest(folder, Host().ReleaseSecretKey());
+                                },
+                                {},
+                                "The latest loader does not carry this loader's keys.",
+                                kLoaderExe},
+                      Tampering{"ALibraryOfAnOlderReleaseInANewerManifest",
+                                [](const std::string& folder, const TempDir&) {
+                                  const std::string library = folder + "/" + kClientLibraries[0];
+                                  const std::string older = ReadFile(library);
+                                  WriteFile(library, older + " of the newer release");
+                                  SignRelease(folder, Host().ReleaseSecretKey(), kOwnRelease + 1);
+                                  WriteFile(library, older);
+                                },
+                                {"-DoNotRunNewLoader"},
+                                kUnverified + kClientLibraries[0],
+                                kClientLibraries[0]},
+                      Tampering{"AWholeReleaseOlderThanTheRunningLoader",
+                                [](const std::string&, const TempDir&) {},
+                                {},
+                                "The release on the server is older than this loader.",
+                                "",
+                                true},
+                      Tampering{
+                          "AnExpiredManifest",
+                          [](const std::string& folder, const TempDir&) {
+                            SignRelease(folder, Host().ReleaseSecretKey(), kOwnRelease,
+                                        "2020-01-01T00:00:00Z");
+                          },
+                          {"-DoNotRunNewLoader"},
+                          "The release on the server has expired.\nPlease check the device's date.",
+                          ""},
+                      Tampering{"AFileOneByteLongerThanItsLine",
+                                [](const std::string& folder, const TempDir&) {
+                                  const std::string path = folder + "/" + kClientLibraries[2];
+                                  WriteFile(path, ReadFile(path) + "!");
+                                },
+                                {"-DoNotRunNewLoader"},
+                                kUnverified + kClientLibraries[2],
+                                kClientLibraries[2]},
+                      Tampering{"AFileDifferentFromItsLine",
+                                [](const std::string& folder, const TempDir&) {
+                                  FlipAByte(folder + "/" + kClientLibraries[3]);
+                                },
+                                {"-DoNotRunNewLoader"},
+                                kUnverified + kClientLibraries[3],
+                                kClientLibraries[3]},
+                      Tampering{"TheNewestLoaderChanged",
                                 [](const std::string& folder, const TempDir&) {
                                   FlipAByte(folder + "/" + kLoaderExe);
                                 },
                                 {},
+                                kUnverified + kLoaderExe,
                                 kLoaderExe},
-                      Tampering{"ALibraryWithoutSignature",
-                                [](const std::string& folder, const TempDir&) {
-                                  fs::remove(kSignatureOf(folder, kClientLibraries[1]));
-                                },
-                                {"-DoNotRunNewLoader"},
-                                kClientLibraries[1]},
-                      Tampering{"ASignatureByAnotherKey",
+                      Tampering{"AManifestSignedByAForeignKey",
                                 [](const std::string& folder, const TempDir& keys) {
-                                  const RunResult run =
-                                      Run("/usr/bin/minisign",
-                                          {"-S", "-q", "-s", ForeignKey(keys), "-m",
-                                           folder + "/" + kClientLibraries[2]});
-                                  ASSERT_EQ(run.exitStatus, 0) << run.err;
+                                  SignManifest(folder, ForeignKey(keys));
                                 },
                                 {"-DoNotRunNewLoader"},
-                                kClientLibraries[2]},
-                      Tampering{"AnotherFilesSignatureUnderThisName",
-                                [](const std::string& folder, const TempDir&) {
-                                  fs::copy_file(folder + "/" + kClientLibraries[1],
-                                                folder + "/" + kClientLibraries[3],
-                                                fs::copy_options::overwrite_existing);
-                                  fs::copy_file(kSignatureOf(folder, kClientLibraries[1]),
-                                                kSignatureOf(folder, kClientLibraries[3]),
-                                                fs::copy_options::overwrite_existing);
-                                },
-                                {"-DoNotRunNewLoader"},
-                                kClientLibraries[3]},
+                                kManifestUnverified,
+                                ""},
                       Tampering{"ACutSignature",
                                 [](const std::string& folder, const TempDir&) {
-                                  const std::string path =
-                                      kSignatureOf(folder, kClientLibraries[4]);
+                                  const std::string path = folder + "/" + kManifest + ".minisig";
                                   const std::string text = ReadFile(path);
                                   WriteFile(path, text.substr(0, text.size() / 2));
                                 },
                                 {"-DoNotRunNewLoader"},
-                                kClientLibraries[4]},
-                      Tampering{"AnOversizedSignatureOfTheFirstFile",
+                                kManifestUnverified,
+                                ""},
+                      Tampering{"AnOversizedSignature",
                                 [](const std::string& folder, const TempDir&) {
-                                  const std::string path =
-                                      kSignatureOf(folder, kClientLibraries[0]);
+                                  const std::string path = folder + "/" + kManifest + ".minisig";
                                   WriteFile(path, ReadFile(path) + std::string(5000, '\n'));
                                 },
-                                {"-DoNotRunNewLoader"},
-                                kClientLibraries[0]},
-                      Tampering{"AGarbledSignature",
+                                {},
+                                kManifestUnverified,
+                                ""},
+                      Tampering{"ABadSignature",
                                 [](const std::string& folder, const TempDir&) {
-                                  const std::string path = kSignatureOf(folder, kClientExe);
+                                  const std::string path = folder + "/" + kManifest + ".minisig";
                                   std::string text = ReadFile(path);
                                   const std::size_t second = text.find('\n') + 5;
                                   text[second] = text[second] == 'A' ? 'B' : 'A';
                                   WriteFile(path, text);
                                 },
                                 {"-DoNotRunNewLoader"},
-                                kClientExe},
+                                kManifestUnverified,
+                                ""},
+                      Tampering{"AManifestListingAFileTwice",
+                                [](const std::string& folder, const TempDir&) {
+                                  const std::string path = folder + "/" + kManifest;
+                                  WriteFile(path,
+                                            ReadFile(path) + LineFor(folder, kClientExe) + "\n");
+                                  SignManifest(folder, Host().ReleaseSecretKey());
+                                },
+                                {"-DoNotRunNewLoader"},
+                                kManifestUnverified,
+                                ""},
+                      Tampering{"AManifestWithAMalformedLine",
+                                [](const std::string& folder, const TempDir&) {
+                                  const std::string path = folder + "/" + kManifest;
+                                  std::string text = ReadFile(path);
+                                  text.insert(text.find("\nfile ") + 5, " ");  // two blanks
+                                  WriteFile(path, text);
+                                  SignManifest(folder, Host().ReleaseSecretKey());
+                                },
+                                {"-DoNotRunNewLoader"},
+                                kManifestUnverified,
+                                ""},
                       Tampering{"TheMessagePackageChanged",
                                 [](const std::string& folder, const TempDir&) {
                                   FlipAByte(folder + "/NETCFv35.Messages.EN.wm.cab");
                                 },
                                 {"-InstallCF35MessagesEN"},
+                                kUnverified + "NETCFv35.Messages.EN.wm.cab",
                                 "NETCFv35.Messages.EN.wm.cab"}),
     [](const ::testing::TestParamInfo<Tampering>& param) { return std::string(param.param.name); });
 

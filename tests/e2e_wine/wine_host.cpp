@@ -84,6 +84,9 @@ class WineHost final : public LoaderHost {
   std::string SignedLoaderProgram() const override {
     return WindowsBuild() + "/ferrovan-loader-signed.exe";
   }
+  std::string SignedNextLoaderProgram() const override {
+    return WindowsBuild() + "/ferrovan-loader-signed-next.exe";
+  }
   std::string ReleaseSecretKey() const override {
     return WindowsBuild() + "/test-release-key/release.key";
   }
