@@ -6,7 +6,8 @@
 # package installer would leave it, and started with the console front end.
 # With --signed, the release is a signed one, as a publisher makes it: a key pair made with
 # minisign, a loader built to trust its public key (in build-demo-signed/), the release signed
-# with scripts/sign-release.sh; at the end a file changed on the server is refused.
+# with scripts/sign-release.sh (its manifest and the manifest's signature); at the end a file
+# changed on the server is refused.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 signed=0
@@ -53,9 +54,9 @@ for library in Solvane.Mobile.Common.dll Solvane.Ferrovan.Mobile.Client.Business
 done
 
 if [ "$signed" -eq 1 ]; then
-  echo "== ... and signs the release folder: each file gets its NAME.minisig"
-  scripts/sign-release.sh -s "$work/release.key" "$downloads" 2>/dev/null
-  (cd "$downloads" && ls ./*.minisig | sed 's#^\./#   #')
+  echo "== ... and writes and signs the release's manifest: every file's size and digest"
+  scripts/sign-release.sh -s "$work/release.key" --release 1000000 "$downloads" 2>/dev/null
+  cut -c1-100 "$downloads/FerroVan.Mobile.Release" | sed 's/^/   /'
   echo
 fi
 

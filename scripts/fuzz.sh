@@ -4,12 +4,12 @@
 #
 #   scripts/fuzz.sh [--seconds N] [NAME...]
 #
-# NAME is settings_file, download_url, format_text, split_parameters, wildcard or minisign
-# (default: all of them); N is the time per program, $FERROVAN_FUZZ_SECONDS or else 30. Prints the executions
-# each program reached. A crash, a hang or a property that does not hold fails the script and
-# keeps the input in build-fuzz/crashes/; `build-fuzz/fuzz-NAME FILE` replays it. What a run
-# adds to the corpus stays in build-fuzz/corpus/NAME/ for the next run; the seeds stay in
-# tests/fuzz/corpus/NAME/.
+# NAME is settings_file, download_url, format_text, split_parameters, wildcard, minisign or
+# release_manifest (default: all of them); N is the time per program, $FERROVAN_FUZZ_SECONDS or
+# else 30. Prints the executions each program reached. A crash, a hang or a property that does
+# not hold fails the script and keeps the input in build-fuzz/crashes/; `build-fuzz/fuzz-NAME
+# FILE` replays it. What a run adds to the corpus stays in build-fuzz/corpus/NAME/ for the next
+# run; the seeds stay in tests/fuzz/corpus/NAME/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -25,7 +25,7 @@ while [ $# -gt 0 ]; do
 done
 [[ "$seconds" =~ ^[1-9][0-9]*$ ]] || { echo "fuzz.sh: seconds must be a whole number" >&2; exit 2; }
 [ ${#names[@]} -gt 0 ] ||
-  names=(settings_file download_url format_text split_parameters wildcard minisign)
+  names=(settings_file download_url format_text split_parameters wildcard minisign release_manifest)
 for name in "${names[@]}"; do
   [ -d "tests/fuzz/corpus/$name" ] || { echo "fuzz.sh: no fuzz program $name" >&2; exit 2; }
 done

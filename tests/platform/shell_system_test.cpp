@@ -1,12 +1,16 @@
-// Shortcuts and the system's information, on every host.
+// Shortcuts, the system's information and its clock, on every host.
 #include <gtest/gtest.h>
 
 #include <array>
+#include <chrono>
+#include <cstdint>
+#include <cstdlib>
 #include <filesystem>
 #include <iterator>
 #include <optional>
 #include <string>
 
+#include "platform/clock.h"
 #include "platform/device_root.h"
 #include "platform/shell.h"
 #include "platform/system_info.h"
@@ -96,6 +100,20 @@ TEST_F(ShellSystemTest, PlatformTypeIsTheFirstLineOfItsFile) {
   std::filesystem::create_directories(file);
   std::array<wchar_t, MAX_PATH> type;
   EXPECT_FALSE(platform::SystemInfo().QueryPlatformType(type)) << "a folder is no file";
+}
+
+}  // namespace
+
+namespace {
+
+TEST(ClockTest, TellsTheTimeOfDayInUtcSecondsLikeTheSystemClock) {
+  std::int64_t seconds = 0;
+  ASSERT_TRUE(platform::Clock().SecondsSinceEpoch(seconds));
+  const auto system = std::chrono::duration_cast<std::chrono::seconds>(
+                          std::chrono::system_clock::now().time_since_epoch())
+                          .count();
+  EXPECT_LE(std::abs(seconds - static_cast<std::int64_t>(system)), 5);
+  EXPECT_GT(seconds, 1767225600) << "before 2026";
 }
 
 }  // namespace
