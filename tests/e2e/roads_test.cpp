@@ -194,6 +194,25 @@ TEST_F(Road, HelpAndVersionAnswerAndEnd) {
   const RunResult version = Host().Run(Host().LoaderProgram(), {"--version"}, WithoutDevice());
   EXPECT_EQ(version.exitStatus, 0);
   EXPECT_EQ(version.out.rfind("ferrovan-loader ", 0), 0u) << version.out;
+  // A build without keys says so, for a publisher who must not sign it by mistake.
+  EXPECT_TRUE(Contains(version.out, "release 1000000\nrelease keys: none")) << version.out;
+}
+
+TEST_F(Road, ASignedBuildNamesItsReleaseAndTheIdsOfItsKeys) {
+  FERROVAN_SKIP_WHEN_MISSING(Host().SignedReleaseMissing());
+  // The id as minisign writes it into the public key's comment.
+  std::string publicKey = Host().ReleaseSecretKey();
+  publicKey.replace(publicKey.size() - 3, 3, "pub");
+  const std::string comment = ReadFile(publicKey).substr(0, ReadFile(publicKey).find('\n'));
+  const std::string id = comment.substr(comment.rfind(' ') + 1);
+  ASSERT_EQ(id.size(), 16u) << comment;
+  for (const auto& [program, release] : {std::pair{Host().SignedLoaderProgram(), "1000000"},
+                                         std::pair{Host().SignedNextLoaderProgram(), "1000001"}}) {
+    const RunResult version = Host().Run(program, {"--version"}, WithoutDevice());
+    EXPECT_EQ(version.exitStatus, 0);
+    EXPECT_TRUE(Contains(version.out, std::string("release ") + release + "\nrelease keys: " + id))
+        << version.out;
+  }
 }
 
 // A first installation and the shortcuts of each kind of device.
@@ -414,6 +433,44 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<SignedInstallation>& param) {
       return std::string(param.param.name);
     });
+
+TEST_F(SignedRoad, ThePublishersScriptRefusesAReleaseDevicesWouldRefuseAndChecksOne) {
+  const std::string script = FERROVAN_SOURCE_DIR "/scripts/sign-release.sh";
+  const std::string key = Host().ReleaseSecretKey();
+  std::string publicKey = key;
+  publicKey.replace(publicKey.size() - 3, 3, "pub");
+  struct Case {
+    const char* what;
+    std::string loader;
+    int release;
+    const char* says;
+  } cases[] = {
+      {"a loader without the signing key", Host().LoaderProgram(), kOwnRelease,
+       "does not carry the signing key"},
+      {"a loader above the release", Host().SignedNextLoaderProgram(), kOwnRelease,
+       "above --release"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    DownloadService service({}, 2000, c.loader);
+    const RunResult run = testing_support::Run(
+        script, {"-s", key, "--release", std::to_string(c.release), service.Folder()},
+        RunOptions{});
+    EXPECT_EQ(run.exitStatus, 1);
+    EXPECT_TRUE(Contains(run.err, c.says)) << run.err;
+    EXPECT_FALSE(Exists(service.File(kManifest)));
+  }
+
+  auto service = SignedService();
+  const RunResult good =
+      testing_support::Run(script, {"--check", "-p", publicKey, service->Folder()}, RunOptions{});
+  EXPECT_EQ(good.exitStatus, 0) << good.err;
+  FlipAByte(service->File(kClientLibraries[1]));
+  const RunResult bad =
+      testing_support::Run(script, {"--check", "-p", publicKey, service->Folder()}, RunOptions{});
+  EXPECT_EQ(bad.exitStatus, 1);
+  EXPECT_TRUE(Contains(bad.err, kClientLibraries[1] + std::string(": differs"))) << bad.err;
+}
 
 struct Tampering {
   const char* name;
