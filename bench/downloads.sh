@@ -50,7 +50,7 @@ signed=0
 if [ -x "$signed_loader" ] && [ -f "$release_key" ] && command -v minisign >/dev/null; then
   cp "$signed_loader" "$served/FerroVan.Mobile.Client.Load.exe"
   "$repo/scripts/sign-release.sh" -s "$release_key" --release \
-    "$("$signed_loader" --version | sed -n 's/^release //p')" "$served" 2>/dev/null
+    "$("$signed_loader" --version | sed -n 's/^release \([0-9]*\)$/\1/p')" "$served" 2>/dev/null
   signed=1
 fi
 # The six files a first installation with -DoNotRunNewLoader fetches.
@@ -215,6 +215,12 @@ if [ "$signed" -eq 1 ]; then
     "signed loader" "$signed_median" "$(largest "${signed_peaks[@]}")"
   awk -v g="$signed_median" -v l="$loader_median" -v c="$curl_median" \
     'BEGIN { printf "ratio signed loader/loader %.2f, signed loader/curl %.2f\n", g / l, g / c }'
+  # The floor under the signed installation: every byte must be hashed, on one core.
+  if [ -x "$build/ferrovan-bench-hash" ]; then
+    read -r speed hashed < <("$build/ferrovan-bench-hash" "$served_mib")
+    awk -v s="$speed" -v h="$hashed" -v l="$loader_median" -v m="$served_mib" \
+      'BEGIN { printf "BLAKE2b-512 here: %d MB/s, %.3f s for the %d MiB, %.2f times the loader'"'"'s median\n", s, h, m, h / l }'
+  fi
 fi
 echo "$flush_report"
 printf 'loader peak resident with a file of %4d MiB: %7d KiB\n' \

@@ -9,7 +9,7 @@ ContentPipeline::ContentPipeline(DownloadContentSink& sink) : sink_(sink) {
 ContentPipeline::~ContentPipeline() {
   {
     std::unique_lock lock(mutex_);
-    changed_.wait(lock, [this] { return !busy_; });
+    changed_.wait(lock, [this] { return count_ == 0; });
     ending_ = true;
   }
   changed_.notify_all();
@@ -19,12 +19,12 @@ ContentPipeline::~ContentPipeline() {
 bool ContentPipeline::Hand(std::span<const std::uint8_t> bytes) {
   {
     std::unique_lock lock(mutex_);
-    changed_.wait(lock, [this] { return !busy_; });
+    changed_.wait(lock, [this] { return count_ < kBatchesInFlight; });
     if (refused_) {
       return false;
     }
-    batch_ = bytes;
-    busy_ = true;
+    queue_[(first_ + count_) % kBatchesInFlight] = bytes;
+    ++count_;
   }
   changed_.notify_all();
   return true;
@@ -32,24 +32,26 @@ bool ContentPipeline::Hand(std::span<const std::uint8_t> bytes) {
 
 bool ContentPipeline::Drain() {
   std::unique_lock lock(mutex_);
-  changed_.wait(lock, [this] { return !busy_; });
+  changed_.wait(lock, [this] { return count_ == 0; });
   return !refused_;
 }
 
 void ContentPipeline::Run() {
   std::unique_lock lock(mutex_);
   for (;;) {
-    changed_.wait(lock, [this] { return busy_ || ending_; });
-    if (!busy_) {
+    changed_.wait(lock, [this] { return count_ > 0 || ending_; });
+    if (count_ == 0) {
       return;
     }
-    const std::span<const std::uint8_t> batch = batch_;
+    const std::span<const std::uint8_t> batch = queue_[first_];
     const bool skip = refused_;
     lock.unlock();
     const bool taken = skip || sink_.Take(batch);
     lock.lock();
     refused_ = refused_ || !taken;
-    busy_ = false;
+    // Only now is the batch's buffer the caller's again.
+    first_ = (first_ + 1) % kBatchesInFlight;
+    --count_;
     changed_.notify_all();
   }
 }

@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -39,11 +40,11 @@ class SlowRecorder final : public platform::DownloadContentSink {
   bool changedWhileRead = false;
 };
 
-// Feeds text in batches through two buffers, as a download does: each buffer is filled again
-// only after the next Hand has returned.
+// Feeds text in batches through one buffer more than the pipeline holds, as a download does: a
+// buffer is filled again only after the Hand that followed its own has returned.
 bool Feed(platform::ContentPipeline& pipeline, const std::string& text, std::size_t batch) {
-  std::vector<std::uint8_t> buffers[2];
-  int filling = 0;
+  std::vector<std::uint8_t> buffers[platform::ContentPipeline::kBatchesInFlight + 1];
+  std::size_t filling = 0;
   for (std::size_t at = 0; at < text.size(); at += batch) {
     std::vector<std::uint8_t>& buffer = buffers[filling];
     buffer.assign(text.begin() + static_cast<std::ptrdiff_t>(at),
@@ -51,7 +52,7 @@ bool Feed(platform::ContentPipeline& pipeline, const std::string& text, std::siz
     if (!pipeline.Hand(buffer)) {
       return false;
     }
-    filling ^= 1;
+    filling = (filling + 1) % std::size(buffers);
   }
   return pipeline.Drain();
 }
