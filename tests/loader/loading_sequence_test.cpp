@@ -7,6 +7,8 @@
 
 #include "loader/worker.h"
 #include "tests/loader/loader_fixture.h"
+#include "tests/support/minisign_maker.h"
+#include "tests/support/release_keys_for_tests.h"
 
 namespace loader_test {
 namespace {
@@ -234,6 +236,34 @@ TEST_F(LoadingSequenceTest, NoSetupPackagesMeansNothingToInstall) {
   const wchar_t* none[] = {nullptr};
   context.setupPackages = none;
   InstallSetupPackages(&context);
+  EXPECT_TRUE(processes.starts.empty());
+}
+
+}  // namespace
+}  // namespace loader_test
+
+namespace loader_test {
+namespace {
+
+// A loader with release keys asks for the release manifest before anything else, in every run:
+// the run after an Ok trusts no manifest of the run before.
+TEST_F(LoadingSequenceTest, EachRunOfASignedLoaderBeginsWithTheReleaseManifest) {
+  const testing_support::ReleaseKey publisher = testing_support::MakeReleaseKey();
+  const testing_support::ScopedReleaseKeys keys(publisher.publicKeyText);
+  PlentyOfSpace();
+  platform::CopyText(context.serverAddress, L"server");
+  for (int run = 1; run <= 2; ++run) {
+    RunLoadingSequence(&context);
+    ASSERT_EQ(downloads.urls.size(), static_cast<std::size_t>(run));
+    EXPECT_EQ(downloads.urls.back(),
+              L"http://server/FerroVanService/WebService/Downloads/FerroVan.Mobile.Release");
+    EXPECT_TRUE(PromptShown());
+  }
+  const std::vector<std::wstring> calls = frontEnd.Calls();
+  EXPECT_NE(std::find(calls.begin(), calls.end(),
+                      L"SetText 1004 Unable to download the release manifest.\r\nPlease check "
+                      L"your connection settings."),
+            calls.end());
   EXPECT_TRUE(processes.starts.empty());
 }
 
