@@ -107,7 +107,7 @@ struct Transfer {
   int fd = -1;
   const wchar_t* url = nullptr;
   IBindStatusCallback* callback = nullptr;
-  // The content sink, fed a batch behind the transfer on a thread of its own.
+  // The content sink, fed a few batches behind the transfer on a thread of its own.
   ContentPipeline* content = nullptr;
   DownloadContentSink* sink = nullptr;
   std::uint64_t maxBytes = UINT64_MAX;

@@ -34,9 +34,14 @@ keys=$work/keys
 # Wine matches the server's name only against DNS names, so the address 127.0.0.1 stands there as
 # a DNS name too. A name such as localhost would need the machine to resolve it, which a bare one
 # without /etc/hosts does not.
-printf 'subjectAltName=DNS:127.0.0.1,IP:127.0.0.1\nbasicConstraints=CA:FALSE\nextendedKeyUsage=serverAuth\n' \
-  >"$keys/server.ext"
-printf 'basicConstraints=critical,CA:TRUE\nkeyUsage=critical,keyCertSign,cRLSign\n' >"$keys/ca.ext"
+# Each certificate names its issuer's key, and each run's authority has a name and serial numbers
+# of its own: a prefix that still trusts the authority of an earlier run (one whose test was
+# killed before it let go of it) must never take that one, with the same name, for this one.
+printf '%s\n' 'subjectAltName=DNS:127.0.0.1,IP:127.0.0.1' 'basicConstraints=CA:FALSE' \
+  'extendedKeyUsage=serverAuth' 'authorityKeyIdentifier=keyid:always' >"$keys/server.ext"
+printf '%s\n' 'basicConstraints=critical,CA:TRUE' 'keyUsage=critical,keyCertSign,cRLSign' \
+  'subjectKeyIdentifier=hash' >"$keys/ca.ext"
+run_id=$(od -An -N8 -tx1 /dev/urandom | tr -d ' \n')
 # Every certificate is valid from a day ago: one that becomes valid in the very second of the
 # test is refused now and then by Wine, whose clock may lag the one that signed it.
 cat >"$keys/ca.cnf" <<EOF
@@ -53,7 +58,7 @@ unique_subject = no
 commonName = supplied
 EOF
 : >"$keys/index.txt"
-echo 01 >"$keys/serial"
+echo "${run_id}01" >"$keys/serial"
 valid=(-startdate "$(date -u -d '1 day ago' +%Y%m%d%H%M%SZ)"
   -enddate "$(date -u -d '2 days' +%Y%m%d%H%M%SZ)")
 # issue NAME CA-NAME EXTENSIONS: signs keys/NAME.csr into keys/NAME.pem with CA-NAME's key
@@ -70,10 +75,10 @@ request() {  # request NAME SUBJECT [KEY-NAME]: keys/NAME.csr, with a new key un
   openssl req -new "${key[@]}" -out "$keys/$1.csr" -subj "$2"
 }
 {
-  request ca "/CN=FerroVan Download Test CA" && issue ca ca ca.ext
+  request ca "/CN=FerroVan Download Test CA $run_id" && issue ca ca ca.ext
   request server "/CN=127.0.0.1" && issue server ca server.ext
   # The same name, vouched for by a CA that the test never trusts.
-  request other "/CN=Some Other CA" && issue other other ca.ext
+  request other "/CN=Some Other CA $run_id" && issue other other ca.ext
   request untrusted "/CN=127.0.0.1" server && issue untrusted other server.ext
 } >"$work/openssl.log" 2>&1 || {
   cat "$work/openssl.log" >&2

@@ -306,7 +306,10 @@ class TrustedRoot {
     if (!added_) {
       return;
     }
-    const HCERTSTORE store = CertOpenSystemStoreW(0, L"Root");
+    // The user's own registry store, where it was added: deleting through the system's
+    // collection of stores leaves it there under Wine.
+    const HCERTSTORE store = CertOpenStore(CERT_STORE_PROV_SYSTEM_REGISTRY_W, 0, 0,
+                                           CERT_SYSTEM_STORE_CURRENT_USER, L"Root");
     const PCCERT_CONTEXT certificate = CertCreateCertificateContext(
         X509_ASN_ENCODING, der_.data(), static_cast<DWORD>(der_.size()));
     if (store != nullptr && certificate != nullptr) {
