@@ -198,18 +198,36 @@ std::size_t OnBodyData(char* data, std::size_t size, std::size_t count, void* us
   return bytes;
 }
 
+// Whether url's scheme is https, in any letter case.
+bool IsHttpsAddress(std::string_view url) {
+  constexpr std::string_view kScheme = "https://";
+  if (url.size() < kScheme.size()) {
+    return false;
+  }
+  for (std::size_t i = 0; i < kScheme.size(); ++i) {
+    const char c = url[i] >= 'A' && url[i] <= 'Z' ? static_cast<char>(url[i] - 'A' + 'a') : url[i];
+    if (c != kScheme[i]) {
+      return false;
+    }
+  }
+  return true;
+}
+
 void SetTransferOptions(CURL* easy, const char* url, Transfer& transfer) {
   Api().easy_setopt(easy, CURLOPT_URL, url);
   Api().easy_setopt(easy, CURLOPT_HTTPGET, 1L);
   Api().easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);  // several threads may download at once
   Api().easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
+  // A download asked for over HTTPS stays on HTTPS: a redirect to plain HTTP would hand the
+  // file to anyone on the way.
+  const bool secure = IsHttpsAddress(url);
 #if LIBCURL_VERSION_NUM >= 0x075500
   Api().easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
-  Api().easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+  Api().easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, secure ? "https" : "http,https");
 #else
   Api().easy_setopt(easy, CURLOPT_PROTOCOLS, static_cast<long>(CURLPROTO_HTTP | CURLPROTO_HTTPS));
   Api().easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS,
-                    static_cast<long>(CURLPROTO_HTTP | CURLPROTO_HTTPS));
+                    static_cast<long>(secure ? CURLPROTO_HTTPS : CURLPROTO_HTTP | CURLPROTO_HTTPS));
 #endif
   Api().easy_setopt(easy, CURLOPT_MAXREDIRS, kMaxRedirects);
   Api().easy_setopt(easy, CURLOPT_FAILONERROR, 1L);

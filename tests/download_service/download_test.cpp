@@ -454,6 +454,21 @@ TEST_F(HttpsDownloadTest, VerifiesTheServerAgainstTheNamedCaFile) {
   }
 }
 
+TEST_F(HttpsDownloadTest, FromHttpsOnlyHttpsRedirectsAreFollowed) {
+  TempDir logs;
+  Service plain(served_, {"--log", logs / "plain.log"});
+  Service secureOther(served_, {"--https", *keys_ / "server.pem", *keys_ / "server.key"});
+  Service service(served_, {"--https", *keys_ / "server.pem", *keys_ / "server.key", "--redirect",
+                            "toPlain:" + plain.Base() + "Client.exe", "--redirect",
+                            "toSecure:" + secureOther.Base() + "Client.exe"});
+  ScopedEnv ca("SSL_CERT_FILE", *keys_ / "ca.pem");
+  ExpectFetched(service.Url("toSecure"), body_);
+  ClearTemp();
+  ExpectFailedWithoutCopy(service.Url("toPlain"));
+  EXPECT_TRUE(!std::filesystem::exists(logs / "plain.log") || ReadFile(logs / "plain.log").empty())
+      << "the plain server was asked";
+}
+
 TEST(DownloadServiceProgram, StopsCleanlyOnTermination) {
   TempDir served;
   for (int signalNumber : {SIGTERM, SIGINT}) {
