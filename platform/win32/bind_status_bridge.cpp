@@ -20,6 +20,22 @@ constexpr DWORD kStreamed = BINDF_ASYNCHRONOUS | BINDF_ASYNCSTORAGE | BINDF_PULL
 constexpr DWORD kReadChunk = 64 * 1024;
 constexpr wchar_t kNoCacheHeader[] = L"Cache-Control: no-cache\r\n";
 
+// The scheme of an absolute address ("https" of "https://..."); empty for a relative one.
+std::wstring_view SchemeOf(std::wstring_view address) {
+  const std::size_t colon = address.find(L':');
+  if (colon == std::wstring_view::npos || colon == 0) {
+    return {};
+  }
+  for (std::size_t i = 0; i < colon; ++i) {
+    const wchar_t c = address[i];
+    const bool letter = (c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z');
+    if (!letter && (i == 0 || !((c >= L'0' && c <= L'9') || c == L'+' || c == L'-' || c == L'.'))) {
+      return {};
+    }
+  }
+  return address.substr(0, colon);
+}
+
 bool SameTextIgnoringCase(std::wstring_view a, std::wstring_view b) {
   if (a.size() != b.size()) {
     return false;
@@ -140,6 +156,10 @@ HRESULT STDMETHODCALLTYPE BindStatusBridge::QueryInterface(REFIID riid, void** o
     *object = static_cast<IBindStatusCallback*>(this);
   } else if (riid == IID_IHttpNegotiate) {
     *object = static_cast<IHttpNegotiate*>(this);
+  } else if (riid == IID_IServiceProvider) {
+    *object = static_cast<IServiceProvider*>(this);
+  } else if (riid == IID_IBindCallbackRedirect) {
+    *object = static_cast<IBindCallbackRedirect*>(this);
   } else {
     *object = nullptr;
     return E_NOINTERFACE;
@@ -203,6 +223,16 @@ HRESULT STDMETHODCALLTYPE BindStatusBridge::OnProgress(ULONG progress, ULONG pro
   }
   if (httpStatus_ >= 400) {
     return E_ABORT;  // the server's error page is not worth fetching: the download has failed
+  }
+  if (statusCode == BINDSTATUS_REDIRECTING) {
+    // The binding follows redirects by itself and says so first; one that the policy refuses
+    // ends it, and nothing of the other address is stored.
+    VARIANT_BOOL cancel = VARIANT_FALSE;
+    Redirect(statusText, &cancel);
+    if (cancel == VARIANT_TRUE) {
+      Abort();  // as the watchdog ends a binding, so that urlmon lets go of it
+    }
+    return S_OK;
   }
   switch (statusCode) {
     case BINDSTATUS_BEGINDOWNLOADDATA:
@@ -279,7 +309,7 @@ HRESULT STDMETHODCALLTYPE BindStatusBridge::GetBindInfo(DWORD* flags, BINDINFO* 
 HRESULT STDMETHODCALLTYPE BindStatusBridge::OnDataAvailable(DWORD, DWORD, FORMATETC*,
                                                             STGMEDIUM* medium) {
   Active();
-  if (aborted_.load() || bodyRefused_) {
+  if (aborted_.load() || bodyRefused_ || redirectRefused_) {
     return E_ABORT;
   }
   if (medium == nullptr || medium->tymed != TYMED_ISTREAM || medium->pstm == nullptr) {
@@ -353,6 +383,36 @@ HRESULT STDMETHODCALLTYPE BindStatusBridge::OnResponse(DWORD responseCode, LPCWS
     bodyRefused_ = true;
     return E_ABORT;
   }
+  return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE BindStatusBridge::QueryService(REFGUID service, REFIID riid,
+                                                         void** object) {
+  if (object == nullptr) {
+    return E_POINTER;
+  }
+  if (service == IID_IBindCallbackRedirect) {
+    return QueryInterface(riid, object);
+  }
+  *object = nullptr;
+  return E_NOINTERFACE;
+}
+
+HRESULT STDMETHODCALLTYPE BindStatusBridge::Redirect(LPCWSTR url, VARIANT_BOOL* cancel) {
+  if (cancel == nullptr) {
+    return E_POINTER;
+  }
+  Active();
+  const std::wstring_view to = url != nullptr ? url : L"";
+  ++redirects_;
+  // An address without a scheme of its own (a path, or "//host/path") keeps the scheme of the
+  // one it was reached from.
+  const std::wstring_view toScheme = SchemeOf(to);
+  const bool refused = redirects_ > kMaxRedirects ||
+                       (SameTextIgnoringCase(SchemeOf(url_), L"https") && !toScheme.empty() &&
+                        !SameTextIgnoringCase(toScheme, L"https"));
+  redirectRefused_ = redirectRefused_ || refused;
+  *cancel = refused ? VARIANT_TRUE : VARIANT_FALSE;
   return S_OK;
 }
 

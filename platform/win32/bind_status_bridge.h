@@ -16,7 +16,10 @@
 
 namespace platform {
 
-class BindStatusBridge final : public IBindStatusCallback, public IHttpNegotiate {
+class BindStatusBridge final : public IBindStatusCallback,
+                               public IHttpNegotiate,
+                               public IServiceProvider,
+                               public IBindCallbackRedirect {
  public:
   // Made with one reference, the caller's. target may be null; url is the address shown in the
   // progress notifications.
@@ -48,6 +51,16 @@ class BindStatusBridge final : public IBindStatusCallback, public IHttpNegotiate
   HRESULT STDMETHODCALLTYPE OnResponse(DWORD responseCode, LPCWSTR responseHeaders,
                                        LPCWSTR requestHeaders,
                                        LPWSTR* additionalRequestHeaders) override;
+
+  // IServiceProvider: the redirect callback, for the bindings that ask for it as a service.
+  HRESULT STDMETHODCALLTYPE QueryService(REFGUID service, REFIID riid, void** object) override;
+
+  // IBindCallbackRedirect: a download asked for over HTTPS stays on HTTPS, and follows at most
+  // kMaxRedirects redirects.
+  HRESULT STDMETHODCALLTYPE Redirect(LPCWSTR url, VARIANT_BOOL* cancel) override;
+  static constexpr int kMaxRedirects = 10;
+  // Whether a redirect was refused; the download then fails.
+  bool RedirectRefused() const { return redirectRefused_; }
 
   // The last HTTP status seen; 0 when there was no HTTP response.
   DWORD HttpStatus() const { return httpStatus_; }
@@ -106,6 +119,8 @@ class BindStatusBridge final : public IBindStatusCallback, public IHttpNegotiate
   DownloadContentSink* content_ = nullptr;
   std::uint64_t received_ = 0;
   bool bodyRefused_ = false;
+  int redirects_ = 0;
+  bool redirectRefused_ = false;
   HANDLE stopped_;  // an event, set by OnStopBinding
   HRESULT stopResult_ = E_PENDING;
 };

@@ -79,7 +79,7 @@ HRESULT Bind(const wchar_t* url, BindStatusBridge& bridge) {
 // S_OK only for a binding that ended well, with a 2xx answer and the whole announced body
 // written.
 HRESULT Judge(HRESULT result, const BindStatusBridge& bridge) {
-  if (bridge.Aborted() || bridge.BodyRefused()) {
+  if (bridge.Aborted() || bridge.BodyRefused() || bridge.RedirectRefused()) {
     return E_ABORT;
   }
   if (result != S_OK) {

@@ -114,7 +114,12 @@ start() {
   esac
 }
 start http
-start https --https "$keys/server.pem" "$keys/server.key"
+start https2 --https "$keys/server.pem" "$keys/server.key"
+# From the HTTPS service, one name is sent on to plain HTTP and one to another HTTPS server.
+downloads=FerroVanService/WebService/Downloads/secure.dll
+start https --https "$keys/server.pem" "$keys/server.key" \
+  --redirect "toPlain:http://$(cat "$work/http.address")/$downloads" \
+  --redirect "toSecure:https://$(cat "$work/https2.address")/$downloads"
 start untrusted --https "$keys/untrusted.pem" "$keys/server.key"
 
 windows_path() { printf 'Z:%s' "${1//\//\\}"; }

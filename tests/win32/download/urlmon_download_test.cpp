@@ -355,6 +355,12 @@ TEST_F(UrlMonikerTest, HttpsNeedsACertificateTheSystemTrusts) {
   // The same files from a server whose certificate another CA signed.
   EXPECT_NE(ToCache(untrustedBase + L"secure.dll", path, nullptr), S_OK) << "an unknown CA passed";
   EXPECT_EQ(path, L"");
+  // From HTTPS, a redirect is followed to HTTPS only: plain HTTP would hand the file to anyone
+  // on the way.
+  ASSERT_EQ(ToCache(httpsBase + L"toSecure", path, nullptr), S_OK);
+  EXPECT_TRUE(ReadAll(platform::WideHostPath(path)) == body);
+  EXPECT_NE(ToCache(httpsBase + L"toPlain", path, nullptr), S_OK) << "HTTPS fell to HTTP";
+  EXPECT_EQ(path, L"");
 }
 
 // The bridge on its own, as COM's rules require of it.
@@ -372,7 +378,9 @@ TEST(BindStatusBridgeTest, AnswersForItsInterfacesOnlyAndCountsReferences) {
       {"IUnknown", &IID_IUnknown, identity},
       {"IBindStatusCallback", &IID_IBindStatusCallback, static_cast<IBindStatusCallback*>(bridge)},
       {"IHttpNegotiate", &IID_IHttpNegotiate, static_cast<IHttpNegotiate*>(bridge)},
-      {"IServiceProvider", &IID_IServiceProvider, nullptr},
+      {"IServiceProvider", &IID_IServiceProvider, static_cast<IServiceProvider*>(bridge)},
+      {"IBindCallbackRedirect", &IID_IBindCallbackRedirect,
+       static_cast<IBindCallbackRedirect*>(bridge)},
       {"IAuthenticate", &IID_IAuthenticate, nullptr},
       {"IWindowForBindingUI", &IID_IWindowForBindingUI, nullptr},
       {"IHttpSecurity", &IID_IHttpSecurity, nullptr},
@@ -405,6 +413,44 @@ TEST(BindStatusBridgeTest, AnswersForItsInterfacesOnlyAndCountsReferences) {
   EXPECT_EQ(BindStatusBridge::Live(), 1);
   EXPECT_EQ(bridge->Release(), 0u);
   EXPECT_EQ(BindStatusBridge::Live(), 0) << "not deleted at 0";
+}
+
+TEST(BindStatusBridgeTest, RefusesARedirectFromHttpsToAnythingElseAndAnEleventh) {
+  struct Case {
+    const wchar_t* from;
+    const wchar_t* to;
+    bool refused;
+  } cases[] = {
+      {L"https://server/a.dll", L"http://server/a.dll", true},
+      {L"HTTPS://server/a.dll", L"ftp://server/a.dll", true},
+      {L"https://server/a.dll", L"HTTPS://cdn/a.dll", false},
+      {L"https://server/a.dll", L"/elsewhere/a.dll", false},  // the same scheme
+      {L"https://server/a.dll", L"//cdn/a.dll", false},
+      {L"http://server/a.dll", L"http://cdn/a.dll", false},
+      {L"http://server/a.dll", L"https://cdn/a.dll", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::Message() << "case " << (&c - cases));
+    BindStatusBridge* bridge = BindStatusBridge::Create(nullptr, c.from);
+    void* service = nullptr;
+    ASSERT_EQ(bridge->QueryService(IID_IBindCallbackRedirect, IID_IBindCallbackRedirect, &service),
+              S_OK);
+    VARIANT_BOOL cancel = VARIANT_TRUE;
+    EXPECT_EQ(static_cast<IBindCallbackRedirect*>(service)->Redirect(c.to, &cancel), S_OK);
+    EXPECT_EQ(cancel, c.refused ? VARIANT_TRUE : VARIANT_FALSE);
+    EXPECT_EQ(bridge->RedirectRefused(), c.refused);
+    static_cast<IBindCallbackRedirect*>(service)->Release();
+    bridge->Release();
+  }
+  BindStatusBridge* bridge = BindStatusBridge::Create(nullptr, L"http://server/a.dll");
+  VARIANT_BOOL cancel = VARIANT_FALSE;
+  for (int hop = 1; hop <= BindStatusBridge::kMaxRedirects; ++hop) {
+    bridge->Redirect(L"http://server/next", &cancel);
+    EXPECT_EQ(cancel, VARIANT_FALSE) << hop;
+  }
+  bridge->Redirect(L"http://server/next", &cancel);
+  EXPECT_EQ(cancel, VARIANT_TRUE) << "an eleventh redirect was followed";
+  bridge->Release();
 }
 
 TEST(BindStatusBridgeTest, AsksForFreshCopiesAndJudgesTheResponse) {
