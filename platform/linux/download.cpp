@@ -232,7 +232,7 @@ void SetTransferOptions(CURL* easy, const char* url, Transfer& transfer) {
   Api().easy_setopt(easy, CURLOPT_MAXREDIRS, kMaxRedirects);
   Api().easy_setopt(easy, CURLOPT_FAILONERROR, 1L);
   Api().easy_setopt(easy, CURLOPT_CONNECTTIMEOUT, kConnectSeconds);
-  Api().easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
+  Api().easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, kRateFloorBytesPerSecond);
   Api().easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, StallSeconds());
   Api().easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L);
   Api().easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L);

@@ -75,7 +75,7 @@ class BindStatusBridge final : public IBindStatusCallback,
   // which may be null. Set before the binding starts.
   void WriteBodyTo(HANDLE file, DownloadContentSink* content);
   // The body's bytes written so far; whether writing one failed (or content refused it).
-  std::uint64_t Received() const { return received_; }
+  std::uint64_t Received() const { return received_.load(); }
   bool BodyRefused() const { return bodyRefused_; }
   // Waits, carrying out this thread's messages meanwhile (urlmon reports an asynchronous
   // binding through a window of the thread that started it), until the binding has stopped;
@@ -117,7 +117,7 @@ class BindStatusBridge final : public IBindStatusCallback,
 
   HANDLE body_ = INVALID_HANDLE_VALUE;
   DownloadContentSink* content_ = nullptr;
-  std::uint64_t received_ = 0;
+  std::atomic<std::uint64_t> received_{0};  // read by the watchdog's timer too
   bool bodyRefused_ = false;
   int redirects_ = 0;
   bool redirectRefused_ = false;

@@ -51,6 +51,27 @@ void CALLBACK DownloadWatchdog::Check(PTP_CALLBACK_INSTANCE, void* context, PTP_
                                           : now - watchdog->started_ >= watchdog->connectLimit_;
   if (expired) {
     bridge.Abort();
+    return;
+  }
+  if (!bridge.Connected()) {
+    return;
+  }
+  const std::uint64_t received = bridge.Received();
+  if (watchdog->windowStart_ == 0) {
+    watchdog->windowStart_ = now;
+    watchdog->windowReceived_ = received;
+    return;
+  }
+  // Whole windows, one after the other: each must bring at least the floor's worth.
+  if (now - watchdog->windowStart_ >= watchdog->stallLimit_) {
+    const std::uint64_t floor =
+        static_cast<std::uint64_t>(kRateFloorBytesPerSecond) * (watchdog->stallLimit_ / 1000);
+    if (received - watchdog->windowReceived_ < floor) {
+      bridge.Abort();
+      return;
+    }
+    watchdog->windowStart_ = now;
+    watchdog->windowReceived_ = received;
   }
 }
 

@@ -993,6 +993,12 @@ INSTANTIATE_TEST_SUITE_P(
                       {"-InstallCF35MessagesEN", "-DoNotRunNewLoader"},
                       "\n\n",
                       "NETCFv35.Messages.EN.wm.cab"},
+        // Ten bytes a second would hold the device's lock for half an hour per library.
+        HostileServer{"TricklingBelowTheRateFloor",
+                      {"--slow", std::string(kClientLibraries[3]) + ":10"},
+                      {"-DoNotRunNewLoader"},
+                      std::string("Unable to download file: \n") + kClientLibraries[3] + "\n",
+                      kClientLibraries[3]},
         HostileServer{"SlowButSteady",
                       {"--slow", std::string(kClientLibraries[4]) + ":40000"},
                       {"-DoNotRunNewLoader"},
