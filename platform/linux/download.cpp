@@ -3,8 +3,10 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
@@ -110,7 +112,9 @@ struct Transfer {
   // The content sink, fed a few batches behind the transfer on a thread of its own.
   ContentPipeline* content = nullptr;
   DownloadContentSink* sink = nullptr;
+  // The most the body may bring: what the sink takes, and what the device can store.
   std::uint64_t maxBytes = UINT64_MAX;
+  std::uint64_t sinkMaxBytes = UINT64_MAX;
   std::uint64_t received = 0;
   // While the sink still reads the batches handed to it, the next one fills. The buffers are
   // the thread's, kept from one download to the next: fresh ones would cost the page faults of
@@ -181,7 +185,9 @@ std::size_t OnBodyData(char* data, std::size_t size, std::size_t count, void* us
   // Anything short of bytes ends the transfer with CURLE_WRITE_ERROR: so does a body that runs
   // past what the caller takes, however long the server said it would be.
   if (bytes > transfer.maxBytes - transfer.received) {
-    transfer.sink->TooLarge();
+    if (bytes > transfer.sinkMaxBytes - transfer.received) {
+      transfer.sink->TooLarge();
+    }
     return 0;
   }
   transfer.unwritten->insert(transfer.unwritten->end(), data, data + bytes);
@@ -270,8 +276,15 @@ bool Fetch(const wchar_t* url, FileDescriptor& file, IBindStatusCallback* callba
     pipeline.emplace(*content);
     transfer.content = &*pipeline;
     transfer.sink = content;
-    transfer.maxBytes = content->MaxBytes();
+    transfer.sinkMaxBytes = content->MaxBytes();
   }
+  // A length larger than the device can store fails before a byte of the body is written, and a
+  // body that runs past that room is cut off there.
+  struct statvfs storage {};
+  const std::uint64_t room = ::fstatvfs(file.Get(), &storage) == 0
+                                 ? static_cast<std::uint64_t>(storage.f_bavail) * storage.f_frsize
+                                 : UINT64_MAX;
+  transfer.maxBytes = std::min(transfer.sinkMaxBytes, room);
   thread_local std::vector<char> batches[ContentPipeline::kBatchesInFlight + 1];
   transfer.batches = std::span(batches, content != nullptr ? std::size(batches) : 1);
   for (std::vector<char>& batch : transfer.batches) {
@@ -286,7 +299,10 @@ bool Fetch(const wchar_t* url, FileDescriptor& file, IBindStatusCallback* callba
   SetTransferOptions(easy, narrowUrl.c_str(), transfer);
 
   const CURLcode result = Api().easy_perform(easy);
-  if (result == CURLE_FILESIZE_EXCEEDED && content != nullptr) {
+  curl_off_t claimed = -1;
+  if (result == CURLE_FILESIZE_EXCEEDED && content != nullptr &&
+      Api().easy_getinfo(easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &claimed) == CURLE_OK &&
+      claimed >= 0 && static_cast<std::uint64_t>(claimed) > transfer.sinkMaxBytes) {
     content->TooLarge();
   }
   long status = 0;

@@ -1,5 +1,6 @@
 #include "platform/win32/bind_status_bridge.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstring>
 #include <cwchar>
@@ -112,9 +113,10 @@ BindStatusBridge::~BindStatusBridge() {
   InterlockedDecrement(&liveBridges);
 }
 
-void BindStatusBridge::WriteBodyTo(HANDLE file, DownloadContentSink* content) {
+void BindStatusBridge::WriteBodyTo(HANDLE file, DownloadContentSink* content, std::uint64_t room) {
   body_ = file;
   content_ = content;
+  room_ = room;
 }
 
 HRESULT BindStatusBridge::WaitForStop() {
@@ -320,10 +322,13 @@ HRESULT STDMETHODCALLTYPE BindStatusBridge::OnDataAvailable(DWORD, DWORD, FORMAT
     ULONG got = 0;
     const HRESULT read = medium->pstm->Read(chunk, kReadChunk, &got);
     if (got > 0) {
-      // A body that runs past what the caller takes is cut off there, whatever its length said.
-      const std::uint64_t maxBytes = content_ != nullptr ? content_->MaxBytes() : UINT64_MAX;
-      if (got > maxBytes - received_) {
-        content_->TooLarge();
+      // A body that runs past what the caller takes, or past the room the device has, is cut off
+      // there, whatever its length said.
+      const std::uint64_t sinkMax = content_ != nullptr ? content_->MaxBytes() : UINT64_MAX;
+      if (got > std::min(sinkMax, room_) - received_) {
+        if (got > sinkMax - received_) {
+          content_->TooLarge();
+        }
         bodyRefused_ = true;
         return E_ABORT;
       }
@@ -376,12 +381,16 @@ HRESULT STDMETHODCALLTYPE BindStatusBridge::OnResponse(DWORD responseCode, LPCWS
   if (!encoded && FindHeader(headers, L"Content-Length", value)) {
     announcedLength_ = ParseLength(value);
   }
-  // A length larger than the caller takes fails the download before a byte of its body.
-  if (content_ != nullptr && announcedLength_ >= 0 &&
-      static_cast<std::uint64_t>(announcedLength_) > content_->MaxBytes()) {
-    content_->TooLarge();
+  // A length larger than the caller takes, or than the device can store, fails the download
+  // before a byte of its body.
+  const std::uint64_t sinkMax = content_ != nullptr ? content_->MaxBytes() : UINT64_MAX;
+  if (announcedLength_ >= 0 &&
+      static_cast<std::uint64_t>(announcedLength_) > std::min(sinkMax, room_)) {
+    if (static_cast<std::uint64_t>(announcedLength_) > sinkMax) {
+      content_->TooLarge();
+    }
     bodyRefused_ = true;
-    return E_ABORT;
+    Abort();  // as the watchdog ends a binding, so that urlmon lets go of it
   }
   return S_OK;
 }

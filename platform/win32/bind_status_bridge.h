@@ -73,7 +73,9 @@ class BindStatusBridge final : public IBindStatusCallback,
 
   // Where the body goes as it arrives: file (the caller's handle, open for writing) and content,
   // which may be null. Set before the binding starts.
-  void WriteBodyTo(HANDLE file, DownloadContentSink* content);
+  // room is what the device can store: a longer body fails before a byte of it, or where it
+  // runs past.
+  void WriteBodyTo(HANDLE file, DownloadContentSink* content, std::uint64_t room = UINT64_MAX);
   // The body's bytes written so far; whether writing one failed (or content refused it).
   std::uint64_t Received() const { return received_.load(); }
   bool BodyRefused() const { return bodyRefused_; }
@@ -117,6 +119,7 @@ class BindStatusBridge final : public IBindStatusCallback,
 
   HANDLE body_ = INVALID_HANDLE_VALUE;
   DownloadContentSink* content_ = nullptr;
+  std::uint64_t room_ = UINT64_MAX;
   std::atomic<std::uint64_t> received_{0};  // read by the watchdog's timer too
   bool bodyRefused_ = false;
   int redirects_ = 0;

@@ -112,7 +112,13 @@ HRESULT Fetch(const wchar_t* url, IBindStatusCallback* callback, DownloadContent
   BridgeReference bridge(callback, url);
   HRESULT result = E_FAIL;
   if (file.Valid()) {
-    bridge->WriteBodyTo(file.Get(), content);
+    // The room of the volume that holds the copy, which the body must fit in.
+    ULARGE_INTEGER available{};
+    const std::wstring folder = hostPath.substr(0, hostPath.find_last_of(L"\\/") + 1);
+    const std::uint64_t room = GetDiskFreeSpaceExW(folder.c_str(), &available, nullptr, nullptr)
+                                   ? available.QuadPart
+                                   : UINT64_MAX;
+    bridge->WriteBodyTo(file.Get(), content, room);
     const DownloadWatchdog watchdog(*bridge);
     result = Judge(Bind(url, *bridge), *bridge);
   }

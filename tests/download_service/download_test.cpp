@@ -271,6 +271,13 @@ TEST_F(DownloadTest, AServerThatStaysSilentFailsAfterTheStallTime) {
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(15));
 }
 
+TEST_F(DownloadTest, ALengthLargerThanTheDeviceCanStoreFailsBeforeAByteIsWritten) {
+  // 100 TB announced; the body that follows is the file itself.
+  Service service(served_, {"--claim-length", "Client.exe:109951162777600"});
+  ExpectFailedWithoutCopy(service.Url("Client.exe"));
+  EXPECT_TRUE(sink_.DataNotes().empty()) << "the body was taken";
+}
+
 TEST_F(DownloadTest, ProgressIsThinnedToAboutTenASecond) {
   const std::string big = PseudoRandomBytes(1500 * 1000, 2);
   WriteFile(served_ + "/big.bin", big);

@@ -1,7 +1,7 @@
 // The download service for the demo and the tests: serves the files of one folder at
 // /PREFIX/WebService/Downloads/NAME, over HTTP or HTTPS, streamed from disk. Fault switches make
-// single names misbehave (missing, cut short, unannounced length, slow, silent, redirected) so
-// the tests can drive the loader's downloads through every way a server can fail.
+// single names misbehave (missing, cut short, unannounced or false length, slow, silent,
+// redirected) so the tests can drive the loader's downloads through every way a server can fail.
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -173,7 +173,12 @@ class DownloadService {
                                               return SendChunk(*body, offset, sink);
                                             });
     } else {
-      response.set_content_provider(static_cast<size_t>(body->size), type,
+      // A length the body never reaches, as a server that would fill the device announces it.
+      std::uint64_t announced = body->size;
+      if (auto claim = options_.claimLength.find(name); claim != options_.claimLength.end()) {
+        announced = claim->second;
+      }
+      response.set_content_provider(static_cast<size_t>(announced), type,
                                     [this, body](size_t offset, size_t, httplib::DataSink& sink) {
                                       return SendChunk(*body, offset, sink);
                                     });

@@ -23,6 +23,7 @@ constexpr const char* kUsage =
     "  --missing NAME             answer 404 for NAME\n"
     "  --drop-after NAME:BYTES    send BYTES bytes of NAME, then close the connection\n"
     "  --no-length NAME           send NAME chunked, without Content-Length\n"
+    "  --claim-length NAME:BYTES  announce BYTES as NAME's length, send the file, then close\n"
     "  --slow NAME:BYTES_PER_SEC  send NAME at about that rate\n"
     "  --silent NAME              accept requests for NAME and never answer them\n"
     "  --redirect FROM:TO         answer 302 for FROM, to the address of the name TO, or to TO\n"
@@ -112,6 +113,8 @@ Options ParseOptions(int argc, char** argv) {
       options.silent.insert(value());
     } else if (option == "--drop-after") {
       namedCount(options.dropAfter);
+    } else if (option == "--claim-length") {
+      namedCount(options.claimLength);
     } else if (option == "--slow") {
       namedCount(options.slow);
       for (const auto& [name, rate] : options.slow) {

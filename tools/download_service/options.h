@@ -20,6 +20,7 @@ struct Options {
   std::set<std::string> silent;
   std::map<std::string, std::uint64_t> dropAfter;
   std::map<std::string, std::uint64_t> slow;
+  std::map<std::string, std::uint64_t> claimLength;
   std::map<std::string, std::string> redirects;
   std::string log;
 };

@@ -92,7 +92,8 @@ start() {
   # Made here, not by the redirection below, which runs in the started process: the first read
   # may come before that process has opened it.
   : >"$work/$name.out"
-  "$service" --folder "$work/served" --missing missing.bin --drop-after cut.bin:1000 "$@" \
+  "$service" --folder "$work/served" --missing missing.bin --drop-after cut.bin:1000 \
+    --claim-length huge.bin:109951162777600 "$@" \
     >"$work/$name.out" 2>"$work/$name.log" &
   pids+=($!)
   local line="" tries=0

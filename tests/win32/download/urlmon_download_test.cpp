@@ -202,7 +202,8 @@ TEST_F(UrlMonikerTest, FetchesWholeFilesWithTheProgressOfADevice) {
 
 TEST_F(UrlMonikerTest, FailedFetchesLeaveNoCopyAndTheOldTarget) {
   const std::string body = Pattern(300000, 11);
-  Serve(L"cut.bin", body);  // the service sends its first 1000 bytes only
+  Serve(L"cut.bin", body);   // the service sends its first 1000 bytes only
+  Serve(L"huge.bin", body);  // the service announces 100 TB
   // Where the cache keeps its copies: two levels above a file it would make.
   wchar_t known[MAX_PATH] = L"";
   ASSERT_TRUE(CreateUrlCacheEntryW((base_ + L"known.bin").c_str(), 0, L"bin", known, 0));
@@ -214,12 +215,14 @@ TEST_F(UrlMonikerTest, FailedFetchesLeaveNoCopyAndTheOldTarget) {
     const char* what;
     std::wstring url;
     std::wstring stem;
+    bool bodyRefused = false;  // not a byte of the body is taken
   };
   const std::vector<Case> cases = {
       {"missing on the server (404)", base_ + L"missing.bin", L"missing"},
       {"body cut short", base_ + L"cut.bin", L"cut"},
       {"server unreachable",
        L"http://127.0.0.1:1/FerroVanService/WebService/Downloads/unreachable.bin", L"unreachable"},
+      {"a length larger than the device can store", base_ + L"huge.bin", L"huge", true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -233,6 +236,9 @@ TEST_F(UrlMonikerTest, FailedFetchesLeaveNoCopyAndTheOldTarget) {
     EXPECT_TRUE(FilesStartingWith(cacheRoot, c.stem, true).empty()) << "a cache copy is left";
     for (const auto& n : progress.DataNotes()) {
       EXPECT_NE(n.status, BINDSTATUS_ENDDOWNLOADDATA) << "a failed download never ends";
+    }
+    if (c.bodyRefused) {
+      EXPECT_TRUE(progress.DataNotes().empty()) << "the body was taken";
     }
 
     const std::wstring kept = Scratch(L"kept.dll");
