@@ -299,10 +299,10 @@ bool Fetch(const wchar_t* url, FileDescriptor& file, IBindStatusCallback* callba
   SetTransferOptions(easy, narrowUrl.c_str(), transfer);
 
   const CURLcode result = Api().easy_perform(easy);
-  curl_off_t claimed = -1;
+  // The length was refused for the sink's own bound (not for the device's room, when that is
+  // the smaller).
   if (result == CURLE_FILESIZE_EXCEEDED && content != nullptr &&
-      Api().easy_getinfo(easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &claimed) == CURLE_OK &&
-      claimed >= 0 && static_cast<std::uint64_t>(claimed) > transfer.sinkMaxBytes) {
+      transfer.maxBytes == transfer.sinkMaxBytes) {
     content->TooLarge();
   }
   long status = 0;
