@@ -4,6 +4,7 @@
 #include <sys/statvfs.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
@@ -160,6 +161,28 @@ class LinuxFiles final : public FileService {
     }
     bytes = static_cast<std::uint64_t>(storage.f_bavail) * storage.f_frsize;
     return true;
+  }
+
+  bool IsReachedThroughLink(const wchar_t* path) override {
+    const std::string& root = DeviceRoot();
+    const std::string hostPath = ToHostPath(path);
+    std::string walked = root;
+    for (std::size_t at = root.size(); at < hostPath.size();) {
+      const std::size_t end = std::min(hostPath.find('/', at + 1), hostPath.size());
+      walked.append(hostPath, at, end - at);
+      at = end;
+      if (walked.back() == '/') {
+        continue;
+      }
+      struct stat status {};
+      if (lstat(walked.c_str(), &status) != 0) {
+        return false;
+      }
+      if (S_ISLNK(status.st_mode)) {
+        return true;
+      }
+    }
+    return false;
   }
 };
 

@@ -125,6 +125,36 @@ class Win32Files final : public FileService {
     bytes = available.QuadPart;
     return true;
   }
+
+  // A junction or a mount point is as much a way out of the device as a symbolic link, so every
+  // reparse point counts.
+  bool IsReachedThroughLink(const wchar_t* path) override {
+    if (path == nullptr) {
+      return false;
+    }
+    const std::wstring root = WideHostPath(L"");
+    const std::wstring hostPath = WideHostPath(path);
+    std::wstring walked = root;
+    for (std::size_t at = root.size(); at < hostPath.size();) {
+      std::size_t end = hostPath.find_first_of(L"\\/", at + 1);
+      if (end == std::wstring::npos) {
+        end = hostPath.size();
+      }
+      walked.append(hostPath, at, end - at);
+      at = end;
+      if (walked.back() == L'\\' || walked.back() == L'/') {
+        continue;
+      }
+      const DWORD attributes = GetFileAttributesW(walked.c_str());
+      if (attributes == INVALID_FILE_ATTRIBUTES) {
+        return false;
+      }
+      if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+        return true;
+      }
+    }
+    return false;
+  }
 };
 
 }  // namespace

@@ -96,4 +96,54 @@ TEST_F(LinuxFilesTest, DeleteFileRefusesTheFileOfARunningProgram) {
   }
 }
 
+struct LinkCase {
+  const char* link;    // made a symbolic link, relative to the root
+  const char* target;  // what it points at; relative to the root when it does not start with /
+  const wchar_t* path;
+  bool linked;
+};
+
+class LinkedFolderTest : public LinuxFilesTest, public ::testing::WithParamInterface<LinkCase> {};
+
+TEST_P(LinkedFolderTest, AFolderOnTheWayThatIsALinkIsFound) {
+  const testing_support::TempDir elsewhere;
+  std::filesystem::create_directories(elsewhere / "FerroVanMobile");
+  std::filesystem::create_directories(root_ / "Real/FerroVanMobile");
+  std::filesystem::create_directories(std::filesystem::path(root_ / GetParam().link).parent_path());
+  const std::string target = GetParam().target[0] == '/' ? elsewhere.Path() + GetParam().target
+                                                         : root_ / GetParam().target;
+  std::filesystem::create_symlink(target, root_ / GetParam().link);
+  EXPECT_EQ(Files().IsReachedThroughLink(GetParam().path), GetParam().linked);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Links, LinkedFolderTest,
+    ::testing::Values(
+        LinkCase{"Program Files/FerroVanMobile", "/FerroVanMobile",
+                 L"Program Files\\FerroVanMobile\\", true},
+        LinkCase{"Temp", "/", L"Temp\\", true}, LinkCase{"Temp", "/", L"\\Temp", true},
+        LinkCase{"Windows/Start Menu", "/", L"Windows\\Start Menu\\Programs\\", true},
+        // Inside the device or dangling, a link is still one: the loader follows none.
+        LinkCase{"Program Files/FerroVanMobile", "Real/FerroVanMobile",
+                 L"Program Files\\FerroVanMobile\\", true},
+        LinkCase{"Temp", "/missing", L"Temp\\", true},
+        // A link beside the path, or below its end, is not on the way.
+        LinkCase{"Temp", "/", L"Windows\\Start Menu\\Programs\\", false},
+        LinkCase{"Program Files/FerroVanMobile/sub", "/", L"Program Files\\FerroVanMobile\\",
+                 false}));
+
+TEST(LinkedRootTest, TheRootItselfMayBeALinkAndTheDevicesFoldersAreNotMadeThroughOne) {
+  testing_support::TempDir scratch;
+  std::filesystem::create_directories(scratch / "real");
+  std::filesystem::create_directories(scratch / "elsewhere");
+  std::filesystem::create_symlink(scratch / "real", scratch / "root");
+  std::filesystem::create_symlink(scratch / "elsewhere", scratch / "real/Windows");
+  platform::SetDeviceRoot(scratch / "root");
+  ASSERT_TRUE(platform::CreateSystemFolders());
+  EXPECT_FALSE(Files().IsReachedThroughLink(L"Program Files\\"));
+  EXPECT_TRUE(Files().IsReachedThroughLink(L"Windows\\Desktop\\"));
+  EXPECT_TRUE(std::filesystem::is_empty(scratch / "elsewhere"));
+  EXPECT_TRUE(Exists(scratch / "real/Temp"));
+}
+
 }  // namespace
