@@ -1,5 +1,6 @@
 #include "loader/loader_dialog.h"
 
+#include "device/device_folders.h"
 #include "loader/worker.h"
 #include "settings/settings_file.h"
 
@@ -30,7 +31,11 @@ void InitDialog(platform::WindowHandle window, LoaderContext* context) {
 void AcceptAddress(LoaderContext* context) {
   ShowAddressPrompt(context, false, nullptr);
   platform::Dialogs().GetText(context->urlEdit, context->serverAddress);
-  SaveServerAddress(context, context->serverAddress);
+  // Never through a link out of the device: the run that follows reports the folder again, and
+  // an Ok once it is mended saves the address.
+  if (wchar_t linked[MAX_PATH]; !FindLinkedDeviceFolder(context, linked)) {
+    SaveServerAddress(context, context->serverAddress);
+  }
   StartWorkerOrClose(context);
 }
 

@@ -3,7 +3,9 @@
 #include <memory>
 #include <optional>
 
+#include "device/device_folders.h"
 #include "device/shortcuts.h"
+#include "download/file_update.h"
 #include "loader/loader_dialog.h"
 #include "loader/loading_sequence.h"
 #include "platform/com.h"
@@ -26,10 +28,24 @@ std::unique_ptr<platform::HeldDeviceLock>& LockKeptToTheEnd() {
 
 // The run holds the device lock: a run that finds the client's files complete checks them under
 // it, and one that fetches them lets nobody change the folder until the client has been
-// started. Without a lock (no device root) the run goes on as before.
+// started. Without a lock (no device root) the run goes on as before. The device's folders are
+// checked for links once the lock is held, before anything is swept, created or written.
 std::optional<LoaderFailure> RunLocked(LoaderContext* context) {
   std::unique_ptr<platform::HeldDeviceLock> lock =
       platform::DeviceLock().Take([context] { SetStatusText(context, WAITING_TEXT); });
+  // A device folder reached through a link would take the sweeps, the clearing and every write
+  // below out of the device: nothing is touched until the user mends it.
+  if (wchar_t linked[MAX_PATH]; FindLinkedDeviceFolder(context, linked)) {
+    SetStatusMessage(context, LINKED_FOLDER_TEXT, linked);
+    SetStatusText(context, context->statusMessage);
+    context->statusMessage[0] = L'\0';
+    // Reading the address saved there is bounded and changes nothing: the prompt offers it.
+    if (context->serverAddress[0] == L'\0') {
+      ReadServerAddress(context, context->serverAddress);
+    }
+    ShowAddressPrompt(context, true, context->serverAddress);
+    return std::nullopt;
+  }
   if (lock != nullptr) {
     // Downloads happen under the lock, so copies found now were left by a loader that was killed;
     // the new files of the settings and the shortcuts are spared while their writer lives.

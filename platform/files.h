@@ -38,6 +38,11 @@ class FileService {
   virtual std::unique_ptr<FileSearch> FindFiles(const wchar_t* pattern) = 0;
   // Bytes available to the user on the storage that holds path; false when the query fails.
   virtual bool FreeBytesAvailable(const wchar_t* path, std::uint64_t& bytes) = 0;
+  // Whether the device folder path, or a folder on the way to it below the device root, is a
+  // link (a symbolic link; on Windows any reparse point, a junction too), which would lead what
+  // the loader writes or deletes there out of the device. The walk ends at the first part that
+  // is missing: what the loader creates there is a plain folder.
+  virtual bool IsReachedThroughLink(const wchar_t* path) = 0;
 };
 
 inline FileService& Files() {

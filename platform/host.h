@@ -85,7 +85,8 @@ std::string DefaultDeviceRootFolder();
 // Whether an absolute folder is the top of a volume (a drive, a share, a mount point, the host's
 // top folder) or one of the system's own folders, which must never hold an emulated device.
 bool IsVolumeOrSystemFolder(const std::string& folder);
-// Creates folder and the folders above it; true when it is a folder then.
+// Creates folder and the folders above it; true when it is a folder then. The folder itself, when
+// made here, is open to its owner alone (Linux: mode 0700).
 bool MakeFolderTree(const std::string& folder);
 // Creates one folder; whether it could is not examined.
 void MakeFolder(const std::string& folder);

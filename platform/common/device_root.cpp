@@ -4,6 +4,7 @@
 
 #include <mutex>
 
+#include "platform/files.h"
 #include "platform/host.h"
 
 namespace platform {
@@ -95,10 +96,14 @@ bool CreateSystemFolders() {
   if (DeviceRoot().empty() || !MakeFolderTree(DeviceRoot())) {
     return false;
   }
-  for (const char* folder :
-       {"Windows", "Windows\\Desktop", "Windows\\Programs", "Windows\\Start Menu",
-        "Windows\\Start Menu\\Programs", "Program Files", "Temp"}) {
-    MakeFolder(ToHostPath(std::string_view(folder)));
+  // Nothing is made through a link: a run reports such a folder, once it holds the device's
+  // lock, as a fault for the user to mend.
+  for (const wchar_t* folder :
+       {L"Windows", L"Windows\\Desktop", L"Windows\\Programs", L"Windows\\Start Menu",
+        L"Windows\\Start Menu\\Programs", L"Program Files", L"Temp"}) {
+    if (!HostService<FileService>().IsReachedThroughLink(folder)) {
+      MakeFolder(ToHostPath(std::wstring_view(folder)));
+    }
   }
   return true;
 }

@@ -119,16 +119,27 @@ char HostPathSeparator() {
   return '/';
 }
 
-bool MakeFolderTree(const std::string& folder) {
+namespace {
+
+bool MakeFolderTreeWithMode(const std::string& folder, mode_t mode) {
   std::error_code error;
   if (fs::is_directory(folder, error)) {
     return true;
   }
   const fs::path path(folder);
-  if (path.has_parent_path() && path.parent_path() != path && !MakeFolderTree(path.parent_path())) {
+  if (path.has_parent_path() && path.parent_path() != path &&
+      !MakeFolderTreeWithMode(path.parent_path(), 0777)) {
     return false;
   }
-  return MakeStoredFolder(folder) || fs::is_directory(folder, error);
+  return MakeStoredFolder(folder, mode) || fs::is_directory(folder, error);
+}
+
+}  // namespace
+
+// The folder itself is its owner's alone: another user who could enter it could take the
+// device's lock or read what the loader keeps there.
+bool MakeFolderTree(const std::string& folder) {
+  return MakeFolderTreeWithMode(folder, 0700);
 }
 
 void MakeFolder(const std::string& folder) {

@@ -1,19 +1,22 @@
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
-#include <filesystem>
 #include <string>
-#include <system_error>
+#include <vector>
 
+#include "platform/common/replacement_names.h"
 #include "platform/common/wildcard.h"
 #include "platform/device_root.h"
 #include "platform/files.h"
 #include "platform/host.h"
+#include "platform/linux/descriptors.h"
 #include "platform/linux/device_processes.h"
 #include "platform/linux/stored_files.h"
 #include "platform/text.h"
@@ -47,20 +50,6 @@ class FolderSearch final : public FileSearch {
   std::wstring pattern_;
 };
 
-// A move between file systems (a Temp or install folder mounted apart) is a copy and a delete,
-// as the device's own move between volumes is.
-bool MoveAcrossFileSystems(const std::string& from, const std::string& to) {
-  std::error_code error;
-  if (!std::filesystem::copy_file(from, to, std::filesystem::copy_options::none, error)) {
-    return false;
-  }
-  if (unlink(from.c_str()) != 0) {
-    unlink(to.c_str());
-    return false;
-  }
-  return true;
-}
-
 // For file systems without RENAME_NOREPLACE: a hard link fails on an existing destination
 // atomically; where links are not possible either, a check ahead of the rename has to do.
 bool MoveWithoutReplaceFlag(const std::string& from, const std::string& to) {
@@ -79,6 +68,68 @@ bool MoveWithoutReplaceFlag(const std::string& from, const std::string& to) {
     return false;
   }
   return rename(from.c_str(), to.c_str()) == 0;
+}
+
+// Gives a flushed file its final name, never replacing what is there.
+bool MoveIntoPlace(const std::string& from, const std::string& to) {
+  if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
+    return true;
+  }
+  return (errno == EINVAL || errno == ENOSYS) && MoveWithoutReplaceFlag(from, to);
+}
+
+// Copies the whole of the open source into the open target.
+bool CopyContent(int source, int target) {
+  std::vector<char> buffer(1 << 16);
+  for (;;) {
+    const ssize_t got =
+        RetryOnInterrupt([&] { return read(source, buffer.data(), buffer.size()); });
+    if (got < 0) {
+      return false;
+    }
+    if (got == 0) {
+      return true;
+    }
+    if (!WriteAll(target, std::string_view(buffer.data(), static_cast<std::size_t>(got)))) {
+      return false;
+    }
+  }
+}
+
+// A move between file systems (a Temp or install folder mounted apart) is a copy and a delete,
+// as the device's own move between volumes is. The copy is written under a new name beside the
+// destination, flushed, and only then given its name, so that a kill, a full disk or a power cut
+// mid-copy never leaves a cut file under the destination's name. The new name has the shape of a
+// small file's replacement and is held locked while it is written, as those are.
+bool MoveAcrossFileSystems(const std::string& from, const std::string& to) {
+  const int source = open(from.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (source < 0) {
+    return false;
+  }
+  struct stat status {};
+  const std::string folder = FolderOf(to);
+  std::string created;
+  int target = -1;
+  if (fstat(source, &status) == 0 && S_ISREG(status.st_mode)) {
+    target = CreateExclusiveFile(folder, "." + NameOf(to).substr(0, kMaxReplacementStem) + ".",
+                                 ".tmp", status.st_mode & 0777, created);
+  }
+  bool moved = false;
+  if (target >= 0) {
+    const std::string copy = folder + "/" + created;
+    moved = RetryOnInterrupt([&] { return flock(target, LOCK_EX); }) == 0 &&
+            CopyContent(source, target) && fsync(target) == 0 && MoveIntoPlace(copy, to);
+    if (!moved) {
+      unlink(copy.c_str());
+    }
+    close(target);
+  }
+  close(source);
+  if (moved && unlink(from.c_str()) != 0) {
+    unlink(to.c_str());
+    moved = false;
+  }
+  return moved;
 }
 
 class LinuxFiles final : public FileService {
@@ -160,6 +211,28 @@ class LinuxFiles final : public FileService {
     }
     bytes = static_cast<std::uint64_t>(storage.f_bavail) * storage.f_frsize;
     return true;
+  }
+
+  bool IsReachedThroughLink(const wchar_t* path) override {
+    const std::string& root = DeviceRoot();
+    const std::string hostPath = ToHostPath(path);
+    std::string walked = root;
+    for (std::size_t at = root.size(); at < hostPath.size();) {
+      const std::size_t end = std::min(hostPath.find('/', at + 1), hostPath.size());
+      walked.append(hostPath, at, end - at);
+      at = end;
+      if (walked.back() == '/') {
+        continue;
+      }
+      struct stat status {};
+      if (lstat(walked.c_str(), &status) != 0) {
+        return false;
+      }
+      if (S_ISLNK(status.st_mode)) {
+        return true;
+      }
+    }
+    return false;
   }
 };
 

@@ -72,8 +72,8 @@ bool SyncFolder(const std::string& folder) {
   return synced;
 }
 
-bool MakeStoredFolder(const std::string& folder) {
-  if (::mkdir(folder.c_str(), 0777) != 0) {
+bool MakeStoredFolder(const std::string& folder, mode_t mode) {
+  if (::mkdir(folder.c_str(), mode) != 0) {
     return false;
   }
   // "a/b/" is held by "a", as "a/b" is.

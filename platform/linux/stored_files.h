@@ -23,9 +23,10 @@ std::string NameOf(const std::string& path);
 // Flushes a folder's entries to storage, so that a rename in it survives a power cut.
 bool SyncFolder(const std::string& folder);
 
-// mkdir(2), then flushes the folder that holds the new one: without that a power cut can take
-// the new folder back with everything stored in it since. errno tells why it failed.
-bool MakeStoredFolder(const std::string& folder);
+// mkdir(2) with mode (less the umask), then flushes the folder that holds the new one: without
+// that a power cut can take the new folder back with everything stored in it since. errno tells
+// why it failed.
+bool MakeStoredFolder(const std::string& folder, mode_t mode = 0777);
 
 // Removes the entry name of the open folder when it is a regular file that no one holds locked
 // (flock): a writer holds its new file locked from its creation until it is moved into place.

@@ -5,6 +5,8 @@
 #include <string>
 
 #include "platform/device_lock.h"
+#include "platform/files.h"
+#include "platform/host.h"
 #include "platform/win32/wide_text.h"
 #include "platform/windows_types.h"
 
@@ -37,6 +39,11 @@ std::unique_ptr<HeldDeviceLock> LockDevice(bool wait, bool& heldElsewhere) {
   const std::wstring root = WideHostPath(L"");
   const DWORD attributes = GetFileAttributesW(root.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+    return nullptr;
+  }
+  // Nor is anything made through a junction at Temp: the run then goes on without a lock and
+  // reports the folder.
+  if (HostService<FileService>().IsReachedThroughLink(L"Temp")) {
     return nullptr;
   }
   CreateDirectoryW(WideHostPath(L"Temp").c_str(), nullptr);

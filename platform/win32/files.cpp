@@ -1,5 +1,8 @@
+#include <iterator>
+#include <random>
 #include <string>
 
+#include "platform/common/replacement_names.h"
 #include "platform/common/wildcard.h"
 #include "platform/files.h"
 #include "platform/text.h"
@@ -52,6 +55,49 @@ class FolderSearch final : public FileSearch {
   std::wstring pattern_;
 };
 
+// The system's own copy between volumes (MOVEFILE_COPY_ALLOWED) writes straight to the final
+// name, so that a kill, a full volume or a power cut mid-copy leaves a cut file under it. The
+// copy goes to a new name beside the destination instead, in the shape of a small file's
+// replacement, is flushed, and only then takes the destination's name.
+bool MoveAcrossVolumes(const std::wstring& from, const std::wstring& to) {
+  const std::size_t slash = to.find_last_of(L"\\/");
+  const std::wstring folder = slash == std::wstring::npos ? L"" : to.substr(0, slash + 1);
+  const std::wstring name = slash == std::wstring::npos ? to : to.substr(slash + 1);
+  static constexpr wchar_t kLetters[] = L"abcdefghijklmnopqrstuvwxyz0123456789";
+  thread_local std::mt19937_64 random{std::random_device{}()};
+  std::uniform_int_distribution<std::size_t> pick(0, std::size(kLetters) - 2);
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::wstring copy = folder + L"." + name.substr(0, kMaxReplacementStem) + L".";
+    for (std::size_t i = 0; i < kRandomNameLength; ++i) {
+      copy += kLetters[pick(random)];
+    }
+    copy += L".tmp";
+    if (!CopyFileW(from.c_str(), copy.c_str(), TRUE)) {
+      if (GetLastError() == ERROR_FILE_EXISTS) {
+        continue;
+      }
+      DeleteFileW(copy.c_str());
+      return false;
+    }
+    const HANDLE file = CreateFileW(copy.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    const bool flushed = file != INVALID_HANDLE_VALUE && FlushFileBuffers(file);
+    if (file != INVALID_HANDLE_VALUE) {
+      CloseHandle(file);
+    }
+    if (!flushed || !MoveFileExW(copy.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH)) {
+      DeleteFileW(copy.c_str());
+      return false;
+    }
+    if (!DeleteFileW(from.c_str())) {
+      DeleteFileW(to.c_str());
+      return false;
+    }
+    return true;
+  }
+  return false;
+}
+
 class Win32Files final : public FileService {
  public:
   CreateFolderResult CreateFolder(const wchar_t* path) override {
@@ -90,14 +136,18 @@ class Win32Files final : public FileService {
   }
 
   // Without MOVEFILE_REPLACE_EXISTING the move fails when the destination exists. A download's
-  // cache copy may lie on another volume, where the move is a copy and a delete; write-through
-  // returns only once the file is in place on storage.
+  // cache copy may lie on another volume, where the move is a copy and a delete
+  // (MoveAcrossVolumes); write-through returns only once the file is in place on storage.
   bool MoveFile(const wchar_t* from, const wchar_t* to) override {
     if (from == nullptr || to == nullptr) {
       return false;
     }
-    return MoveFileExW(WideHostPath(from).c_str(), WideHostPath(to).c_str(),
-                       MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH) != FALSE;
+    const std::wstring hostFrom = WideHostPath(from);
+    const std::wstring hostTo = WideHostPath(to);
+    if (MoveFileExW(hostFrom.c_str(), hostTo.c_str(), MOVEFILE_WRITE_THROUGH)) {
+      return true;
+    }
+    return GetLastError() == ERROR_NOT_SAME_DEVICE && MoveAcrossVolumes(hostFrom, hostTo);
   }
 
   std::unique_ptr<FileSearch> FindFiles(const wchar_t* pattern) override {
@@ -124,6 +174,36 @@ class Win32Files final : public FileService {
     }
     bytes = available.QuadPart;
     return true;
+  }
+
+  // A junction or a mount point is as much a way out of the device as a symbolic link, so every
+  // reparse point counts.
+  bool IsReachedThroughLink(const wchar_t* path) override {
+    if (path == nullptr) {
+      return false;
+    }
+    const std::wstring root = WideHostPath(L"");
+    const std::wstring hostPath = WideHostPath(path);
+    std::wstring walked = root;
+    for (std::size_t at = root.size(); at < hostPath.size();) {
+      std::size_t end = hostPath.find_first_of(L"\\/", at + 1);
+      if (end == std::wstring::npos) {
+        end = hostPath.size();
+      }
+      walked.append(hostPath, at, end - at);
+      at = end;
+      if (walked.back() == L'\\' || walked.back() == L'/') {
+        continue;
+      }
+      const DWORD attributes = GetFileAttributesW(walked.c_str());
+      if (attributes == INVALID_FILE_ATTRIBUTES) {
+        return false;
+      }
+      if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+        return true;
+      }
+    }
+    return false;
   }
 };
 

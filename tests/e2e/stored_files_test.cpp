@@ -61,6 +61,39 @@ TEST(StoredFiles, LinksPlantedOnTheDeviceAreReplacedNotWrittenThrough) {
   EXPECT_TRUE(FilesIn(device.Path("Temp")).empty());
 }
 
+// A device folder that is a link leads out of the device: the run names it and ends in the
+// prompt, and neither the clearing nor the sweep of a killed loader's copies reaches its target.
+TEST(StoredFiles, ALinkedDeviceFolderIsReportedAndNothingIsDeletedThroughIt) {
+  const struct {
+    std::string folder;
+    std::string shown;
+  } cases[] = {{"Program Files/FerroVanMobile", "\\Program Files\\FerroVanMobile"},
+               {"Temp", "\\Temp"}};
+  for (const auto& linked : cases) {
+    SCOPED_TRACE(linked.folder);
+    Device device;
+    TempDir elsewhere;
+    const std::vector<std::string> precious = {"Solvane.Mobile.Common.dll",
+                                               std::string(kCachePrefix) + "abcdefghijkl-x.dll"};
+    for (const std::string& name : precious)
+      WriteFile(elsewhere / name, "precious");
+    MakeFolders(device.Path("Program Files"));
+    MakeFolders(device.Path("Application/FerroVanMobile"));
+    fs::remove_all(device.Path(linked.folder));
+    fs::create_symlink(elsewhere.Path(), device.Path(linked.folder));
+    // Nothing listens there: the first installation's clearing would be followed by a failure.
+    device.WriteSettings("Application/FerroVanMobile", "127.0.0.1:1");
+
+    const RunResult run = device.RunLoader({}, "");
+    EXPECT_EQ(run.exitStatus, 0) << run.err;
+    EXPECT_NE(run.out.find("A device folder is a link:\n" + linked.shown + "\n"), std::string::npos)
+        << run.out;
+    EXPECT_NE(run.out.find("Server address [127.0.0.1:1]: "), std::string::npos) << run.out;
+    EXPECT_EQ(FilesIn(elsewhere.Path()), precious);
+    EXPECT_TRUE(device.ProgramStarts().empty());
+  }
+}
+
 TEST(StoredFiles, AKilledLoadersCacheCopyIsGoneAfterTheNextRunUnlessALiveOneHoldsIt) {
   Device device;
   DownloadService service({"--silent", kClientLibraries[0]});

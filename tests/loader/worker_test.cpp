@@ -4,7 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cwchar>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "loader/start_up.h"
 #include "tests/loader/loader_fixture.h"
@@ -162,6 +165,75 @@ TEST_F(WorkerTest, OkOnThePromptRunsTheWholeSequenceAgainInANewWorker) {
             L"Program Files\\FerroVanMobile\\Solvane.FerroVan.Mobile.Client.exe");
   EXPECT_EQ(processes.starts[0].parameters, L"-NewLoader");
 }
+
+struct LinkedFolderCase {
+  const char* what;
+  std::vector<std::wstring> linked;  // device folders reached through a link, as checked
+  const wchar_t* shown;              // the status text
+};
+
+class WorkerLinkedFolderTest : public WorkerTest,
+                               public ::testing::WithParamInterface<LinkedFolderCase> {};
+
+// Once the lock is held and before anything is swept, created or written, a linked device
+// folder ends the run in the prompt; Ok there saves nothing through it and checks again.
+TEST_P(WorkerLinkedFolderTest, ALinkedDeviceFolderEndsTheRunInThePromptBeforeAnyChange) {
+  WriteSettings("server.example");
+  const std::string abandoned = InstallFolder() + "/.RFConfig.xml.abcdefghij12.tmp";
+  testing_support::WriteFile(abandoned, "");
+  files.linked.insert(GetParam().linked.begin(), GetParam().linked.end());
+
+  std::intptr_t result = -2;
+  std::thread dialog(
+      [&] { result = RunLoaderDialog(&context, L"-ForceToUpgrade", REQUIRED_FILES, nullptr); });
+  ASSERT_TRUE(
+      frontEnd.WaitFor([](FakeFrontEnd& f) { return f.ThreadsEnded() == 1 && f.Visible(1003); }));
+  EXPECT_EQ(frontEnd.TextOf(1004), GetParam().shown);
+  EXPECT_LE(wcslen(GetParam().shown), STATUS_MESSAGE_SIZE - 1);
+  EXPECT_EQ(downloads.sweeps, 0);
+  EXPECT_TRUE(testing_support::Exists(abandoned));
+  EXPECT_TRUE(files.createdFolders.empty());
+  EXPECT_TRUE(files.deleted.empty());
+  EXPECT_TRUE(processes.starts.empty());
+  ASSERT_EQ(deviceLock.TakenAt().size(), 1u);
+  EXPECT_EQ(deviceLock.ReleasedAt().size(), 1u);
+
+  const std::string settingsBefore = testing_support::ReadFile(InstallFolder() + "/RFConfig.xml");
+  frontEnd.SetText(FakeFrontEnd::Handle(1003), L"other.example");
+  frontEnd.Command(1001);
+  ASSERT_TRUE(
+      frontEnd.WaitFor([](FakeFrontEnd& f) { return f.ThreadsEnded() == 2 && f.Visible(1003); }));
+  EXPECT_EQ(frontEnd.TextOf(1004), GetParam().shown);
+  EXPECT_EQ(testing_support::ReadFile(InstallFolder() + "/RFConfig.xml"), settingsBefore);
+  EXPECT_TRUE(files.createdFolders.empty());
+  frontEnd.Command(1002);
+  dialog.join();
+  EXPECT_EQ(result, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Folders, WorkerLinkedFolderTest,
+    ::testing::Values(
+        LinkedFolderCase{"InstallFolder",
+                         {L"Program Files\\FerroVanMobile\\"},
+                         L"A device folder is a link:\r\n\\Program Files\\FerroVanMobile"},
+        // The first from the top is named: a folder on the way is the link itself.
+        LinkedFolderCase{"ProgramFiles",
+                         {L"Program Files\\", L"Program Files\\FerroVanMobile\\"},
+                         L"A device folder is a link:\r\n\\Program Files"},
+        LinkedFolderCase{"Settings",
+                         {L"Application\\FerroVanMobile\\"},
+                         L"A device folder is a link:\r\n\\Application\\FerroVanMobile"},
+        LinkedFolderCase{"Temp", {L"Temp\\"}, L"A device folder is a link:\r\n\\Temp"},
+        LinkedFolderCase{"StartMenu",
+                         {L"Windows\\Start Menu\\Programs\\"},
+                         L"A device folder is a link:\r\n\\Windows\\Start Menu\\Programs"},
+        LinkedFolderCase{"Desktop",
+                         {L"Windows\\Desktop\\"},
+                         L"A device folder is a link:\r\n\\Windows\\Desktop"}),
+    [](const ::testing::TestParamInfo<LinkedFolderCase>& folderCase) {
+      return std::string(folderCase.param.what);
+    });
 
 }  // namespace
 }  // namespace loader_test

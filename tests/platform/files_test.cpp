@@ -110,6 +110,17 @@ TEST_F(FilesTest, MoveFileNeverReplacesTheDestination) {
   EXPECT_FALSE(Exists(root_ / "Program Files/other.dll"));
 }
 
+// Plain folders, missing ones and names that are files lead nowhere else: only a link does
+// (files_linux_test.cpp; Wine cannot make one).
+TEST_F(FilesTest, PlainFoldersAreNotReachedThroughALink) {
+  WriteFile(root_ / "Temp/a-file", "x");
+  for (const wchar_t* path : {L"", L"Temp", L"Temp\\", L"\\Windows\\Start Menu\\Programs\\",
+                              L"Program Files\\FerroVanMobile\\", L"Application\\FerroVanMobile\\",
+                              L"Temp\\a-file\\below", L"Missing\\Deeper\\Still"}) {
+    EXPECT_FALSE(Files().IsReachedThroughLink(path)) << platform::WideToUtf8(path);
+  }
+}
+
 TEST(MatchesWildcard, FollowsTheDevicesRules) {
   const struct {
     const wchar_t* pattern;

@@ -72,9 +72,16 @@ class ScriptedFiles : public platform::FileService {
     bytes = freeBytes;
     return freeSpaceKnown;
   }
+  bool IsReachedThroughLink(const wchar_t* path) override {
+    linkChecks.push_back(path);
+    return linked.count(path) != 0;
+  }
 
   std::map<std::wstring, CreateFolderResult> folderResults;
   std::set<std::wstring> present;
+  // Device folders reached through a link.
+  std::set<std::wstring> linked;
+  std::vector<std::wstring> linkChecks;
   bool freeSpaceKnown = false;
   std::uint64_t freeBytes = 0;
   std::vector<std::wstring> createdFolders, asked, deleted;
@@ -105,6 +112,9 @@ class SpaceFiles : public platform::FileService {
       return false;
     bytes = *freeBytes;
     return true;
+  }
+  bool IsReachedThroughLink(const wchar_t* path) override {
+    return Real().IsReachedThroughLink(path);
   }
 
  private:
