@@ -5,9 +5,9 @@
 
 #include "device/device_folders.h"
 #include "device/shortcuts.h"
-#include "download/file_update.h"
 #include "loader/loader_dialog.h"
 #include "loader/loading_sequence.h"
+#include "loader/status_message.h"
 #include "platform/com.h"
 #include "platform/device_lock.h"
 #include "platform/download.h"
