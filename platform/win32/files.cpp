@@ -1,11 +1,10 @@
-#include <iterator>
-#include <random>
 #include <string>
 
 #include "platform/common/replacement_names.h"
 #include "platform/common/wildcard.h"
 #include "platform/files.h"
 #include "platform/text.h"
+#include "platform/win32/stored_files.h"
 #include "platform/win32/wide_text.h"
 
 namespace platform {
@@ -63,15 +62,9 @@ bool MoveAcrossVolumes(const std::wstring& from, const std::wstring& to) {
   const std::size_t slash = to.find_last_of(L"\\/");
   const std::wstring folder = slash == std::wstring::npos ? L"" : to.substr(0, slash + 1);
   const std::wstring name = slash == std::wstring::npos ? to : to.substr(slash + 1);
-  static constexpr wchar_t kLetters[] = L"abcdefghijklmnopqrstuvwxyz0123456789";
-  thread_local std::mt19937_64 random{std::random_device{}()};
-  std::uniform_int_distribution<std::size_t> pick(0, std::size(kLetters) - 2);
   for (int attempt = 0; attempt < 100; ++attempt) {
-    std::wstring copy = folder + L"." + name.substr(0, kMaxReplacementStem) + L".";
-    for (std::size_t i = 0; i < kRandomNameLength; ++i) {
-      copy += kLetters[pick(random)];
-    }
-    copy += L".tmp";
+    const std::wstring copy =
+        folder + L"." + name.substr(0, kMaxReplacementStem) + L"." + RandomLetters() + L".tmp";
     if (!CopyFileW(from.c_str(), copy.c_str(), TRUE)) {
       if (GetLastError() == ERROR_FILE_EXISTS) {
         continue;
