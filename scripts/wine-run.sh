@@ -21,20 +21,41 @@ if [ -z "$wine_program" ] || ! command -v wineserver >/dev/null; then
   exit 127
 fi
 
+# make_prefix DIR: runs Wine's first start in the empty prefix DIR (WINEPREFIX) until its registry
+# is written. A first start that fails is said with what Wine printed and tried again from an
+# empty prefix: once, on a fresh CI machine, it failed with nothing to show why.
+make_prefix() {
+  local prefix=$1 try status log
+  log=$(mktemp "${TMPDIR:-/tmp}/ferrovan-wineboot-XXXXXX.log")
+  for try in 1 2 3; do
+    status=0
+    # Without a display, wineboot cannot show its progress window and says so: not an error.
+    DISPLAY="" WAYLAND_DISPLAY="" timeout 300 wineboot -i >"$log" 2>&1 || status=$?
+    # wineboot returns while the set-up still runs; the registry is written when the server
+    # that did it ends.
+    [ "$status" -ne 0 ] || timeout 300 wineserver -w || status=$?
+    if [ "$status" -eq 0 ] && [ -f "$prefix/system.reg" ]; then
+      rm -f "$log"
+      return 0
+    fi
+    echo "wine-run: Wine's first start in $prefix failed (try $try, status $status); it printed:" >&2
+    tail -n 20 "$log" | sed 's/^/  /' >&2
+    wineserver -k 2>/dev/null || true
+    wineserver -w 2>/dev/null || true
+    find "$prefix" -mindepth 1 -delete 2>/dev/null || true
+  done
+  rm -f "$log"
+  echo "wine-run: wineboot failed in $prefix" >&2
+  return 1
+}
+
 init_prefix() {  # init_prefix DIR: a ready prefix whose wineserver stays up until --remove
   local prefix
   prefix=$(realpath -m "$1")
   mkdir -p "$prefix"
   export WINEPREFIX=$prefix
   if [ ! -f "$prefix/system.reg" ]; then
-    # Without a display, wineboot cannot show its progress window and says so: not an error.
-    DISPLAY="" WAYLAND_DISPLAY="" wineboot -i >/dev/null 2>&1 || {
-      echo "wine-run: wineboot failed in $prefix" >&2
-      return 1
-    }
-    # wineboot returns while the set-up still runs; the registry is written when the server
-    # that did it ends.
-    wineserver -w
+    make_prefix "$prefix" || return 1
   fi
   # By default the server ends soon after its last process; keep one running for the whole test
   # run so that each program starts at once.
