@@ -58,26 +58,16 @@ bool DownloadFile(LoaderContext* context, const wchar_t* remoteName,
                   DownloadFailure* failure) {
   DownloadFailure ignored;
   DownloadFailure& why = failure != nullptr ? *failure : ignored;
-  wchar_t cachePath[MAX_PATH];
-  why = DownloadChecked(context, remoteName, progress, cachePath, nullptr);
-  if (why != DownloadFailure::None) {
-    return false;
-  }
   why = DownloadFailure::NotFetched;
   wchar_t destination[MAX_PATH];
   if (!FormatPath(std::span<wchar_t>(destination), context->installDir,
                   localName != nullptr ? localName : remoteName)) {
-    platform::Files().DeleteFile(cachePath);
     return false;
   }
-  platform::Files().DeleteFile(destination);
-  if (platform::Files().MoveFile(cachePath, destination)) {
-    why = DownloadFailure::None;
-    return true;
-  }
-  // Nothing else would ever remove the fetched copy.
-  platform::Files().DeleteFile(cachePath);
-  return false;
+  // Straight to its place: the host moves the copy whose bytes were checked while it still holds
+  // it, where a copy left in Temp for a later move could be changed in between.
+  why = DownloadChecked(context, remoteName, progress, {}, destination);
+  return why == DownloadFailure::None;
 }
 
 bool DownloadRequiredFiles(LoaderContext* context) {

@@ -40,8 +40,10 @@ class DownloadService {
   virtual HRESULT DownloadToCacheFile(const wchar_t* url, std::span<wchar_t> cachePath,
                                       IBindStatusCallback* callback,
                                       DownloadContentSink* content) = 0;
-  // Fetches url into the file at the device path target (created or replaced). A failure may
-  // leave a partial target for the caller to delete.
+  // Fetches url into the file at the device path target (created or replaced). The file that
+  // takes the target's name is the one content judged, held by the download from its first byte
+  // to its move, so that no other program changes it in between. A failure leaves the target as
+  // it was.
   virtual HRESULT DownloadToFile(const wchar_t* url, const wchar_t* target,
                                  IBindStatusCallback* callback, DownloadContentSink* content) = 0;
   // Removes the copies that downloads of a loader killed mid-way left in the device's Temp

@@ -258,8 +258,9 @@ void SetTransferOptions(CURL* easy, const char* url, Transfer& transfer) {
   Api().easy_setopt(easy, CURLOPT_WRITEDATA, &transfer);
 }
 
-// Fetches url into the open file. True only when the whole body has arrived and is on disk.
-bool Fetch(const wchar_t* url, FileDescriptor& file, IBindStatusCallback* callback,
+// Fetches url into the open file, which stays open. True only when the whole body has arrived,
+// is on disk and the sink has judged it.
+bool Fetch(const wchar_t* url, const FileDescriptor& file, IBindStatusCallback* callback,
            DownloadContentSink* content) {
   std::size_t wideLength = std::wcslen(url);
   std::string narrowUrl(wideLength * 4 + 1, '\0');
@@ -318,7 +319,6 @@ bool Fetch(const wchar_t* url, FileDescriptor& file, IBindStatusCallback* callba
   bool stored = complete && WriteUnwritten(transfer) && ::fsync(file.Get()) == 0;
   // The sink judges the whole body while the copy is still open and locked.
   stored = stored && (pipeline == std::nullopt || (pipeline->Drain() && content->Complete()));
-  stored = file.Close() && stored;
   if (!complete || !stored) {
     return false;
   }
@@ -355,7 +355,8 @@ class CurlDownloadService final : public DownloadService {
     FileDescriptor file(fd);
     const std::string hostPath = folder + "/" + name;
     const std::string devicePath = "Temp\\" + name;
-    if (!NarrowToWide(cachePath, devicePath.c_str()) || !Fetch(url, file, callback, content)) {
+    if (!NarrowToWide(cachePath, devicePath.c_str()) || !Fetch(url, file, callback, content) ||
+        !file.Close()) {
       cachePath[0] = L'\0';
       ::unlink(hostPath.c_str());
       return E_FAIL;
@@ -368,30 +369,50 @@ class CurlDownloadService final : public DownloadService {
     if (url == nullptr || target == nullptr) {
       return E_FAIL;
     }
-    // Fetched into a copy in Temp, where the next loader sweeps what a killed one left, and
-    // renamed over the target when whole, so that a link at the target is replaced rather than
-    // written through. Beside the target only when Temp is on another file system.
+    // Fetched into a file that has no name until it is whole and judged, so that no other
+    // program can open it and change what the sink saw, then named beside the target and renamed
+    // over it while still open: a link at the target is replaced rather than written through.
+    // Where the file system cannot make a file without a name, a named copy stands in, in Temp
+    // (swept after a killed loader) or beside the target when Temp is on another file system.
     const std::string hostPath = ToHostPath(std::wstring_view(target));
     const std::string targetFolder = FolderOf(hostPath);
-    std::string folder = DeviceRoot() + "/Temp";
-    ::mkdir(folder.c_str(), 0777);
-    if (!SameFileSystem(folder, targetFolder)) {
-      folder = targetFolder;
-    }
-    int fd = -1;
-    const std::string name = CreateCacheFile(folder, CacheFileNameFor(url), fd);
+    const std::string copySuffix = "-" + CacheFileNameFor(url);
+    std::string folder = targetFolder;
+    std::string name;
+    int fd = OpenUnnamedFile(targetFolder, 0777);
     if (fd < 0) {
-      return E_FAIL;
+      if (!UnnamedFilesUnsupported(errno)) {
+        return E_FAIL;
+      }
+      folder = DeviceRoot() + "/Temp";
+      ::mkdir(folder.c_str(), 0777);
+      if (!SameFileSystem(folder, targetFolder)) {
+        folder = targetFolder;
+      }
+      name = CreateCacheFile(folder, CacheFileNameFor(url), fd);
+      if (fd < 0) {
+        return E_FAIL;
+      }
     }
     FileDescriptor file(fd);
-    const std::string temporary = folder + "/" + name;
-    if (!Fetch(url, file, callback, content) ||
-        ::rename(temporary.c_str(), hostPath.c_str()) != 0) {
-      ::unlink(temporary.c_str());
+    bool placed =
+        Fetch(url, file, callback, content) &&
+        (!name.empty() || LinkUnnamedFile(fd, folder, kCacheFilePrefix, copySuffix, name));
+    const std::string copy = folder + "/" + name;
+    placed = placed && ::rename(copy.c_str(), hostPath.c_str()) == 0;
+    if (!placed) {
+      if (!name.empty()) {
+        ::unlink(copy.c_str());
+      }
+      return E_FAIL;
+    }
+    // Whatever took the copy's name in the moment before the rename is not what was judged.
+    if (!SameFile(fd, hostPath)) {
+      ::unlink(hostPath.c_str());
       return E_FAIL;
     }
     SyncFolder(targetFolder);
-    return S_OK;
+    return file.Close() ? S_OK : E_FAIL;
   }
 
   void RemoveAbandonedCopies() override { RemoveAbandonedCacheFiles(); }

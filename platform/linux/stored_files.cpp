@@ -48,6 +48,40 @@ int CreateExclusiveFile(const std::string& folder, std::string_view prefix, std:
   return -1;
 }
 
+int OpenUnnamedFile(const std::string& folder, mode_t mode) {
+  return ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, mode);
+}
+
+bool UnnamedFilesUnsupported(int error) {
+  // EISDIR: a kernel older than O_TMPFILE takes it for a plain O_DIRECTORY open.
+  return error == EOPNOTSUPP || error == EISDIR || error == EINVAL;
+}
+
+bool LinkUnnamedFile(int fd, const std::string& folder, std::string_view prefix,
+                     std::string_view suffix, std::string& name) {
+  const std::string self = "/proc/self/fd/" + std::to_string(fd);
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::string candidate(prefix);
+    candidate += RandomLetters();
+    candidate += suffix;
+    const std::string path = folder + "/" + candidate;
+    // Through /proc for any user; AT_EMPTY_PATH where /proc is missing, which needs a privilege.
+    int linked = ::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW);
+    if (linked != 0 && errno == ENOENT) {
+      linked = ::linkat(fd, "", AT_FDCWD, path.c_str(), AT_EMPTY_PATH);
+    }
+    if (linked == 0) {
+      name = std::move(candidate);
+      return true;
+    }
+    if (errno != EEXIST) {
+      break;
+    }
+  }
+  name.clear();
+  return false;
+}
+
 std::string FolderOf(const std::string& path) {
   const std::size_t slash = path.find_last_of('/');
   if (slash == std::string::npos) {

@@ -16,6 +16,17 @@ namespace platform {
 int CreateExclusiveFile(const std::string& folder, std::string_view prefix, std::string_view suffix,
                         mode_t mode, std::string& name);
 
+// Opens a new file without a name in folder (O_TMPFILE), for reading and writing, with mode less
+// the umask: no other program can open it until LinkUnnamedFile names it. -1 on failure, with
+// errno EOPNOTSUPP, EISDIR or EINVAL where the system or the file system cannot make one
+// (UnnamedFilesUnsupported).
+int OpenUnnamedFile(const std::string& folder, mode_t mode);
+bool UnnamedFilesUnsupported(int error);
+// Names the unnamed file fd "folder/prefix + random + suffix", putting the name (no folder) in
+// name; false when no name could be made.
+bool LinkUnnamedFile(int fd, const std::string& folder, std::string_view prefix,
+                     std::string_view suffix, std::string& name);
+
 // The folder part of a host path ("." for a bare name) and the last component.
 std::string FolderOf(const std::string& path);
 std::string NameOf(const std::string& path);

@@ -17,6 +17,7 @@
 #include <filesystem>
 #include <iterator>
 #include <optional>
+#include <span>
 #include <string>
 #include <thread>
 #include <vector>
@@ -356,6 +357,59 @@ TEST_F(DownloadTest, DownloadToFileReplacesALinkAtTheTargetAndLeavesNoTemporary)
               1)
         << "a temporary file was left beside the target";
   }
+}
+
+// A neighbour on the device that opens every file it finds in Temp and in the target's folder
+// and writes its own bytes into it, while the body arrives and again once the sink has judged
+// it: the file that takes the target's name still holds exactly the bytes the sink saw.
+class Neighbour : public platform::DownloadContentSink {
+ public:
+  Neighbour(std::vector<std::string> folders, std::string spared)
+      : folders_(std::move(folders)), spared_(std::move(spared)) {}
+  bool Take(std::span<const std::uint8_t> bytes) override {
+    seen.append(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    Meddle();
+    return true;
+  }
+  bool Complete() override {
+    Meddle();
+    return true;
+  }
+  std::string seen;
+  int written = 0;
+
+ private:
+  void Meddle() {
+    for (const std::string& folder : folders_) {
+      for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        if (!entry.is_regular_file() || entry.path().filename() == spared_) {
+          continue;
+        }
+        const int fd = open(entry.path().c_str(), O_WRONLY | O_CLOEXEC);
+        if (fd >= 0) {
+          written += pwrite(fd, "EVIL", 4, 0) == 4 ? 1 : 0;
+          close(fd);
+        }
+      }
+    }
+  }
+  std::vector<std::string> folders_;
+  std::string spared_;
+};
+
+TEST_F(DownloadTest, NoOtherProgramCanChangeAFileBetweenItsCheckAndItsMove) {
+  Service service(served_, {"--slow", "Client.exe:2000000"});
+  const std::string folder = device_.Root() + "/Program Files/FerroVanMobile";
+  testing_support::MakeFolders(folder);
+  Neighbour neighbour({device_.Root() + "/Temp", folder}, "Package.cab");
+  EXPECT_EQ(platform::Downloads().DownloadToFile(service.Url("Client.exe").c_str(),
+                                                 L"Program Files\\FerroVanMobile\\Package.cab",
+                                                 nullptr, &neighbour),
+            S_OK);
+  EXPECT_TRUE(neighbour.seen == body_);
+  EXPECT_TRUE(ReadFile(folder + "/Package.cab") == body_)
+      << "the file in place is not the one seen";
+  EXPECT_EQ(neighbour.written, 0) << "the neighbour wrote into a copy";
 }
 
 // The sweep that follows a killed loader removes the copies no download holds, and only those:

@@ -193,6 +193,9 @@ class ScriptedDownloads : public platform::DownloadService {
   HRESULT DownloadToFile(const wchar_t* url, const wchar_t*, IBindStatusCallback*,
                          platform::DownloadContentSink*) override {
     urls.push_back(url);
+    if (whileFetching) {
+      whileFetching();
+    }
     return succeed ? S_OK : E_FAIL;
   }
   void RemoveAbandonedCopies() override { ++sweeps; }
@@ -225,10 +228,10 @@ class FolderDownloads : public platform::DownloadService {
   HRESULT DownloadToFile(const wchar_t* url, const wchar_t* target, IBindStatusCallback* callback,
                          platform::DownloadContentSink* sink) override {
     std::string content;
-    bool fetched = Fetch(url, callback, content) && Show(sink, content);
-    // A failed transfer leaves what arrived, for the caller to delete.
-    WriteFile(platform::ToHostPath(std::wstring_view(target)), fetched ? content : "partial");
-    return fetched ? S_OK : E_FAIL;
+    if (!Fetch(url, callback, content) || !Show(sink, content))
+      return E_FAIL;  // the target stays as it was
+    WriteFile(platform::ToHostPath(std::wstring_view(target)), content);
+    return S_OK;
   }
   void RemoveAbandonedCopies() override {}
 
