@@ -13,6 +13,7 @@
 #include "platform/win32/download_cache.h"
 #include "platform/win32/download_watchdog.h"
 #include "platform/win32/handles.h"
+#include "platform/win32/held_file_move.h"
 #include "platform/win32/wide_text.h"
 #include "platform/windows_types.h"
 
@@ -96,19 +97,20 @@ HRESULT Judge(HRESULT result, const BindStatusBridge& bridge) {
   return S_OK;
 }
 
-// Fetches url into a new copy in the device's Temp folder, whose device path goes to copy; on
-// storage before it counts as fetched, so that a power cut leaves no name with missing data. A
-// failed fetch leaves no copy.
+// Fetches url into a new copy in the device's Temp folder, whose device path goes to copy and
+// which stays open in file, where no other program can write, move or delete it: what the sink
+// judged is what the caller moves. On storage before it counts as fetched, so that a power cut
+// leaves no name with missing data. A failed fetch leaves no copy.
 HRESULT Fetch(const wchar_t* url, IBindStatusCallback* callback, DownloadContentSink* content,
-              std::wstring& copy) {
+              std::wstring& copy, OwnedHandle& file) {
   copy = CreateCacheFile(url);
   if (copy.empty()) {
     return E_FAIL;
   }
   const std::wstring hostPath = WideHostPath(copy);
-  // No one else writes it or deletes it while the body arrives.
-  OwnedHandle file(CreateFileW(hostPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                               TRUNCATE_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  file = OwnedHandle(CreateFileW(hostPath.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE,
+                                 FILE_SHARE_READ, nullptr, TRUNCATE_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                                 nullptr));
   BridgeReference bridge(callback, url);
   HRESULT result = E_FAIL;
   if (file.Valid()) {
@@ -125,15 +127,11 @@ HRESULT Fetch(const wchar_t* url, IBindStatusCallback* callback, DownloadContent
   if (result == S_OK && !FlushFileBuffers(file.Get())) {
     result = E_FAIL;
   }
-  // The caller's sink judges the whole body while the copy is still open and no one else can
-  // write it.
   if (result == S_OK && content != nullptr && !content->Complete()) {
     result = E_FAIL;
   }
-  if (!file.Close() && result == S_OK) {
-    result = E_FAIL;
-  }
   if (result != S_OK) {
+    file.Close();
     DeleteFileW(hostPath.c_str());
     copy.clear();
     return result;
@@ -152,11 +150,12 @@ class UrlMonikerDownloadService final : public DownloadService {
     }
     cachePath[0] = L'\0';
     std::wstring copy;
-    const HRESULT result = Fetch(url, callback, content, copy);
+    OwnedHandle file;
+    const HRESULT result = Fetch(url, callback, content, copy, file);
     if (result != S_OK) {
       return result;
     }
-    if (copy.size() >= cachePath.size()) {
+    if (!file.Close() || copy.size() >= cachePath.size()) {
       DeleteFileW(WideHostPath(copy).c_str());  // the caller could not name the copy
       return E_FAIL;
     }
@@ -170,21 +169,22 @@ class UrlMonikerDownloadService final : public DownloadService {
     if (url == nullptr || *url == L'\0' || target == nullptr) {
       return E_FAIL;
     }
-    // Fetched into a copy in Temp and moved over the target when whole, so that a failed fetch
-    // leaves the old target as it was.
+    // Fetched into a copy in Temp and moved over the target while still held, when whole and
+    // judged, so that a failed fetch leaves the old target as it was and no other program can
+    // change the copy between its check and its move.
     const std::wstring hostPath = WideHostPath(target);
     if (hostPath.empty()) {
       return E_FAIL;
     }
     std::wstring copy;
-    const HRESULT result = Fetch(url, callback, content, copy);
+    OwnedHandle file;
+    const HRESULT result = Fetch(url, callback, content, copy, file);
     if (result != S_OK) {
       return result;
     }
-    const std::wstring temporary = WideHostPath(copy);
-    if (!MoveFileExW(temporary.c_str(), hostPath.c_str(),
-                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH)) {
-      DeleteFileW(temporary.c_str());
+    const bool moved = MoveHeldFile(file.Get(), hostPath, true);
+    if (!file.Close() || !moved) {
+      DeleteFileW(WideHostPath(copy).c_str());
       return E_FAIL;
     }
     return S_OK;

@@ -1,10 +1,10 @@
 #include <string>
 
-#include "platform/common/replacement_names.h"
 #include "platform/common/wildcard.h"
 #include "platform/files.h"
 #include "platform/text.h"
-#include "platform/win32/stored_files.h"
+#include "platform/win32/handles.h"
+#include "platform/win32/held_file_move.h"
 #include "platform/win32/wide_text.h"
 
 namespace platform {
@@ -54,43 +54,6 @@ class FolderSearch final : public FileSearch {
   std::wstring pattern_;
 };
 
-// The system's own copy between volumes (MOVEFILE_COPY_ALLOWED) writes straight to the final
-// name, so that a kill, a full volume or a power cut mid-copy leaves a cut file under it. The
-// copy goes to a new name beside the destination instead, in the shape of a small file's
-// replacement, is flushed, and only then takes the destination's name.
-bool MoveAcrossVolumes(const std::wstring& from, const std::wstring& to) {
-  const std::size_t slash = to.find_last_of(L"\\/");
-  const std::wstring folder = slash == std::wstring::npos ? L"" : to.substr(0, slash + 1);
-  const std::wstring name = slash == std::wstring::npos ? to : to.substr(slash + 1);
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    const std::wstring copy =
-        folder + L"." + name.substr(0, kMaxReplacementStem) + L"." + RandomLetters() + L".tmp";
-    if (!CopyFileW(from.c_str(), copy.c_str(), TRUE)) {
-      if (GetLastError() == ERROR_FILE_EXISTS) {
-        continue;
-      }
-      DeleteFileW(copy.c_str());
-      return false;
-    }
-    const HANDLE file = CreateFileW(copy.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr);
-    const bool flushed = file != INVALID_HANDLE_VALUE && FlushFileBuffers(file);
-    if (file != INVALID_HANDLE_VALUE) {
-      CloseHandle(file);
-    }
-    if (!flushed || !MoveFileExW(copy.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH)) {
-      DeleteFileW(copy.c_str());
-      return false;
-    }
-    if (!DeleteFileW(from.c_str())) {
-      DeleteFileW(to.c_str());
-      return false;
-    }
-    return true;
-  }
-  return false;
-}
-
 class Win32Files final : public FileService {
  public:
   CreateFolderResult CreateFolder(const wchar_t* path) override {
@@ -129,8 +92,8 @@ class Win32Files final : public FileService {
   }
 
   // Without MOVEFILE_REPLACE_EXISTING the move fails when the destination exists. A download's
-  // cache copy may lie on another volume, where the move is a copy and a delete
-  // (MoveAcrossVolumes); write-through returns only once the file is in place on storage.
+  // cache copy may lie on another volume, where the move is a copy beside the destination and a
+  // delete (MoveHeldFile); write-through returns only once the file is in place on storage.
   bool MoveFile(const wchar_t* from, const wchar_t* to) override {
     if (from == nullptr || to == nullptr) {
       return false;
@@ -140,7 +103,12 @@ class Win32Files final : public FileService {
     if (MoveFileExW(hostFrom.c_str(), hostTo.c_str(), MOVEFILE_WRITE_THROUGH)) {
       return true;
     }
-    return GetLastError() == ERROR_NOT_SAME_DEVICE && MoveAcrossVolumes(hostFrom, hostTo);
+    if (GetLastError() != ERROR_NOT_SAME_DEVICE) {
+      return false;
+    }
+    const OwnedHandle held(CreateFileW(hostFrom.c_str(), GENERIC_READ | DELETE, FILE_SHARE_READ,
+                                       nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    return held.Valid() && MoveHeldFile(held.Get(), hostTo, false);
   }
 
   std::unique_ptr<FileSearch> FindFiles(const wchar_t* pattern) override {

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -252,6 +253,56 @@ TEST_F(UrlMonikerTest, FailedFetchesLeaveNoCopyAndTheOldTarget) {
     EXPECT_FALSE(Exists(absent));
     EXPECT_TRUE(CopiesInTemp().empty()) << "a copy is left in Temp";
   }
+}
+
+// A program beside the loader that tries, once the body is whole and judged, to write, move or
+// delete each download copy in Temp: it can do none of them, and the file that takes the
+// target's name holds exactly the bytes the sink saw.
+class Neighbour : public platform::DownloadContentSink {
+ public:
+  explicit Neighbour(std::wstring temp) : temp_(std::move(temp)) {}
+  bool Take(std::span<const std::uint8_t> bytes) override {
+    seen.append(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    return true;
+  }
+  bool Complete() override {
+    for (const std::wstring& path : FilesStartingWith(temp_, L"ferrovan-cache.")) {
+      ++copies;
+      const HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+      if (file != INVALID_HANDLE_VALUE) {
+        DWORD written = 0;
+        changed += WriteFile(file, "EVIL", 4, &written, nullptr) ? 1 : 0;
+        CloseHandle(file);
+      }
+      changed += MoveFileExW(path.c_str(), (path + L".moved").c_str(), 0) ? 1 : 0;
+      changed += DeleteFileW(path.c_str()) ? 1 : 0;
+    }
+    return true;
+  }
+  std::string seen;
+  int copies = 0;
+  int changed = 0;
+
+ private:
+  std::wstring temp_;
+};
+
+TEST_F(UrlMonikerTest, NoOtherProgramCanChangeAFileBetweenItsCheckAndItsMove) {
+  const std::string body = Pattern(300000, 13);
+  Serve(L"checked.bin", body);
+  const std::wstring target = Scratch(L"checked.dll");
+  WriteAll(target, "old copy");
+  Neighbour neighbour(temp_);
+  ASSERT_EQ(platform::Downloads().DownloadToFile((base_ + L"checked.bin").c_str(), target.c_str(),
+                                                 nullptr, &neighbour),
+            S_OK);
+  EXPECT_EQ(neighbour.copies, 1) << "the copy was not where the neighbour looked";
+  EXPECT_EQ(neighbour.changed, 0) << "the neighbour changed the copy";
+  EXPECT_TRUE(neighbour.seen == body);
+  EXPECT_TRUE(ReadAll(target) == body) << "the file in place is not the one seen";
+  EXPECT_TRUE(CopiesInTemp().empty()) << "a copy is left in Temp";
 }
 
 // Puts a copy in the internet cache that claims to be good for another day.

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -158,6 +159,56 @@ TEST_F(Win32FilesTest, AShortcutInOtherLetterCaseIsReplacedUnderTheNameAskedFor)
             std::vector<std::wstring>{L"FerroVan.lnk"});
   EXPECT_EQ(ReadBytes(Host(shortcut)),
             "62#\"Program Files\\FerroVanMobile\\FerroVan.Mobile.Client.Load.exe\"");
+}
+
+// Temp and the install folder on two file systems (run_on_two_volumes.sh mounts a small one on
+// the install folder of the device root it names): the move is a copy, which never leaves a cut
+// file under the destination's name, nor a new file beside it, whether it fits or not.
+TEST(Win32FilesOtherVolume, AMoveAcrossVolumesIsWholeUnderItsNameOrAbsent) {
+  const char* root = std::getenv("FERROVAN_TEST_TWO_VOLUME_ROOT");
+  ASSERT_NE(root, nullptr) << "run through run_on_two_volumes.sh";
+  platform::SetDeviceRoot(root);
+  ASSERT_TRUE(platform::CreateSystemFolders());
+  const struct {
+    const wchar_t* name;
+    std::size_t bytes;
+    bool fits;
+  } cases[] = {{L"small.dll", 100000, true}, {L"large.dll", 1000000, false}};
+  for (const auto& move : cases) {
+    SCOPED_TRACE(platform::WideToUtf8(move.name));
+    std::string content(move.bytes, 'c');
+    for (std::size_t i = 0; i < content.size(); i += 4093) {
+      content[i] = static_cast<char>('a' + i % 26);
+    }
+    const std::wstring from = std::wstring(L"Temp\\") + move.name;
+    const std::wstring to = std::wstring(L"Program Files\\FerroVanMobile\\") + move.name;
+    WriteBytes(platform::WideHostPath(from), content);
+    EXPECT_EQ(platform::Files().MoveFile(from.c_str(), to.c_str()), move.fits);
+    if (move.fits) {
+      EXPECT_TRUE(ReadBytes(platform::WideHostPath(to)) == content);
+      EXPECT_FALSE(Exists(platform::WideHostPath(from)));
+    } else {
+      EXPECT_FALSE(Exists(platform::WideHostPath(to)));
+      EXPECT_TRUE(ReadBytes(platform::WideHostPath(from)) == content);
+    }
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW entry{};
+    const HANDLE search = FindFirstFileW(
+        (platform::WideHostPath(L"Program Files\\FerroVanMobile") + L"\\*").c_str(), &entry);
+    if (search != INVALID_HANDLE_VALUE) {
+      do {
+        const std::wstring found = entry.cFileName;
+        if (found != L"." && found != L"..") {
+          names.push_back(found);
+        }
+      } while (FindNextFileW(search, &entry));
+      FindClose(search);
+    }
+    EXPECT_EQ(names,
+              move.fits ? std::vector<std::wstring>{L"small.dll"} : std::vector<std::wstring>{});
+    DeleteFileW(platform::WideHostPath(to).c_str());
+    DeleteFileW(platform::WideHostPath(from).c_str());
+  }
 }
 
 }  // namespace
