@@ -26,11 +26,18 @@ class DownloadContentSink {
   virtual void TooLarge() {}
   // The next bytes of the body; false ends the download as failed.
   virtual bool Take(std::span<const std::uint8_t> bytes) = 0;
+  // The body starts again from its first byte: a broken transfer could not be resumed where it
+  // stopped (the server sent the whole file again, or the file had changed). False fails the
+  // download.
+  virtual bool Restart() { return false; }
   // Once the whole body is stored, while its copy is still open and held by the download and
   // before it is moved anywhere: false fails the download, and its copy is removed.
   virtual bool Complete() { return true; }
 };
 
+// A transfer that breaks after it has brought bytes is resumed where it stopped, within the
+// bounds of platform/common/download_limits.h; a server that then answers with the whole file
+// starts the body again (DownloadContentSink::Restart).
 class DownloadService {
  public:
   virtual ~DownloadService() = default;

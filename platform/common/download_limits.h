@@ -19,4 +19,11 @@ long StallSeconds();
 // link may stand still for most of a minute and still pass.
 inline constexpr long kRateFloorBytesPerSecond = 1024;
 
+// A transfer that breaks after it has brought bytes (a hand-held roaming between access points
+// drops its connections) is resumed where it stopped: a range asked for the same version of the
+// file (If-Range on its strong ETag, else on its Last-Modified date), as long as each try brings
+// more of the file, this many times at most in one download. A server that answers the range
+// with the whole file starts the body again.
+inline constexpr int kMaxResumes = 8;
+
 }  // namespace platform

@@ -26,7 +26,9 @@ const CurlLibrary* Load() {
                         Resolve(library, "curl_easy_perform", curl.easy_perform) &&
                         Resolve(library, "curl_easy_getinfo", curl.easy_getinfo) &&
                         Resolve(library, "curl_easy_reset", curl.easy_reset) &&
-                        Resolve(library, "curl_easy_cleanup", curl.easy_cleanup);
+                        Resolve(library, "curl_easy_cleanup", curl.easy_cleanup) &&
+                        Resolve(library, "curl_slist_append", curl.slist_append) &&
+                        Resolve(library, "curl_slist_free_all", curl.slist_free_all);
   if (!resolved || curl.global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) {
     return nullptr;
   }

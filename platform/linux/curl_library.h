@@ -15,6 +15,8 @@ struct CurlLibrary {
   CURLcode (*easy_getinfo)(CURL* easy, CURLINFO info, ...);
   void (*easy_reset)(CURL* easy);
   void (*easy_cleanup)(CURL* easy);
+  curl_slist* (*slist_append)(curl_slist* list, const char* text);
+  void (*slist_free_all)(curl_slist* list);
 };
 
 // Loads and globally initialises libcurl once, whatever thread asks first; null when it cannot

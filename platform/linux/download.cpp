@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
@@ -104,6 +105,8 @@ constexpr std::uint64_t kWriteBackStretch = 1024 * 1024;
 // file costs a sixteenth of the system calls.
 constexpr std::size_t kWriteBatch = 256 * 1024;
 
+constexpr std::uint64_t kUnknownLength = UINT64_MAX;
+
 struct Transfer {
   CURL* easy = nullptr;
   int fd = -1;
@@ -126,22 +129,30 @@ struct Transfer {
   std::uint64_t writeBackStarted = 0;      // bytes whose write-back to storage has been started
   bool begun = false;
   Clock::time_point lastReport{};
+  // What the response being read says of the file: its status, its validators, and where its
+  // body starts in the file and how long the file is, when it says.
+  long status = 0;
+  std::string etag;
+  std::string lastModified;
+  std::uint64_t rangeFirst = 0;
+  bool rangeGiven = false;
+  std::uint64_t total = kUnknownLength;
+  // Set for a try that asks for the rest of the file from received on; cleared when a response
+  // cannot continue the body (the transfer then ends as failed).
+  bool resuming = false;
+  bool refused = false;
+  // The validator of the file's version whose bytes the copy holds: its strong ETag, else its
+  // Last-Modified date; empty when it has none, and then a broken transfer is not resumed.
+  std::string validator;
 };
 
-std::uint64_t AnnouncedLength(CURL* easy) {
-  curl_off_t length = -1;
-  if (Api().easy_getinfo(easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) != CURLE_OK ||
-      length < 0) {
-    return 0;
-  }
-  return static_cast<std::uint64_t>(length);
-}
-
+// The whole file's length as the responses gave it (0 when they did not): a resumed transfer
+// counts on from where it resumed.
 void Report(Transfer& transfer, std::uint32_t status) {
   transfer.lastReport = Clock::now();
   if (transfer.callback != nullptr) {
-    transfer.callback->OnProgress(Clamp32(transfer.received),
-                                  Clamp32(AnnouncedLength(transfer.easy)), status, transfer.url);
+    const std::uint64_t total = transfer.total == kUnknownLength ? 0 : transfer.total;
+    transfer.callback->OnProgress(Clamp32(transfer.received), Clamp32(total), status, transfer.url);
   }
 }
 
@@ -204,6 +215,128 @@ std::size_t OnBodyData(char* data, std::size_t size, std::size_t count, void* us
   return bytes;
 }
 
+// The value of a header line "Name: value\r\n" when its name is name (in any letter case).
+bool HeaderValue(std::string_view line, std::string_view name, std::string_view& value) {
+  if (line.size() <= name.size() || line[name.size()] != ':') {
+    return false;
+  }
+  for (std::size_t i = 0; i < name.size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>(line[i])) !=
+        std::tolower(static_cast<unsigned char>(name[i]))) {
+      return false;
+    }
+  }
+  value = line.substr(name.size() + 1);
+  while (!value.empty() && (value.front() == ' ' || value.front() == '\t')) {
+    value.remove_prefix(1);
+  }
+  while (!value.empty() && (value.back() == '\r' || value.back() == '\n' || value.back() == ' ')) {
+    value.remove_suffix(1);
+  }
+  return true;
+}
+
+bool ParseCount(std::string_view text, std::uint64_t& count) {
+  if (text.empty() || text.size() > 19) {
+    return false;
+  }
+  count = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') {
+      return false;
+    }
+    count = count * 10 + static_cast<std::uint64_t>(c - '0');
+  }
+  return true;
+}
+
+// Decides, once a final response's headers are in, whether its body continues the copy: the
+// first response of a download starts it; a resumed one must be a 206 that starts exactly where
+// the copy ends, or a 200 that starts the file again. False ends the transfer as failed.
+bool TakeResponse(Transfer& transfer, std::uint64_t length, bool lengthGiven) {
+  if (transfer.status != 200 && transfer.status != 206) {
+    return true;  // an error answer: judged by its status once the transfer ends
+  }
+  if (transfer.status == 206 &&
+      (!transfer.resuming || !transfer.rangeGiven || transfer.rangeFirst != transfer.received)) {
+    return false;
+  }
+  const std::uint64_t whole = transfer.status == 206 ? transfer.total
+                              : lengthGiven          ? length
+                                                     : kUnknownLength;
+  if (transfer.resuming && whole != kUnknownLength && whole > transfer.maxBytes) {
+    if (whole > transfer.sinkMaxBytes) {
+      transfer.sink->TooLarge();
+    }
+    return false;
+  }
+  if (transfer.status == 200) {
+    if (transfer.resuming || transfer.received != 0) {
+      // The server sent the whole file: the copy and the sink start again.
+      transfer.unwritten->clear();
+      if (::ftruncate(transfer.fd, 0) != 0 || ::lseek(transfer.fd, 0, SEEK_SET) != 0 ||
+          (transfer.content != nullptr &&
+           (!transfer.content->Drain() || !transfer.sink->Restart()))) {
+        return false;
+      }
+      transfer.received = 0;
+      transfer.written = 0;
+      transfer.writeBackStarted = 0;
+    }
+    transfer.total = lengthGiven ? length : kUnknownLength;
+  }
+  // A weak ETag names a file that may differ byte for byte: no range is asked on it.
+  const bool strong = !transfer.etag.empty() && !transfer.etag.starts_with("W/");
+  transfer.validator = strong ? transfer.etag : transfer.lastModified;
+  return true;
+}
+
+std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* user) {
+  auto& transfer = *static_cast<Transfer*>(user);
+  const std::size_t bytes = size * count;
+  const std::string_view line(data, bytes);
+  std::string_view value;
+  if (line.starts_with("HTTP/")) {
+    // A new response (after a redirect, or an interim one): what the last one said is gone.
+    const std::size_t blank = line.find(' ');
+    std::uint64_t status = 0;
+    transfer.status =
+        blank != std::string_view::npos && ParseCount(line.substr(blank + 1, 3), status)
+            ? static_cast<long>(status)
+            : 0;
+    transfer.etag.clear();
+    transfer.lastModified.clear();
+    transfer.rangeGiven = false;
+  } else if (HeaderValue(line, "ETag", value)) {
+    transfer.etag = value;
+  } else if (HeaderValue(line, "Last-Modified", value)) {
+    transfer.lastModified = value;
+  } else if (HeaderValue(line, "Content-Range", value)) {
+    // "bytes FIRST-LAST/TOTAL"
+    std::uint64_t first = 0;
+    std::uint64_t total = 0;
+    const std::size_t dash = value.find('-');
+    const std::size_t slash = value.find('/');
+    if (value.starts_with("bytes ") && dash != std::string_view::npos &&
+        slash != std::string_view::npos && ParseCount(value.substr(6, dash - 6), first)) {
+      transfer.rangeGiven = true;
+      transfer.rangeFirst = first;
+      transfer.total = ParseCount(value.substr(slash + 1), total) ? total : kUnknownLength;
+    }
+  } else if (line == "\r\n" || line == "\n") {
+    if (transfer.status >= 200 && transfer.status != 204 &&
+        !(transfer.status >= 300 && transfer.status < 400)) {
+      curl_off_t length = -1;
+      Api().easy_getinfo(transfer.easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
+      if (!TakeResponse(transfer, static_cast<std::uint64_t>(length), length >= 0)) {
+        transfer.refused = true;
+        return 0;
+      }
+    }
+  }
+  return bytes;
+}
+
 // Whether url's scheme is https, in any letter case.
 bool IsHttpsAddress(std::string_view url) {
   constexpr std::string_view kScheme = "https://";
@@ -250,13 +383,55 @@ void SetTransferOptions(CURL* easy, const char* url, Transfer& transfer) {
   }
   Api().easy_setopt(easy, CURLOPT_USERAGENT, "ferrovan-loader");
   Api().easy_setopt(easy, CURLOPT_BUFFERSIZE, kReceiveBufferSize);
-  if (transfer.maxBytes <= static_cast<std::uint64_t>(INT64_MAX)) {
-    // An announced length above it fails the transfer before its body.
+  if (transfer.maxBytes <= static_cast<std::uint64_t>(INT64_MAX) && transfer.received == 0) {
+    // An announced length above it fails the transfer before its body (a resumed one is judged
+    // by the whole length its answer gives, in TakeResponse).
     Api().easy_setopt(easy, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(transfer.maxBytes));
   }
   Api().easy_setopt(easy, CURLOPT_WRITEFUNCTION, &OnBodyData);
   Api().easy_setopt(easy, CURLOPT_WRITEDATA, &transfer);
+  Api().easy_setopt(easy, CURLOPT_HEADERFUNCTION, &OnHeader);
+  Api().easy_setopt(easy, CURLOPT_HEADERDATA, &transfer);
 }
+
+// The libcurl error of a connection that broke or stood still, which a range may resume, as
+// against a refusal of this side's (a body past its bound, a sink that refused it) or a server's.
+bool BrokenConnection(CURLcode result) {
+  switch (result) {
+    case CURLE_PARTIAL_FILE:
+    case CURLE_RECV_ERROR:
+    case CURLE_SEND_ERROR:
+    case CURLE_GOT_NOTHING:
+    case CURLE_OPERATION_TIMEDOUT:
+    case CURLE_HTTP2:
+    case CURLE_HTTP2_STREAM:
+    case CURLE_SSL_CONNECT_ERROR:
+    case CURLE_COULDNT_CONNECT:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// A list of request headers, freed with it.
+class HeaderList {
+ public:
+  HeaderList() = default;
+  ~HeaderList() { Api().slist_free_all(list_); }
+  HeaderList(const HeaderList&) = delete;
+  HeaderList& operator=(const HeaderList&) = delete;
+  bool Add(const std::string& header) {
+    curl_slist* longer = Api().slist_append(list_, header.c_str());
+    if (longer != nullptr) {
+      list_ = longer;
+    }
+    return longer != nullptr;
+  }
+  curl_slist* Get() const { return list_; }
+
+ private:
+  curl_slist* list_ = nullptr;
+};
 
 // Fetches url into the open file, which stays open. True only when the whole body has arrived,
 // is on disk and the sink has judged it.
@@ -293,27 +468,46 @@ bool Fetch(const wchar_t* url, const FileDescriptor& file, IBindStatusCallback* 
     batch.reserve(kWriteBatch + CURL_MAX_WRITE_SIZE);
   }
   transfer.unwritten = &transfer.batches[0];
-  transfer.easy = easy;
   transfer.fd = file.Get();
   transfer.url = url;
   transfer.callback = callback;
-  SetTransferOptions(easy, narrowUrl.c_str(), transfer);
 
-  const CURLcode result = Api().easy_perform(easy);
-  // The length was refused for the sink's own bound (not for the device's room, when that is
-  // the smaller).
-  if (result == CURLE_FILESIZE_EXCEEDED && content != nullptr &&
-      transfer.maxBytes == transfer.sinkMaxBytes) {
-    content->TooLarge();
+  CURLcode result = CURLE_OK;
+  for (int resumes = 0;; ++resumes) {
+    transfer.easy = easy;
+    SetTransferOptions(easy, narrowUrl.c_str(), transfer);
+    HeaderList headers;
+    const std::uint64_t before = transfer.received;
+    transfer.resuming = before != 0;
+    if (transfer.resuming) {
+      // The rest of the same version of the file; a server that cannot tell sends it whole.
+      const std::string range = std::to_string(before) + "-";
+      if (!headers.Add("If-Range: " + transfer.validator)) {
+        break;
+      }
+      Api().easy_setopt(easy, CURLOPT_RANGE, range.c_str());
+      Api().easy_setopt(easy, CURLOPT_HTTPHEADER, headers.Get());
+    }
+    transfer.refused = false;
+    result = Api().easy_perform(easy);
+    // The length was refused for the sink's own bound (not for the device's room, when that is
+    // the smaller).
+    if (result == CURLE_FILESIZE_EXCEEDED && content != nullptr &&
+        transfer.maxBytes == transfer.sinkMaxBytes) {
+      content->TooLarge();
+    }
+    const bool resumable = BrokenConnection(result) && !transfer.refused &&
+                           (transfer.status == 200 || transfer.status == 206) &&
+                           transfer.received > before && !transfer.validator.empty() &&
+                           resumes < kMaxResumes;
+    if (!resumable || !WriteUnwritten(transfer)) {
+      break;
+    }
+    easy = FreshEasyHandle();
   }
-  long status = 0;
-  Api().easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
-  curl_off_t announced = -1;
-  Api().easy_getinfo(easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced);
   // A redirect without a usable Location ends "successfully" on a 3xx: that body is not the file.
-  const bool complete =
-      result == CURLE_OK && status >= 200 && status < 300 &&
-      (announced < 0 || static_cast<std::uint64_t>(announced) == transfer.received);
+  const bool complete = result == CURLE_OK && transfer.status >= 200 && transfer.status < 300 &&
+                        (transfer.total == kUnknownLength || transfer.total == transfer.received);
   // On storage before the caller moves it into place: a power cut then leaves no name with
   // missing data.
   bool stored = complete && WriteUnwritten(transfer) && ::fsync(file.Get()) == 0;

@@ -412,6 +412,84 @@ TEST_F(DownloadTest, NoOtherProgramCanChangeAFileBetweenItsCheckAndItsMove) {
   EXPECT_EQ(neighbour.written, 0) << "the neighbour wrote into a copy";
 }
 
+// A sink that keeps what it is shown, as a digest takes it, and starts again when told to (or
+// cannot).
+class KeepingSink : public platform::DownloadContentSink {
+ public:
+  explicit KeepingSink(bool restartable) : restartable_(restartable) {}
+  bool Take(std::span<const std::uint8_t> bytes) override {
+    seen.append(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    return true;
+  }
+  bool Restart() override {
+    ++restarts;
+    seen.clear();
+    return restartable_;
+  }
+  std::string seen;
+  int restarts = 0;
+
+ private:
+  bool restartable_;
+};
+
+// A connection that breaks mid-file (a hand-held roaming between access points) is resumed with a
+// range on the same version of the file; a server that sends the whole file again starts the
+// body again; a server that never lets the copy grow, or breaks it more often than the bound,
+// fails the download with nothing left.
+TEST_F(DownloadTest, ABrokenTransferIsResumedWhereItStopped) {
+  const std::vector<std::string> breaksOnce = {"--break-every",   "Client.exe:300000",
+                                               "--break-count",   "Client.exe:1",
+                                               "--ignore-ranges", "Client.exe"};
+  const struct {
+    const char* what;
+    std::vector<std::string> switches;
+    bool sinkRestarts;
+    bool fetched;
+    int restarts;
+  } cases[] = {
+      {"broken every 200 kB and resumed", {"--break-every", "Client.exe:200000"}, true, true, 0},
+      {"broken once, then sent whole", breaksOnce, true, true, 1},
+      {"sent whole to a sink that cannot start again", breaksOnce, false, false, 1},
+      {"sent whole and broken at the same byte each time",
+       {"--break-every", "Client.exe:300000", "--ignore-ranges", "Client.exe"},
+       true,
+       false,
+       1},
+      {"broken more often than a download resumes",
+       {"--break-every", "Client.exe:50000"},
+       true,
+       false,
+       0},
+  };
+  const std::wstring target = L"Program Files\\FerroVanMobile\\Package.cab";
+  testing_support::MakeFolders(device_.Root() + "/Program Files/FerroVanMobile");
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Service service(served_, c.switches);
+    const std::wstring url = service.Url("Client.exe");
+    KeepingSink sink(c.sinkRestarts);
+    RecordingCallback progress;
+    std::filesystem::remove(device_.Host(target));
+    EXPECT_EQ(
+        platform::Downloads().DownloadToFile(url.c_str(), target.c_str(), &progress, &sink) == S_OK,
+        c.fetched);
+    EXPECT_EQ(sink.restarts, c.restarts);
+    if (c.fetched) {
+      EXPECT_TRUE(ReadFile(device_.Host(target)) == body_)
+          << "the file differs from the one served";
+      EXPECT_TRUE(sink.seen == body_) << "the sink saw other bytes than the file's";
+      if (c.restarts == 0) {
+        // A resumed transfer counts on from where it stopped, against the whole file's length.
+        ExpectProgress(progress.notes, url, body_.size(), static_cast<std::uint32_t>(body_.size()));
+      }
+    } else {
+      EXPECT_FALSE(testing_support::Exists(device_.Host(target)));
+    }
+    EXPECT_TRUE(device_.TempFiles().empty());
+  }
+}
+
 // The sweep that follows a killed loader removes the copies no download holds, and only those:
 // not a copy being written this moment, nor anything that is not a cache copy.
 TEST_F(DownloadTest, RemovingAbandonedCacheCopiesSparesLiveOnesAndOtherFiles) {

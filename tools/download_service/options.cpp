@@ -21,7 +21,10 @@ constexpr const char* kUsage =
     "  --https CERT KEY           serve HTTPS with this certificate and key (PEM files)\n"
     "  --prefix P                 first part of the path (default FerroVanService; \"\" for none)\n"
     "  --missing NAME             answer 404 for NAME\n"
-    "  --drop-after NAME:BYTES    send BYTES bytes of NAME, then close the connection\n"
+    "  --drop-after NAME:BYTES    send NAME up to its byte BYTES, then close the connection\n"
+    "  --break-every NAME:BYTES   close each response for NAME after BYTES bytes of its body\n"
+    "  --break-count NAME:N       with --break-every, break only the first N responses\n"
+    "  --ignore-ranges NAME       answer every request for NAME with the whole file\n"
     "  --no-length NAME           send NAME chunked, without Content-Length\n"
     "  --claim-length NAME:BYTES  announce BYTES as NAME's length, send the file, then close\n"
     "  --slow NAME:BYTES_PER_SEC  send NAME at about that rate\n"
@@ -32,6 +35,10 @@ constexpr const char* kUsage =
     "  --help                     show this text and exit\n"
     "\n"
     "Only regular files directly in the folder are served: no subfolders, no links.\n"
+    "Each file goes with a strong ETag and its Last-Modified date; If-None-Match and\n"
+    "If-Modified-Since are answered 304 when they match, and one range (bytes=FIRST- or\n"
+    "bytes=FIRST-LAST) 206, but only when an If-Range sent with it matches (else the\n"
+    "whole file, 200).\n"
     "The fault switches may be given several times. On start the service prints one line,\n"
     "\"listening on http://ADDRESS:PORT\" (https with --https), to standard output; each\n"
     "request is logged to standard error. SIGTERM or SIGINT stops it.\n";
@@ -111,8 +118,19 @@ Options ParseOptions(int argc, char** argv) {
       options.noLength.insert(value());
     } else if (option == "--silent") {
       options.silent.insert(value());
+    } else if (option == "--ignore-ranges") {
+      options.ignoreRanges.insert(value());
     } else if (option == "--drop-after") {
       namedCount(options.dropAfter);
+    } else if (option == "--break-count") {
+      namedCount(options.breakCount);
+    } else if (option == "--break-every") {
+      namedCount(options.breakEvery);
+      for (const auto& [name, bytes] : options.breakEvery) {
+        if (bytes == 0) {
+          Fail("--break-every needs a count above 0 for " + name);
+        }
+      }
     } else if (option == "--claim-length") {
       namedCount(options.claimLength);
     } else if (option == "--slow") {

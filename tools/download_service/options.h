@@ -18,7 +18,10 @@ struct Options {
   std::set<std::string> missing;
   std::set<std::string> noLength;
   std::set<std::string> silent;
+  std::set<std::string> ignoreRanges;
   std::map<std::string, std::uint64_t> dropAfter;
+  std::map<std::string, std::uint64_t> breakEvery;
+  std::map<std::string, std::uint64_t> breakCount;
   std::map<std::string, std::uint64_t> slow;
   std::map<std::string, std::uint64_t> claimLength;
   std::map<std::string, std::string> redirects;
