@@ -96,6 +96,14 @@ ReleaseFileCheck::ReleaseFileCheck(const ReleaseFileLine& line, bool mustCarryKe
   }
 }
 
+bool ReleaseFileCheck::Restart() {
+  received_ = 0;
+  digest_ = FileDigest();
+  keys_.Restart();
+  verdict_ = Verdict::Pending;
+  return true;
+}
+
 bool ReleaseFileCheck::Take(std::span<const std::uint8_t> bytes) {
   received_ += bytes.size();
   digest_.Add(bytes);

@@ -37,6 +37,11 @@ class StreamSearch {
   void Add(std::string_view text);
   void Take(std::span<const std::uint8_t> bytes);
   bool Found() const { return found_; }
+  // Forgets the bytes seen, keeping the texts.
+  void Restart() {
+    tailLength_ = 0;
+    found_ = false;
+  }
 
  private:
   bool Search(std::string_view haystack);
@@ -58,6 +63,7 @@ class ReleaseFileCheck final : public platform::DownloadContentSink {
   std::uint64_t MaxBytes() const override { return expectedSize_; }
   bool Take(std::span<const std::uint8_t> bytes) override;
   void TooLarge() override { verdict_ = Verdict::DiffersFromRelease; }
+  bool Restart() override;
   bool Complete() override;
   // Pending when the body never arrived whole (the transfer failed).
   Verdict Result() const { return verdict_; }

@@ -31,6 +31,10 @@ class TextCopy final : public platform::DownloadContentSink {
     length_ += bytes.size();
     return true;
   }
+  bool Restart() override {
+    length_ = 0;
+    return true;
+  }
   std::string_view Text() const { return {buffer_.data(), length_}; }
   // Larger than such a file can be: no manifest or signature, whatever else it is.
   bool WasTooLarge() const { return tooLarge_; }
