@@ -59,6 +59,10 @@ std::wstring_view Trimmed(std::wstring_view text) {
   return text;
 }
 
+ULONG Clamp32(std::uint64_t value) {
+  return value > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<ULONG>(value);
+}
+
 // A whole decimal number that fits; -1 otherwise.
 std::int64_t ParseLength(std::wstring_view text) {
   if (text.empty() || text.size() > 18) {
@@ -117,6 +121,21 @@ void BindStatusBridge::WriteBodyTo(HANDLE file, DownloadContentSink* content, st
   body_ = file;
   content_ = content;
   room_ = room;
+}
+
+void BindStatusBridge::ResumeNext() {
+  resumeFrom_ = received_.load();
+  resuming_ = true;
+  httpStatus_ = 0;
+  announcedLength_ = -1;
+  redirects_ = 0;
+  stopResult_ = E_PENDING;
+  connected_.store(false);
+  aborted_.store(false);
+  Active();
+  if (stopped_ != nullptr) {
+    ResetEvent(stopped_);
+  }
 }
 
 HRESULT BindStatusBridge::WaitForStop() {
@@ -239,6 +258,9 @@ HRESULT STDMETHODCALLTYPE BindStatusBridge::OnProgress(ULONG progress, ULONG pro
   switch (statusCode) {
     case BINDSTATUS_BEGINDOWNLOADDATA:
     case BINDSTATUS_DOWNLOADINGDATA:
+      // urlmon counts the bytes of this response: a resumed one counts on from where it began.
+      progress = Clamp32(resumeFrom_ + progress);
+      progressMax = progressMax != 0 ? Clamp32(resumeFrom_ + progressMax) : 0;
       lastMax_ = progressMax;
       if (!begun_) {
         begun_ = true;
@@ -250,7 +272,7 @@ HRESULT STDMETHODCALLTYPE BindStatusBridge::OnProgress(ULONG progress, ULONG pro
     case BINDSTATUS_ENDDOWNLOADDATA:
       // Told once the transfer has been judged whole (FinishProgress): a body cut short also
       // ends here.
-      lastMax_ = progressMax;
+      lastMax_ = progressMax != 0 ? Clamp32(resumeFrom_ + progressMax) : 0;
       return S_OK;
     default:
       if (target_ != nullptr) {
@@ -356,10 +378,17 @@ HRESULT STDMETHODCALLTYPE BindStatusBridge::BeginningTransaction(LPCWSTR, LPCWST
   if (additionalHeaders == nullptr) {
     return E_INVALIDARG;
   }
+  std::wstring text = kNoCacheHeader;
+  if (resuming_) {
+    // The rest of the same version of the file; a server that cannot tell sends it whole.
+    text +=
+        L"Range: bytes=" + std::to_wstring(resumeFrom_) + L"-\r\nIf-Range: " + validator_ + L"\r\n";
+  }
   // urlmon frees the text with CoTaskMemFree.
-  auto* headers = static_cast<LPWSTR>(CoTaskMemAlloc(sizeof(kNoCacheHeader)));
+  const std::size_t bytes = (text.size() + 1) * sizeof(wchar_t);
+  auto* headers = static_cast<LPWSTR>(CoTaskMemAlloc(bytes));
   if (headers != nullptr) {
-    std::memcpy(headers, kNoCacheHeader, sizeof(kNoCacheHeader));
+    std::memcpy(headers, text.c_str(), bytes);
   }
   *additionalHeaders = headers;
   return S_OK;
@@ -381,6 +410,11 @@ HRESULT STDMETHODCALLTYPE BindStatusBridge::OnResponse(DWORD responseCode, LPCWS
   if (!encoded && FindHeader(headers, L"Content-Length", value)) {
     announcedLength_ = ParseLength(value);
   }
+  if ((responseCode == 200 || responseCode == 206) && !TakeResponse(responseCode, headers)) {
+    bodyRefused_ = true;
+    Abort();
+    return S_OK;
+  }
   // A length larger than the caller takes, or than the device can store, fails the download
   // before a byte of its body.
   const std::uint64_t sinkMax = content_ != nullptr ? content_->MaxBytes() : UINT64_MAX;
@@ -393,6 +427,44 @@ HRESULT STDMETHODCALLTYPE BindStatusBridge::OnResponse(DWORD responseCode, LPCWS
     Abort();  // as the watchdog ends a binding, so that urlmon lets go of it
   }
   return S_OK;
+}
+
+bool BindStatusBridge::TakeResponse(DWORD responseCode, std::wstring_view headers) {
+  std::wstring value;
+  if (responseCode == 206) {
+    // "bytes FIRST-LAST/TOTAL", starting where the body stands.
+    if (!resuming_ || !FindHeader(headers, L"Content-Range", value) ||
+        value.rfind(L"bytes ", 0) != 0) {
+      return false;
+    }
+    const std::size_t dash = value.find(L'-');
+    const std::size_t slash = value.find(L'/');
+    if (dash == std::wstring::npos || slash == std::wstring::npos || dash < 6 ||
+        ParseLength(std::wstring_view(value).substr(6, dash - 6)) !=
+            static_cast<std::int64_t>(received_.load())) {
+      return false;
+    }
+    announcedLength_ = ParseLength(std::wstring_view(value).substr(slash + 1));
+  } else if (resuming_ || received_.load() != 0) {
+    // The whole file again: the body starts again.
+    LARGE_INTEGER start{};
+    if (!SetFilePointerEx(body_, start, nullptr, FILE_BEGIN) || !SetEndOfFile(body_) ||
+        (content_ != nullptr && !content_->Restart())) {
+      return false;
+    }
+    received_.store(0);
+    resumeFrom_ = 0;
+  }
+  // A weak ETag names a file that may differ byte for byte: no range is asked on it.
+  std::wstring lastModified;
+  if (FindHeader(headers, L"ETag", value) && value.rfind(L"W/", 0) != 0) {
+    validator_ = value;
+  } else if (FindHeader(headers, L"Last-Modified", lastModified)) {
+    validator_ = lastModified;
+  } else {
+    validator_.clear();
+  }
+  return true;
 }
 
 HRESULT STDMETHODCALLTYPE BindStatusBridge::QueryService(REFGUID service, REFIID riid,

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <string_view>
 
 #include "platform/download.h"
 #include "platform/windows_types.h"
@@ -64,9 +65,18 @@ class BindStatusBridge final : public IBindStatusCallback,
 
   // The last HTTP status seen; 0 when there was no HTTP response.
   DWORD HttpStatus() const { return httpStatus_; }
-  // The body length the response announced, unless it was absent or the body was encoded (then
-  // the stored file's length differs from it): -1 then.
+  // The whole file's length as the responses announced it (a resumed one, by its Content-Range),
+  // unless it was absent or the body was encoded (then the stored file's length differs from
+  // it): -1 then.
   std::int64_t AnnouncedLength() const { return announcedLength_; }
+  // The validator of the file's version whose bytes the body holds (its strong ETag, else its
+  // Last-Modified date); empty when the server gave none, and then no range can be asked on it.
+  const std::wstring& Validator() const { return validator_; }
+  // Prepares this bridge for one more binding that asks for the rest of the same file from
+  // Received() on (Range and If-Range), after one that broke off. A 206 that starts there
+  // continues the body; a 200 starts it again, with the file emptied and the content sink told
+  // (DownloadContentSink::Restart); anything else fails the download.
+  void ResumeNext();
   // After a successful transfer: closes the progress as a device does (4 and 6 at least once,
   // a last 5 with the final count).
   void FinishProgress(std::uint64_t received);
@@ -99,6 +109,8 @@ class BindStatusBridge final : public IBindStatusCallback,
 
   void Forward(ULONG progress, ULONG progressMax, ULONG statusCode);
   void Active();
+  // Whether a 200 or 206 response continues the body (see ResumeNext); records its validator.
+  bool TakeResponse(DWORD responseCode, std::wstring_view headers);
 
   LONG references_ = 1;
   IBindStatusCallback* target_;
@@ -122,6 +134,11 @@ class BindStatusBridge final : public IBindStatusCallback,
   std::uint64_t room_ = UINT64_MAX;
   std::atomic<std::uint64_t> received_{0};  // read by the watchdog's timer too
   bool bodyRefused_ = false;
+  // Set by ResumeNext: where the asked-for range starts, which also offsets urlmon's own counts
+  // in the notifications.
+  std::uint64_t resumeFrom_ = 0;
+  bool resuming_ = false;
+  std::wstring validator_;
   int redirects_ = 0;
   bool redirectRefused_ = false;
   HANDLE stopped_;  // an event, set by OnStopBinding

@@ -8,6 +8,7 @@
 #include <cwchar>
 #include <string>
 
+#include "platform/common/download_limits.h"
 #include "platform/download.h"
 #include "platform/win32/bind_status_bridge.h"
 #include "platform/win32/download_cache.h"
@@ -121,8 +122,24 @@ HRESULT Fetch(const wchar_t* url, IBindStatusCallback* callback, DownloadContent
                                    ? available.QuadPart
                                    : UINT64_MAX;
     bridge->WriteBodyTo(file.Get(), content, room);
-    const DownloadWatchdog watchdog(*bridge);
-    result = Judge(Bind(url, *bridge), *bridge);
+    for (int resumes = 0;; ++resumes) {
+      const std::uint64_t before = bridge->Received();
+      {
+        const DownloadWatchdog watchdog(*bridge);
+        result = Judge(Bind(url, *bridge), *bridge);
+      }
+      // A transfer that broke off (cut short, or stopped by the watchdog) after bringing more of
+      // the file is asked for the rest of it.
+      const DWORD status = bridge->HttpStatus();
+      const bool resumable = result != S_OK && !bridge->BodyRefused() &&
+                             !bridge->RedirectRefused() && (status == 200 || status == 206) &&
+                             bridge->Received() > before && !bridge->Validator().empty() &&
+                             resumes < kMaxResumes;
+      if (!resumable) {
+        break;
+      }
+      bridge->ResumeNext();
+    }
   }
   if (result == S_OK && !FlushFileBuffers(file.Get())) {
     result = E_FAIL;

@@ -358,9 +358,8 @@ class SignedRoad : public Road {
     device.UseLoader(Host().SignedLoaderProgram());
   }
   // A release of the signed loader, the client and its libraries and a message package, signed.
-  std::unique_ptr<DownloadService> SignedService() {
-    auto service = std::make_unique<DownloadService>(std::vector<std::string>{}, 20000,
-                                                     Host().SignedLoaderProgram());
+  std::unique_ptr<DownloadService> SignedService(const std::vector<std::string>& switches = {}) {
+    auto service = std::make_unique<DownloadService>(switches, 20000, Host().SignedLoaderProgram());
     WriteFile(service->File("NETCFv35.Messages.EN.wm.cab"), "mobile package");
     SignRelease(service->Folder(), Host().ReleaseSecretKey(), kOwnRelease);
     return service;
@@ -371,6 +370,9 @@ struct SignedInstallation {
   const char* name;
   bool signedRelease;
   bool throughNginx;
+  // The server breaks each connection for the GUI library every 6000 of its 20000 bytes, as a
+  // hand-held's link breaks when it roams.
+  bool breaking = false;
 };
 
 class FirstSignedInstallation : public SignedRoad,
@@ -383,7 +385,12 @@ TEST_P(FirstSignedInstallation, EndsInTheClient) {
   }
   if (!c.signedRelease)
     device.UseLoader(Host().LoaderProgram());
-  auto service = c.signedRelease ? SignedService() : std::make_unique<DownloadService>();
+  const std::vector<std::string> switches =
+      c.breaking
+          ? std::vector<std::string>{"--break-every", std::string(kClientLibraries[4]) + ":6000"}
+          : std::vector<std::string>{};
+  auto service =
+      c.signedRelease ? SignedService(switches) : std::make_unique<DownloadService>(switches);
   std::unique_ptr<NginxSite> nginx;
   std::string address;
   if (c.throughNginx) {
@@ -416,7 +423,13 @@ TEST_P(FirstSignedInstallation, EndsInTheClient) {
       expected.insert(expected.end(), files.begin(), files.end());
     };
     aRun({kLoaderExe});
-    aRun(RequiredFiles());
+    std::vector<std::string> files = RequiredFiles();
+    if (c.breaking) {
+      // Resumed three times, without an Ok.
+      files.insert(std::find(files.begin(), files.end(), kClientLibraries[4]), 3,
+                   kClientLibraries[4]);
+    }
+    aRun(files);
     std::vector<std::string> asked;
     for (const std::string& path : service->Requests())
       asked.push_back(path.substr(path.rfind('/') + 1));
@@ -429,7 +442,9 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(SignedInstallation{"SignedThroughTheDownloadService", true, false},
                       SignedInstallation{"SignedThroughNginx", true, true},
                       SignedInstallation{"UnsignedThroughTheDownloadService", false, false},
-                      SignedInstallation{"UnsignedThroughNginx", false, true}),
+                      SignedInstallation{"UnsignedThroughNginx", false, true},
+                      SignedInstallation{"SignedOnABreakingLink", true, false, true},
+                      SignedInstallation{"UnsignedOnABreakingLink", false, false, true}),
     [](const ::testing::TestParamInfo<SignedInstallation>& param) {
       return std::string(param.param.name);
     });

@@ -93,7 +93,11 @@ start() {
   # may come before that process has opened it.
   : >"$work/$name.out"
   "$service" --folder "$work/served" --missing missing.bin --drop-after cut.bin:1000 \
-    --claim-length huge.bin:109951162777600 "$@" \
+    --claim-length huge.bin:109951162777600 \
+    --break-every resumed.bin:200000 --break-every often.bin:50000 \
+    --break-every again.bin:300000 --break-count again.bin:1 --ignore-ranges again.bin \
+    --break-every again2.bin:300000 --break-count again2.bin:1 --ignore-ranges again2.bin \
+    --break-every stuck.bin:300000 --ignore-ranges stuck.bin "$@" \
     >"$work/$name.out" 2>"$work/$name.log" &
   pids+=($!)
   local line="" tries=0

@@ -305,6 +305,71 @@ TEST_F(UrlMonikerTest, NoOtherProgramCanChangeAFileBetweenItsCheckAndItsMove) {
   EXPECT_TRUE(CopiesInTemp().empty()) << "a copy is left in Temp";
 }
 
+// A sink that keeps what it is shown, as a digest takes it, and starts again when told to (or
+// cannot).
+class KeepingSink : public platform::DownloadContentSink {
+ public:
+  explicit KeepingSink(bool restartable) : restartable_(restartable) {}
+  bool Take(std::span<const std::uint8_t> bytes) override {
+    seen.append(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    return true;
+  }
+  bool Restart() override {
+    ++restarts;
+    seen.clear();
+    return restartable_;
+  }
+  std::string seen;
+  int restarts = 0;
+
+ private:
+  bool restartable_;
+};
+
+// A connection that breaks mid-file is resumed with a range on the same version of the file; a
+// server that sends the whole file again starts the body again; a server that never lets the
+// copy grow, or breaks it more often than the bound, fails the download with nothing left. The
+// service breaks each name as run_download_test.sh tells it.
+TEST_F(UrlMonikerTest, ABrokenTransferIsResumedWhereItStopped) {
+  const std::string body = Pattern(700000, 17);
+  const struct {
+    const wchar_t* name;
+    bool sinkRestarts;
+    bool fetched;
+    int restarts;
+  } cases[] = {
+      {L"resumed.bin", true, true, 0},   // broken every 200 kB
+      {L"again.bin", true, true, 1},     // broken once, then sent whole
+      {L"again2.bin", false, false, 1},  // the same, to a sink that cannot start again
+      {L"stuck.bin", true, false, 1},    // sent whole and broken at the same byte each time
+      {L"often.bin", true, false, 0},    // broken more often than a download resumes
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(platform::WideToUtf8(c.name));
+    Serve(c.name, body);
+    const std::wstring url = base_ + c.name;
+    const std::wstring target = Scratch(c.name);
+    KeepingSink sink(c.sinkRestarts);
+    RecordingCallback progress;
+    EXPECT_EQ(
+        platform::Downloads().DownloadToFile(url.c_str(), target.c_str(), &progress, &sink) == S_OK,
+        c.fetched);
+    EXPECT_EQ(sink.restarts, c.restarts);
+    if (c.fetched) {
+      EXPECT_TRUE(ReadAll(target) == body) << "the file differs from the one served";
+      EXPECT_TRUE(sink.seen == body) << "the sink saw other bytes than the file's";
+      if (c.restarts == 0) {
+        // A resumed transfer counts on from where it stopped, against the whole file's length.
+        ExpectDeviceProgress(progress.DataNotes(), url, body.size());
+        EXPECT_EQ(progress.DataNotes().back().total, body.size());
+      }
+    } else {
+      EXPECT_FALSE(Exists(target));
+    }
+    EXPECT_TRUE(CopiesInTemp().empty()) << "a copy is left in Temp";
+  }
+}
+
 // Puts a copy in the internet cache that claims to be good for another day.
 void SeedStaleCopy(const std::wstring& url, const std::string& content) {
   wchar_t file[MAX_PATH] = L"";
