@@ -26,6 +26,7 @@
 #include "platform/linux/curl_library.h"
 #include "platform/linux/descriptors.h"
 #include "platform/linux/download_cache.h"
+#include "platform/linux/kept_copies.h"
 #include "platform/linux/stored_files.h"
 #include "platform/text.h"
 
@@ -142,8 +143,25 @@ struct Transfer {
   bool resuming = false;
   bool refused = false;
   // The validator of the file's version whose bytes the copy holds: its strong ETag, else its
-  // Last-Modified date; empty when it has none, and then a broken transfer is not resumed.
+  // Last-Modified date; empty when it has none, and then a broken transfer is not resumed. And
+  // the two as that version's response gave them, for the kept copy's record.
   std::string validator;
+  std::string fileEtag;
+  std::string fileModified;
+  // Set when the first try asks whether a kept copy is still the file's version, and when the
+  // server answers that it is (304).
+  bool conditional = false;
+  bool notModified = false;
+};
+
+// A kept copy that a download may take instead of a transfer (keptFd, checked, and its record),
+// and what the download learnt of the version of the file the copy now holds.
+struct FetchedVersion {
+  int keptFd = -1;
+  KeptRecord kept;
+  std::string etag;
+  std::string lastModified;
+  bool fromKept = false;
 };
 
 // The whole file's length as the responses gave it (0 when they did not): a resumed transfer
@@ -288,6 +306,8 @@ bool TakeResponse(Transfer& transfer, std::uint64_t length, bool lengthGiven) {
   // A weak ETag names a file that may differ byte for byte: no range is asked on it.
   const bool strong = !transfer.etag.empty() && !transfer.etag.starts_with("W/");
   transfer.validator = strong ? transfer.etag : transfer.lastModified;
+  transfer.fileEtag = strong ? transfer.etag : std::string();
+  transfer.fileModified = transfer.lastModified;
   return true;
 }
 
@@ -324,8 +344,15 @@ std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* user
       transfer.total = ParseCount(value.substr(slash + 1), total) ? total : kUnknownLength;
     }
   } else if (line == "\r\n" || line == "\n") {
-    if (transfer.status >= 200 && transfer.status != 204 &&
-        !(transfer.status >= 300 && transfer.status < 400)) {
+    if (transfer.status == 304) {
+      // Only a question asked may be answered so: the kept copy is the file.
+      transfer.notModified = transfer.conditional && !transfer.resuming;
+      if (!transfer.notModified) {
+        transfer.refused = true;
+        return 0;
+      }
+    } else if (transfer.status >= 200 && transfer.status != 204 &&
+               !(transfer.status >= 300 && transfer.status < 400)) {
       curl_off_t length = -1;
       Api().easy_getinfo(transfer.easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
       if (!TakeResponse(transfer, static_cast<std::uint64_t>(length), length >= 0)) {
@@ -435,8 +462,37 @@ class HeaderList {
 
 // Fetches url into the open file, which stays open. True only when the whole body has arrived,
 // is on disk and the sink has judged it.
+// The kept copy's bytes as the body, in place of a transfer: written and shown to the sink as a
+// body that arrived would be.
+bool FillFromKept(Transfer& transfer, int keptFd) {
+  std::vector<char> chunk(kWriteBatch);
+  for (;;) {
+    const ssize_t got = RetryOnInterrupt([&] {
+      return ::pread(keptFd, chunk.data(), chunk.size(), static_cast<off_t>(transfer.received));
+    });
+    if (got < 0) {
+      return false;
+    }
+    if (got == 0) {
+      return true;
+    }
+    const auto bytes = static_cast<std::size_t>(got);
+    if (bytes > transfer.maxBytes - transfer.received) {
+      if (bytes > transfer.sinkMaxBytes - transfer.received) {
+        transfer.sink->TooLarge();
+      }
+      return false;
+    }
+    transfer.unwritten->insert(transfer.unwritten->end(), chunk.data(), chunk.data() + bytes);
+    transfer.received += bytes;
+    if (!WriteUnwritten(transfer)) {
+      return false;
+    }
+  }
+}
+
 bool Fetch(const wchar_t* url, const FileDescriptor& file, IBindStatusCallback* callback,
-           DownloadContentSink* content) {
+           DownloadContentSink* content, FetchedVersion* version = nullptr) {
   std::size_t wideLength = std::wcslen(url);
   std::string narrowUrl(wideLength * 4 + 1, '\0');
   if (wideLength == 0 || !WideToNarrow(narrowUrl, url)) {
@@ -479,6 +535,16 @@ bool Fetch(const wchar_t* url, const FileDescriptor& file, IBindStatusCallback* 
     HeaderList headers;
     const std::uint64_t before = transfer.received;
     transfer.resuming = before != 0;
+    transfer.conditional = !transfer.resuming && version != nullptr && version->keptFd >= 0;
+    if (transfer.conditional) {
+      // Whether the kept copy is still the file's version: 304 if it is, else the file.
+      const KeptRecord& kept = version->kept;
+      if (!headers.Add(!kept.etag.empty() ? "If-None-Match: " + kept.etag
+                                          : "If-Modified-Since: " + kept.lastModified)) {
+        break;
+      }
+      Api().easy_setopt(easy, CURLOPT_HTTPHEADER, headers.Get());
+    }
     if (transfer.resuming) {
       // The rest of the same version of the file; a server that cannot tell sends it whole.
       const std::string range = std::to_string(before) + "-";
@@ -489,7 +555,20 @@ bool Fetch(const wchar_t* url, const FileDescriptor& file, IBindStatusCallback* 
       Api().easy_setopt(easy, CURLOPT_HTTPHEADER, headers.Get());
     }
     transfer.refused = false;
+    transfer.notModified = false;
     result = Api().easy_perform(easy);
+    if (result == CURLE_OK && transfer.notModified) {
+      if (!FillFromKept(transfer, version->keptFd)) {
+        result = CURLE_WRITE_ERROR;
+      } else {
+        transfer.status = 200;
+        transfer.total = version->kept.size;
+        transfer.fileEtag = version->kept.etag;
+        transfer.fileModified = version->kept.lastModified;
+        version->fromKept = true;
+      }
+      break;
+    }
     // The length was refused for the sink's own bound (not for the device's room, when that is
     // the smaller).
     if (result == CURLE_FILESIZE_EXCEEDED && content != nullptr &&
@@ -515,6 +594,10 @@ bool Fetch(const wchar_t* url, const FileDescriptor& file, IBindStatusCallback* 
   stored = stored && (pipeline == std::nullopt || (pipeline->Drain() && content->Complete()));
   if (!complete || !stored) {
     return false;
+  }
+  if (version != nullptr) {
+    version->etag = transfer.fileEtag;
+    version->lastModified = transfer.fileModified;
   }
   if (!transfer.begun) {
     Report(transfer, BINDSTATUS_BEGINDOWNLOADDATA);  // an empty body still begins and ends
@@ -589,8 +672,11 @@ class CurlDownloadService final : public DownloadService {
       }
     }
     FileDescriptor file(fd);
+    FetchedVersion version;
+    version.keptFd = OpenKeptCopy(url, version.kept);
+    const FileDescriptor kept(version.keptFd);
     bool placed =
-        Fetch(url, file, callback, content) &&
+        Fetch(url, file, callback, content, &version) &&
         (!name.empty() || LinkUnnamedFile(fd, folder, kCacheFilePrefix, copySuffix, name));
     const std::string copy = folder + "/" + name;
     placed = placed && ::rename(copy.c_str(), hostPath.c_str()) == 0;
@@ -606,10 +692,22 @@ class CurlDownloadService final : public DownloadService {
       return E_FAIL;
     }
     SyncFolder(targetFolder);
+    // The version just placed is kept for the next download of url, when the server named it.
+    if (!version.etag.empty() || !version.lastModified.empty()) {
+      KeptRecord record;
+      record.etag = version.etag;
+      record.lastModified = version.lastModified;
+      KeepCopy(url, fd, std::move(record));
+    } else {
+      DropKeptCopy(url);
+    }
     return file.Close() ? S_OK : E_FAIL;
   }
 
-  void RemoveAbandonedCopies() override { RemoveAbandonedCacheFiles(); }
+  void RemoveAbandonedCopies() override {
+    RemoveAbandonedCacheFiles();
+    RemoveAbandonedKeptLinks();
+  }
 };
 
 }  // namespace

@@ -41,9 +41,19 @@ std::string Device::Host(const std::wstring& devicePath) const {
 std::vector<std::string> Device::TempFiles() const {
   std::vector<std::string> names;
   for (const auto& entry : std::filesystem::directory_iterator(folder_ / "Temp")) {
-    names.push_back(entry.path().filename().string());
+    const std::string name = entry.path().filename().string();
+    // What the downloads keep on purpose; a link left half made is no such thing.
+    if (!name.starts_with("ferrovan-kept.") || name.ends_with(".new")) {
+      names.push_back(name);
+    }
   }
   return names;
+}
+
+void Device::ClearTemp() const {
+  for (const auto& entry : std::filesystem::directory_iterator(folder_ / "Temp")) {
+    std::filesystem::remove_all(entry.path());
+  }
 }
 
 std::wstring Wide(const std::string& text) {

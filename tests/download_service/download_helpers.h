@@ -38,7 +38,10 @@ class Device {
   Device();
   const std::string& Root() const { return folder_.Path(); }
   std::string Host(const std::wstring& devicePath) const;
+  // The files in Temp but the copies that downloads keep for the next one (with their records).
   std::vector<std::string> TempFiles() const;
+  // Removes everything from Temp, kept copies too.
+  void ClearTemp() const;
 
  private:
   testing_support::TempDir folder_;

@@ -15,6 +15,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <iterator>
 #include <optional>
 #include <span>
@@ -471,6 +472,7 @@ TEST_F(DownloadTest, ABrokenTransferIsResumedWhereItStopped) {
     KeepingSink sink(c.sinkRestarts);
     RecordingCallback progress;
     std::filesystem::remove(device_.Host(target));
+    device_.ClearTemp();  // no kept copy of an earlier case answers for this one
     EXPECT_EQ(
         platform::Downloads().DownloadToFile(url.c_str(), target.c_str(), &progress, &sink) == S_OK,
         c.fetched);
@@ -486,6 +488,64 @@ TEST_F(DownloadTest, ABrokenTransferIsResumedWhereItStopped) {
     } else {
       EXPECT_FALSE(testing_support::Exists(device_.Host(target)));
     }
+    EXPECT_TRUE(device_.TempFiles().empty());
+  }
+}
+
+// What a download keeps of the file it put in place lets the next download of that address ask
+// whether it changed: a 304 puts the kept copy in place without a transfer, once it still hashes
+// as it did; a damaged one (the installed file, which the kept link shares), or a file changed
+// on the server, is fetched whole.
+TEST_F(DownloadTest, AFileFetchedBeforeIsRevalidatedAndTakenFromItsKeptCopy) {
+  const std::string answers = scratch_ / "answers";
+  Service service(served_, {"--answers", answers});
+  const std::wstring url = service.Url("Client.exe");
+  const std::wstring target = L"Program Files\\FerroVanMobile\\Client.exe";
+  testing_support::MakeFolders(device_.Root() + "/Program Files/FerroVanMobile");
+  const std::string installed = device_.Host(target);
+  const std::string kept = device_.Root() + "/Temp/ferrovan-kept.Client.exe";
+  const std::string changed = PseudoRandomBytes(500 * 1000, 9);
+  const auto nothing = [] {};
+  const struct {
+    const char* what;
+    std::function<void()> before;
+    int status;
+    const std::string* content;
+  } cases[] = {
+      {"the first download", nothing, 200, &body_},
+      {"again, the file removed as a forced upgrade clears it",
+       [&] { std::filesystem::remove(installed); }, 304, &body_},
+      {"again, the file in place", nothing, 304, &body_},
+      {"the installed file damaged where it lies",
+       [&] {
+         const int fd = open(installed.c_str(), O_WRONLY | O_CLOEXEC);
+         ASSERT_EQ(pwrite(fd, "X", 1, 1000), 1);
+         close(fd);
+       },
+       200, &body_},
+      {"the file changed on the server", [&] { WriteFile(served_ + "/Client.exe", changed); }, 200,
+       &changed},
+      {"and then not", nothing, 304, &changed},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    c.before();
+    KeepingSink sink(true);
+    RecordingCallback progress;
+    ASSERT_EQ(platform::Downloads().DownloadToFile(url.c_str(), target.c_str(), &progress, &sink),
+              S_OK);
+    const std::string log = ReadFile(answers);
+    const std::size_t last = log.rfind('\n', log.size() - 2);
+    EXPECT_EQ(log.substr(last == std::string::npos ? 0 : last + 1),
+              std::to_string(c.status) + " /FerroVanService/WebService/Downloads/Client.exe\n");
+    EXPECT_TRUE(ReadFile(installed) == *c.content) << "the file in place differs";
+    EXPECT_TRUE(sink.seen == *c.content) << "the sink saw other bytes";
+    // Taken from the kept copy, it shows as done, with its size.
+    const std::vector<Notification> notes = progress.DataNotes();
+    ASSERT_FALSE(notes.empty());
+    EXPECT_EQ(notes.back().progress, c.content->size());
+    EXPECT_EQ(notes.back().total, c.content->size());
+    EXPECT_TRUE(std::filesystem::equivalent(kept, installed)) << "the kept copy is no hard link";
     EXPECT_TRUE(device_.TempFiles().empty());
   }
 }

@@ -178,11 +178,29 @@ class DownloadService {
         Fail("cannot write the log " + options_.log);
       }
     }
+    if (!options_.answers.empty()) {
+      answers_ = std::fopen(options_.answers.c_str(), "a");
+      if (answers_ == nullptr) {
+        Fail("cannot write the log " + options_.answers);
+      }
+    }
   }
 
   StopFlag& Stop() { return stop_; }
 
   void Handle(const httplib::Request& request, httplib::Response& response) {
+    Answer(request, response);
+    if (answers_ != nullptr) {
+      // Before the body goes out, so that a client that has it finds the line written.
+      std::lock_guard lock(logMutex_);
+      std::fprintf(answers_, "%d %s\n", response.status < 0 ? 200 : response.status,
+                   request.path.c_str());
+      std::fflush(answers_);
+    }
+  }
+
+ private:
+  void Answer(const httplib::Request& request, httplib::Response& response) {
     if (log_ != nullptr) {
       // Written as the request arrives, so that one never answered is there too.
       std::lock_guard lock(logMutex_);
@@ -213,7 +231,6 @@ class DownloadService {
     Send(name, request, response);
   }
 
- private:
   bool NameOf(const std::string& path, std::string& name) const {
     if (path.size() <= base_.size() || path.compare(0, base_.size(), base_) != 0) {
       return false;
@@ -378,6 +395,7 @@ class DownloadService {
   std::mutex breaksMutex_;
   std::map<std::string, std::uint64_t> breaks_;  // responses broken so far, by name
   std::FILE* log_ = nullptr;                     // open until the process ends
+  std::FILE* answers_ = nullptr;
 };
 
 }  // namespace

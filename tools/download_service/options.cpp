@@ -32,6 +32,8 @@ constexpr const char* kUsage =
     "  --redirect FROM:TO         answer 302 for FROM, to the address of the name TO, or to TO\n"
     "                             itself when it is a full URL (has \"://\")\n"
     "  --log FILE                 append the path of each request to FILE as it arrives\n"
+    "  --answers FILE             append the status and path of each answer to FILE before\n"
+    "                             its body is sent (\"206 /PREFIX/.../NAME\")\n"
     "  --help                     show this text and exit\n"
     "\n"
     "Only regular files directly in the folder are served: no subfolders, no links.\n"
@@ -142,6 +144,8 @@ Options ParseOptions(int argc, char** argv) {
       }
     } else if (option == "--log") {
       options.log = value();
+    } else if (option == "--answers") {
+      options.answers = value();
     } else if (option == "--redirect") {
       std::string from, to;
       if (!SplitPair(value(), false, from, to)) {

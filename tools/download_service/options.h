@@ -26,6 +26,7 @@ struct Options {
   std::map<std::string, std::uint64_t> claimLength;
   std::map<std::string, std::string> redirects;
   std::string log;
+  std::string answers;
 };
 
 // The options of argv; --help prints the usage and exits with 0, a bad option prints what is

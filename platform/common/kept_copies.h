@@ -1,0 +1,53 @@
+// What a host keeps of the files its downloads put in place, as a device's HTTP cache keeps what
+// it fetched: the next download of the same address asks the server whether the file changed (a
+// conditional request) and, answered 304 Not Modified, puts the kept copy in place without a
+// transfer. The kept copy is a hard link of the placed file in the device's Temp folder, so that
+// it takes no storage of its own; its record says which address and version of the file it is and
+// what it hashed to, and a copy that no longer hashes so (the installed file was damaged, which
+// its hard link shares) is dropped and the file fetched whole.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include <sodium.h>
+
+namespace platform {
+
+inline constexpr char kKeptCopyPrefix[] = "ferrovan-kept.";
+inline constexpr char kKeptRecordSuffix[] = ".record";
+// A record is a few short lines: anything longer is no record.
+inline constexpr std::size_t kMaxKeptRecordBytes = 4096;
+
+struct KeptRecord {
+  std::string url;  // UTF-8
+  // The validators the server gave with the file: a strong ETag, and the Last-Modified date;
+  // either may be empty, not both.
+  std::string etag;
+  std::string lastModified;
+  std::uint64_t size = 0;
+  std::string digest;  // BLAKE2b-256 of the file, in hexadecimal
+};
+
+// The name of url's kept copy in Temp ("ferrovan-kept." + the fetched file's name); its record
+// is that name + ".record".
+std::string KeptCopyName(const wchar_t* url);
+
+std::string FormatKeptRecord(const KeptRecord& record);
+// Strict: the lines FormatKeptRecord writes, in its order, and nothing else.
+bool ParseKeptRecord(std::string_view text, KeptRecord& record);
+
+// The digest that a record holds, taken from a file's bytes in order.
+class KeptDigest {
+ public:
+  KeptDigest();
+  void Add(std::span<const std::uint8_t> bytes);
+  std::string Hex();
+
+ private:
+  crypto_generichash_state state_;
+};
+
+}  // namespace platform
