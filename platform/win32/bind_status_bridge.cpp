@@ -123,6 +123,16 @@ void BindStatusBridge::WriteBodyTo(HANDLE file, DownloadContentSink* content, st
   room_ = room;
 }
 
+void BindStatusBridge::AskIfChanged(const std::wstring& etag, const std::wstring& lastModified) {
+  condition_ = !etag.empty() ? L"If-None-Match: " + etag + L"\r\n"
+                             : L"If-Modified-Since: " + lastModified + L"\r\n";
+}
+
+void BindStatusBridge::FinishProgressFromKept(std::uint64_t size) {
+  lastMax_ = Clamp32(size);
+  FinishProgress(size);
+}
+
 void BindStatusBridge::ResumeNext() {
   resumeFrom_ = received_.load();
   resuming_ = true;
@@ -379,6 +389,9 @@ HRESULT STDMETHODCALLTYPE BindStatusBridge::BeginningTransaction(LPCWSTR, LPCWST
     return E_INVALIDARG;
   }
   std::wstring text = kNoCacheHeader;
+  if (!resuming_) {
+    text += condition_;
+  }
   if (resuming_) {
     // The rest of the same version of the file; a server that cannot tell sends it whole.
     text +=
@@ -409,6 +422,14 @@ HRESULT STDMETHODCALLTYPE BindStatusBridge::OnResponse(DWORD responseCode, LPCWS
       FindHeader(headers, L"Content-Encoding", value) && !SameTextIgnoringCase(value, L"identity");
   if (!encoded && FindHeader(headers, L"Content-Length", value)) {
     announcedLength_ = ParseLength(value);
+  }
+  if (responseCode == 304) {
+    // Only a question asked may be answered so: the kept copy is the file. Either way this
+    // binding has nothing more to bring.
+    notModified_ = !condition_.empty() && !resuming_;
+    bodyRefused_ = !notModified_;
+    Abort();
+    return S_OK;
   }
   if ((responseCode == 200 || responseCode == 206) && !TakeResponse(responseCode, headers)) {
     bodyRefused_ = true;
@@ -456,14 +477,13 @@ bool BindStatusBridge::TakeResponse(DWORD responseCode, std::wstring_view header
     resumeFrom_ = 0;
   }
   // A weak ETag names a file that may differ byte for byte: no range is asked on it.
-  std::wstring lastModified;
+  fileEtag_.clear();
+  fileModified_.clear();
   if (FindHeader(headers, L"ETag", value) && value.rfind(L"W/", 0) != 0) {
-    validator_ = value;
-  } else if (FindHeader(headers, L"Last-Modified", lastModified)) {
-    validator_ = lastModified;
-  } else {
-    validator_.clear();
+    fileEtag_ = value;
   }
+  FindHeader(headers, L"Last-Modified", fileModified_);
+  validator_ = !fileEtag_.empty() ? fileEtag_ : fileModified_;
   return true;
 }
 

@@ -77,6 +77,17 @@ class BindStatusBridge final : public IBindStatusCallback,
   // continues the body; a 200 starts it again, with the file emptied and the content sink told
   // (DownloadContentSink::Restart); anything else fails the download.
   void ResumeNext();
+  // Makes the first binding ask whether the file is still the version named by etag (a strong
+  // ETag), else by lastModified: a 304 then ends it with NotModified() set, and its caller puts
+  // its kept copy in place.
+  void AskIfChanged(const std::wstring& etag, const std::wstring& lastModified);
+  bool NotModified() const { return notModified_; }
+  // The validators of the version the body holds, as its response gave them (an ETag only when
+  // strong).
+  const std::wstring& FileEtag() const { return fileEtag_; }
+  const std::wstring& FileModified() const { return fileModified_; }
+  // Closes the progress of a file taken whole from a kept copy: its size, as done.
+  void FinishProgressFromKept(std::uint64_t size);
   // After a successful transfer: closes the progress as a device does (4 and 6 at least once,
   // a last 5 with the final count).
   void FinishProgress(std::uint64_t received);
@@ -139,6 +150,10 @@ class BindStatusBridge final : public IBindStatusCallback,
   std::uint64_t resumeFrom_ = 0;
   bool resuming_ = false;
   std::wstring validator_;
+  std::wstring fileEtag_;
+  std::wstring fileModified_;
+  std::wstring condition_;  // the header that asks whether the file changed, or empty
+  bool notModified_ = false;
   int redirects_ = 0;
   bool redirectRefused_ = false;
   HANDLE stopped_;  // an event, set by OnStopBinding

@@ -4,17 +4,22 @@
 // internet cache keeps nothing. urlmon judges a transfer only by its connection: an error page
 // or a body cut short come back as success, so each download is judged here as well, by the
 // HTTP status and the announced length, and what it left behind is removed when it fails.
+#include <algorithm>
 #include <cstdint>
 #include <cwchar>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "platform/common/download_limits.h"
 #include "platform/download.h"
+#include "platform/host.h"
 #include "platform/win32/bind_status_bridge.h"
 #include "platform/win32/download_cache.h"
 #include "platform/win32/download_watchdog.h"
 #include "platform/win32/handles.h"
 #include "platform/win32/held_file_move.h"
+#include "platform/win32/kept_copies.h"
 #include "platform/win32/wide_text.h"
 #include "platform/windows_types.h"
 
@@ -98,12 +103,53 @@ HRESULT Judge(HRESULT result, const BindStatusBridge& bridge) {
   return S_OK;
 }
 
+// A kept copy that a download may take instead of a transfer (open in keptFile, checked, and its
+// record), and what the download learnt of the version of the file the copy now holds.
+struct FetchedVersion {
+  OwnedHandle keptFile;
+  KeptRecord kept;
+  std::string etag;
+  std::string lastModified;
+};
+
+// The kept copy's bytes as the body, in place of a transfer: written and shown to the sink as a
+// body that arrived would be, within the same bounds.
+bool FillFromKept(HANDLE kept, HANDLE file, DownloadContentSink* content, std::uint64_t room) {
+  LARGE_INTEGER start{};
+  if (!SetFilePointerEx(kept, start, nullptr, FILE_BEGIN)) {
+    return false;
+  }
+  const std::uint64_t bound = std::min(content != nullptr ? content->MaxBytes() : UINT64_MAX, room);
+  std::vector<std::uint8_t> chunk(256 * 1024);
+  std::uint64_t taken = 0;
+  for (;;) {
+    DWORD got = 0;
+    if (!ReadFile(kept, chunk.data(), static_cast<DWORD>(chunk.size()), &got, nullptr)) {
+      return false;
+    }
+    if (got == 0) {
+      return true;
+    }
+    if (got > bound - taken) {
+      if (content != nullptr && got > content->MaxBytes() - taken) {
+        content->TooLarge();
+      }
+      return false;
+    }
+    taken += got;
+    if (!WriteAll(file, std::string_view(reinterpret_cast<const char*>(chunk.data()), got)) ||
+        (content != nullptr && !content->Take({chunk.data(), got}))) {
+      return false;
+    }
+  }
+}
+
 // Fetches url into a new copy in the device's Temp folder, whose device path goes to copy and
 // which stays open in file, where no other program can write, move or delete it: what the sink
 // judged is what the caller moves. On storage before it counts as fetched, so that a power cut
 // leaves no name with missing data. A failed fetch leaves no copy.
 HRESULT Fetch(const wchar_t* url, IBindStatusCallback* callback, DownloadContentSink* content,
-              std::wstring& copy, OwnedHandle& file) {
+              std::wstring& copy, OwnedHandle& file, FetchedVersion* version = nullptr) {
   copy = CreateCacheFile(url);
   if (copy.empty()) {
     return E_FAIL;
@@ -122,6 +168,10 @@ HRESULT Fetch(const wchar_t* url, IBindStatusCallback* callback, DownloadContent
                                    ? available.QuadPart
                                    : UINT64_MAX;
     bridge->WriteBodyTo(file.Get(), content, room);
+    const bool kept = version != nullptr && version->keptFile.Valid();
+    if (kept) {
+      bridge->AskIfChanged(Utf8ToWide(version->kept.etag), Utf8ToWide(version->kept.lastModified));
+    }
     for (int resumes = 0;; ++resumes) {
       const std::uint64_t before = bridge->Received();
       {
@@ -140,6 +190,9 @@ HRESULT Fetch(const wchar_t* url, IBindStatusCallback* callback, DownloadContent
       }
       bridge->ResumeNext();
     }
+    if (kept && bridge->NotModified()) {
+      result = FillFromKept(version->keptFile.Get(), file.Get(), content, room) ? S_OK : E_FAIL;
+    }
   }
   if (result == S_OK && !FlushFileBuffers(file.Get())) {
     result = E_FAIL;
@@ -153,7 +206,17 @@ HRESULT Fetch(const wchar_t* url, IBindStatusCallback* callback, DownloadContent
     copy.clear();
     return result;
   }
-  bridge->FinishProgress(bridge->Received());
+  if (version != nullptr && bridge->NotModified()) {
+    version->etag = version->kept.etag;
+    version->lastModified = version->kept.lastModified;
+    bridge->FinishProgressFromKept(version->kept.size);
+  } else {
+    if (version != nullptr) {
+      version->etag = WideToUtf8(bridge->FileEtag());
+      version->lastModified = WideToUtf8(bridge->FileModified());
+    }
+    bridge->FinishProgress(bridge->Received());
+  }
   return S_OK;
 }
 
@@ -195,19 +258,33 @@ class UrlMonikerDownloadService final : public DownloadService {
     }
     std::wstring copy;
     OwnedHandle file;
-    const HRESULT result = Fetch(url, callback, content, copy, file);
+    FetchedVersion version;
+    version.keptFile = OpenKeptCopy(url, version.kept);
+    const HRESULT result = Fetch(url, callback, content, copy, file, &version);
+    version.keptFile.Close();
     if (result != S_OK) {
       return result;
     }
-    const bool moved = MoveHeldFile(file.Get(), hostPath, true);
-    if (!file.Close() || !moved) {
+    if (!MoveHeldFile(file.Get(), hostPath, true)) {
+      file.Close();
       DeleteFileW(WideHostPath(copy).c_str());
       return E_FAIL;
     }
-    return S_OK;
+    // The version just placed is kept for the next download of url, when the server named it.
+    if (!version.etag.empty() || !version.lastModified.empty()) {
+      KeptRecord record;
+      record.etag = version.etag;
+      record.lastModified = version.lastModified;
+      return KeepCopy(url, file, hostPath, std::move(record)) ? S_OK : E_FAIL;
+    }
+    DropKeptCopy(url);
+    return file.Close() ? S_OK : E_FAIL;
   }
 
-  void RemoveAbandonedCopies() override { RemoveAbandonedCacheFiles(); }
+  void RemoveAbandonedCopies() override {
+    RemoveAbandonedCacheFiles();
+    RemoveAbandonedKeptLinks();
+  }
 };
 
 }  // namespace

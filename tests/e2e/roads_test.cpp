@@ -703,6 +703,53 @@ TEST_F(Road, AForcedUpgradeFetchesEverythingAnewAndKeepsLoaderSettingsAndSubfold
   ExpectStart(starts[0], device, kClientExe, {"-NewLoader"});
 }
 
+// A device that fetched the release keeps it: the next forced upgrade asks the server whether
+// each file changed and moves only what did; a file damaged on the device is fetched whole.
+TEST_F(Road, AForcedUpgradeMovesOnlyWhatChangedOrWasDamaged) {
+  TempDir logs;
+  DownloadService service({"--answers", logs / "answers"});
+  service.Start();
+  device.WriteSettings("Program Files/FerroVanMobile", service.Address());
+  const auto answersSince = [&](std::size_t skip) {
+    std::vector<std::string> lines;
+    std::istringstream text(Exists(logs / "answers") ? ReadFile(logs / "answers") : "");
+    for (std::string line; std::getline(text, line);)
+      lines.push_back(line.substr(0, 3) + " " + line.substr(line.rfind('/') + 1));
+    return std::vector<std::string>(lines.begin() + static_cast<std::ptrdiff_t>(skip), lines.end());
+  };
+  const auto upgrade = [&] {
+    const RunResult run = device.RunLoader({"-ForceToUpgrade", "-DoNotRunNewLoader"});
+    EXPECT_EQ(run.exitStatus, 0);
+    for (const auto& name : RequiredFiles())
+      EXPECT_EQ(ReadFile(device.Install(name)), ReadFile(service.File(name))) << name;
+  };
+  std::vector<std::string> everyFile;
+  for (const auto& name : RequiredFiles())
+    everyFile.push_back("200 " + name);
+
+  upgrade();
+  std::size_t seen = answersSince(0).size();
+  EXPECT_EQ(answersSince(0), everyFile);
+
+  std::vector<std::string> nothingChanged;
+  for (const auto& name : RequiredFiles())
+    nothingChanged.push_back("304 " + name);
+  upgrade();
+  EXPECT_EQ(answersSince(seen), nothingChanged);
+  seen += nothingChanged.size();
+
+  // One library changed on the server, another damaged on the device.
+  WriteFile(service.File(kClientLibraries[4]), "a new GUI library");
+  WriteFile(device.Install(kClientLibraries[1]), "damaged");
+  std::vector<std::string> twoMoved = nothingChanged;
+  for (std::string& answer : twoMoved) {
+    if (answer.ends_with(kClientLibraries[4]) || answer.ends_with(kClientLibraries[1]))
+      answer.replace(0, 3, "200");
+  }
+  upgrade();
+  EXPECT_EQ(answersSince(seen), twoMoved);
+}
+
 TEST_F(Road, RunningClientsAreStoppedBeforeTheFolderIsCleared) {
   DownloadService service;
   service.Start();

@@ -118,7 +118,7 @@ start() {
       ;;
   esac
 }
-start http
+start http --answers "$work/answers"
 start https2 --https "$keys/server.pem" "$keys/server.key"
 # From the HTTPS service, one name is sent on to plain HTTP and one to another HTTPS server.
 downloads=FerroVanService/WebService/Downloads/secure.dll
@@ -136,7 +136,9 @@ export FERROVAN_TEST_HTTPS_SERVER="https://127.0.0.1:$https_port/FerroVanService
 export FERROVAN_TEST_UNTRUSTED_SERVER="https://127.0.0.1:$untrusted_port/FerroVanService/WebService/Downloads/"
 FERROVAN_TEST_FOLDER=$(windows_path "$work/served")
 FERROVAN_TEST_CA=$(windows_path "$keys/ca.pem")
-export FERROVAN_TEST_FOLDER FERROVAN_TEST_CA
+# The status and path of each answer of the HTTP service, one a line.
+FERROVAN_TEST_ANSWERS=$(windows_path "$work/answers")
+export FERROVAN_TEST_FOLDER FERROVAN_TEST_CA FERROVAN_TEST_ANSWERS
 # Wine passes the environment on to the Windows program.
 export WINEDEBUG=-all
 status=0

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <span>
 #include <string>
@@ -366,6 +367,70 @@ TEST_F(UrlMonikerTest, ABrokenTransferIsResumedWhereItStopped) {
     } else {
       EXPECT_FALSE(Exists(target));
     }
+    EXPECT_TRUE(CopiesInTemp().empty()) << "a copy is left in Temp";
+  }
+}
+
+// What a download keeps of the file it put in place lets the next download of that address ask
+// whether it changed: a 304 puts the kept copy in place without a transfer, once it still hashes
+// as it did; a damaged one (the installed file, which the kept link shares), or a file changed
+// on the server, is fetched whole.
+TEST_F(UrlMonikerTest, AFileFetchedBeforeIsRevalidatedAndTakenFromItsKeptCopy) {
+  const std::wstring answers = Env("FERROVAN_TEST_ANSWERS");
+  const std::string body = Pattern(700000, 19);
+  const std::string changed = Pattern(500000, 23);
+  Serve(L"kept.bin", body);
+  const std::wstring url = base_ + L"kept.bin";
+  const std::wstring installed = Scratch(L"kept.dll");
+  const std::wstring keptCopy = temp_ + L"\\ferrovan-kept.kept.bin";
+  const auto nothing = [] {};
+  const struct {
+    const char* what;
+    std::function<void()> before;
+    int status;
+    const std::string* content;
+  } cases[] = {
+      {"the first download", nothing, 200, &body},
+      {"again, the file removed as a forced upgrade clears it",
+       [&] { DeleteFileW(installed.c_str()); }, 304, &body},
+      {"again, the file in place", nothing, 304, &body},
+      {"the installed file damaged where it lies",
+       [&] {
+         const HANDLE file = CreateFileW(installed.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+         ASSERT_NE(file, INVALID_HANDLE_VALUE);
+         LARGE_INTEGER at{};
+         at.QuadPart = 1000;
+         DWORD written = 0;
+         SetFilePointerEx(file, at, nullptr, FILE_BEGIN);
+         EXPECT_TRUE(WriteFile(file, "X", 1, &written, nullptr));
+         CloseHandle(file);
+       },
+       200, &body},
+      {"the file changed on the server", [&] { Serve(L"kept.bin", changed); }, 200, &changed},
+      {"and then not", nothing, 304, &changed},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    c.before();
+    KeepingSink sink(true);
+    RecordingCallback progress;
+    ASSERT_EQ(
+        platform::Downloads().DownloadToFile(url.c_str(), installed.c_str(), &progress, &sink),
+        S_OK);
+    const std::string log = ReadAll(answers);
+    const std::size_t last = log.rfind('\n', log.size() - 2);
+    EXPECT_EQ(log.substr(last == std::string::npos ? 0 : last + 1),
+              std::to_string(c.status) + " /FerroVanService/WebService/Downloads/kept.bin\n");
+    EXPECT_TRUE(ReadAll(installed) == *c.content) << "the file in place differs";
+    EXPECT_TRUE(sink.seen == *c.content) << "the sink saw other bytes";
+    // Taken from the kept copy, it shows as done, with its size.
+    const std::vector<Notification> notes = progress.DataNotes();
+    ASSERT_FALSE(notes.empty());
+    EXPECT_EQ(notes.back().progress, c.content->size());
+    EXPECT_EQ(notes.back().total, c.content->size());
+    EXPECT_TRUE(std::filesystem::equivalent(keptCopy, installed))
+        << "the kept copy is no hard link";
     EXPECT_TRUE(CopiesInTemp().empty()) << "a copy is left in Temp";
   }
 }
