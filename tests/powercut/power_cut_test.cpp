@@ -116,6 +116,8 @@ enum class Before {
   Nothing,       // a fresh device: the address comes from the prompt
   Settings,      // the server's address alone
   OlderRelease,  // a finished installation of an older release
+  Installed,     // a finished installation of the served release, by the loader itself, which
+                 // keeps the copies that the next download asks the server about
 };
 
 struct Scenario {
@@ -139,6 +141,13 @@ class PowerCut : public ::testing::Test {
     WriteFile(root + "/" + kInstall + "RFConfig.xml", SettingsFile(service_.Address()));
     if (scenario.before == Before::Settings)
       return;
+    if (scenario.before == Before::Installed) {
+      const RunResult run = RunLoaderOn(root, {"-DoNotRunNewLoader"}, "");
+      EXPECT_TRUE(Contains(run.out, "started with")) << run.out << run.err;
+      EXPECT_TRUE(Exists(root + "/Temp/ferrovan-kept." + kClientExe));
+      fs::remove(root + "/demo-client.log");
+      return;
+    }
     fs::copy_file(service_.File(kClientExe), root + "/" + kInstall + kClientExe);
     for (const char* library : kClientLibraries)
       WriteFile(root + "/" + kInstall + library, "an older release");
@@ -252,6 +261,12 @@ TEST_F(PowerCut, AFirstInstallationInOneProcessComesBackWhole) {
 
 TEST_F(PowerCut, AForcedUpgradeComesBackWhole) {
   const auto faults = CutEverywhere({{"-ForceToUpgrade"}, Before::OlderRelease}, false);
+  EXPECT_TRUE(faults.empty()) << Lines(faults);
+}
+
+// Each file is asked for conditionally and taken from what the last installation kept.
+TEST_F(PowerCut, AForcedUpgradeFromKeptCopiesComesBackWhole) {
+  const auto faults = CutEverywhere({{"-ForceToUpgrade"}, Before::Installed}, false);
   EXPECT_TRUE(faults.empty()) << Lines(faults);
 }
 
