@@ -37,7 +37,9 @@ class DownloadContentSink {
 
 // A transfer that breaks after it has brought bytes is resumed where it stopped, within the
 // bounds of platform/common/download_limits.h; a server that then answers with the whole file
-// starts the body again (DownloadContentSink::Restart).
+// starts the body again (DownloadContentSink::Restart). What DownloadToFile puts in place is
+// kept (platform/common/kept_copies.h) for the next download of the same address, which asks
+// whether it changed and takes the kept copy on a 304, showing it to content as a body.
 class DownloadService {
  public:
   virtual ~DownloadService() = default;
