@@ -25,7 +25,8 @@ while [ $# -gt 0 ]; do
 done
 [[ "$seconds" =~ ^[1-9][0-9]*$ ]] || { echo "fuzz.sh: seconds must be a whole number" >&2; exit 2; }
 [ ${#names[@]} -gt 0 ] ||
-  names=(settings_file download_url format_text split_parameters wildcard minisign release_manifest)
+  names=(settings_file download_url format_text split_parameters wildcard minisign release_manifest
+    kept_record)
 for name in "${names[@]}"; do
   [ -d "tests/fuzz/corpus/$name" ] || { echo "fuzz.sh: no fuzz program $name" >&2; exit 2; }
 done

@@ -62,7 +62,8 @@ bool ParseKeptRecord(std::string_view text, KeptRecord& record) {
     return false;
   }
   if (record.url.empty() || (record.etag.empty() && record.lastModified.empty()) ||
-      record.digest.size() != 2 * kDigestBytes || size.empty() || size.size() > 19) {
+      record.digest.size() != 2 * kDigestBytes || size.empty() || size.size() > 19 ||
+      (size.size() > 1 && size[0] == '0')) {
     return false;
   }
   record.size = 0;
