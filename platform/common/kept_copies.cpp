@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "platform/common/cache_file_name.h"
+#include "platform/host.h"
 
 namespace platform {
 namespace {
@@ -33,7 +34,15 @@ bool TakeLine(std::string_view& text, std::string_view name, std::string& value)
 }  // namespace
 
 std::string KeptCopyName(const wchar_t* url) {
-  return kKeptCopyPrefix + CacheFileNameFor(url);
+  // The file's name for a reader, and a digest of the whole address, so that two addresses never
+  // share a copy, and no copy's name is another's record or a new link.
+  const std::string address = WideToUtf8(url);
+  std::uint8_t digest[8];
+  crypto_generichash(digest, sizeof digest, reinterpret_cast<const std::uint8_t*>(address.data()),
+                     address.size(), nullptr, 0);
+  char hex[2 * sizeof digest + 1];
+  sodium_bin2hex(hex, sizeof hex, digest, sizeof digest);
+  return kKeptCopyPrefix + CacheFileNameFor(url) + "." + hex + ".copy";
 }
 
 std::string FormatKeptRecord(const KeptRecord& record) {

@@ -31,8 +31,9 @@ struct KeptRecord {
   std::string digest;  // BLAKE2b-256 of the file, in hexadecimal
 };
 
-// The name of url's kept copy in Temp ("ferrovan-kept." + the fetched file's name); its record
-// is that name + ".record".
+// The name of url's kept copy in Temp ("ferrovan-kept.NAME.HASH.copy": the fetched file's name
+// and 16 hexadecimal digits of a digest of the whole address); its record is that name +
+// ".record".
 std::string KeptCopyName(const wchar_t* url);
 
 std::string FormatKeptRecord(const KeptRecord& record);

@@ -136,6 +136,7 @@ struct Transfer {
   std::string etag;
   std::string lastModified;
   std::uint64_t rangeFirst = 0;
+  std::uint64_t rangeTotal = 0;
   bool rangeGiven = false;
   std::uint64_t total = kUnknownLength;
   // Set for a try that asks for the rest of the file from received on; cleared when a response
@@ -268,18 +269,30 @@ bool ParseCount(std::string_view text, std::uint64_t& count) {
   return true;
 }
 
+// Whether a header's value can go into a request header and a record as it stands.
+bool Printable(std::string_view value) {
+  return std::none_of(value.begin(), value.end(),
+                      [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7f; });
+}
+
 // Decides, once a final response's headers are in, whether its body continues the copy: the
-// first response of a download starts it; a resumed one must be a 206 that starts exactly where
-// the copy ends, or a 200 that starts the file again. False ends the transfer as failed.
+// first response of a download starts it; a resumed one must be a 206 of the same version and
+// length that starts exactly where the copy ends, or a 200 that starts the file again. False
+// ends the transfer as failed.
 bool TakeResponse(Transfer& transfer, std::uint64_t length, bool lengthGiven) {
-  if (transfer.status != 200 && transfer.status != 206) {
+  if (transfer.status < 200 || transfer.status >= 300) {
     return true;  // an error answer: judged by its status once the transfer ends
   }
-  if (transfer.status == 206 &&
-      (!transfer.resuming || !transfer.rangeGiven || transfer.rangeFirst != transfer.received)) {
-    return false;
+  if (transfer.status != 200 && transfer.status != 206) {
+    return !transfer.resuming;  // another success answers a first request only
   }
-  const std::uint64_t whole = transfer.status == 206 ? transfer.total
+  // A weak ETag names a file that may differ byte for byte: no range is asked on it.
+  const bool strong =
+      !transfer.etag.empty() && !transfer.etag.starts_with("W/") && Printable(transfer.etag);
+  const std::string etag = strong ? transfer.etag : std::string();
+  const std::string modified =
+      Printable(transfer.lastModified) ? transfer.lastModified : std::string();
+  const std::uint64_t whole = transfer.status == 206 ? transfer.rangeTotal
                               : lengthGiven          ? length
                                                      : kUnknownLength;
   if (transfer.resuming && whole != kUnknownLength && whole > transfer.maxBytes) {
@@ -288,26 +301,34 @@ bool TakeResponse(Transfer& transfer, std::uint64_t length, bool lengthGiven) {
     }
     return false;
   }
-  if (transfer.status == 200) {
-    if (transfer.resuming || transfer.received != 0) {
-      // The server sent the whole file: the copy and the sink start again.
-      transfer.unwritten->clear();
-      if (::ftruncate(transfer.fd, 0) != 0 || ::lseek(transfer.fd, 0, SEEK_SET) != 0 ||
-          (transfer.content != nullptr &&
-           (!transfer.content->Drain() || !transfer.sink->Restart()))) {
-        return false;
-      }
-      transfer.received = 0;
-      transfer.written = 0;
-      transfer.writeBackStarted = 0;
+  if (transfer.status == 206) {
+    // The rest of the version the range was asked on, and of the length known: a server that
+    // ignored If-Range would splice two versions of the file.
+    const bool sameVersion =
+        !transfer.fileEtag.empty() ? etag == transfer.fileEtag : modified == transfer.fileModified;
+    if (!transfer.resuming || !transfer.rangeGiven || transfer.rangeFirst != transfer.received ||
+        !sameVersion || (transfer.total != kUnknownLength && whole != transfer.total)) {
+      return false;
     }
-    transfer.total = lengthGiven ? length : kUnknownLength;
+    transfer.total = whole;
+    return true;
   }
-  // A weak ETag names a file that may differ byte for byte: no range is asked on it.
-  const bool strong = !transfer.etag.empty() && !transfer.etag.starts_with("W/");
-  transfer.validator = strong ? transfer.etag : transfer.lastModified;
-  transfer.fileEtag = strong ? transfer.etag : std::string();
-  transfer.fileModified = transfer.lastModified;
+  if (transfer.resuming || transfer.received != 0) {
+    // The server sent the whole file: the copy and the sink start again.
+    transfer.unwritten->clear();
+    if (::ftruncate(transfer.fd, 0) != 0 || ::lseek(transfer.fd, 0, SEEK_SET) != 0 ||
+        (transfer.content != nullptr &&
+         (!transfer.content->Drain() || !transfer.sink->Restart()))) {
+      return false;
+    }
+    transfer.received = 0;
+    transfer.written = 0;
+    transfer.writeBackStarted = 0;
+  }
+  transfer.total = whole;
+  transfer.fileEtag = etag;
+  transfer.fileModified = modified;
+  transfer.validator = !etag.empty() ? etag : modified;
   return true;
 }
 
@@ -341,7 +362,7 @@ std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* user
         slash != std::string_view::npos && ParseCount(value.substr(6, dash - 6), first)) {
       transfer.rangeGiven = true;
       transfer.rangeFirst = first;
-      transfer.total = ParseCount(value.substr(slash + 1), total) ? total : kUnknownLength;
+      transfer.rangeTotal = ParseCount(value.substr(slash + 1), total) ? total : kUnknownLength;
     }
   } else if (line == "\r\n" || line == "\n") {
     if (transfer.status == 304) {
@@ -383,6 +404,8 @@ void SetTransferOptions(CURL* easy, const char* url, Transfer& transfer) {
   Api().easy_setopt(easy, CURLOPT_URL, url);
   Api().easy_setopt(easy, CURLOPT_HTTPGET, 1L);
   Api().easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);  // several threads may download at once
+  // A proxy's answer to CONNECT is no answer about the file.
+  Api().easy_setopt(easy, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
   Api().easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
   // A download asked for over HTTPS stays on HTTPS: a redirect to plain HTTP would hand the
   // file to anyone on the way.
@@ -464,8 +487,11 @@ class HeaderList {
 // is on disk and the sink has judged it.
 // The kept copy's bytes as the body, in place of a transfer: written and shown to the sink as a
 // body that arrived would be.
-bool FillFromKept(Transfer& transfer, int keptFd) {
+bool FillFromKept(Transfer& transfer, int keptFd, const KeptRecord& record) {
   std::vector<char> chunk(kWriteBatch);
+  // Hashed again as it is copied: the kept copy is the installed file's inode, which may have
+  // changed since it was checked before the request.
+  KeptDigest digest;
   for (;;) {
     const ssize_t got = RetryOnInterrupt([&] {
       return ::pread(keptFd, chunk.data(), chunk.size(), static_cast<off_t>(transfer.received));
@@ -474,9 +500,10 @@ bool FillFromKept(Transfer& transfer, int keptFd) {
       return false;
     }
     if (got == 0) {
-      return true;
+      return transfer.received == record.size && digest.Hex() == record.digest;
     }
     const auto bytes = static_cast<std::size_t>(got);
+    digest.Add({reinterpret_cast<const std::uint8_t*>(chunk.data()), bytes});
     if (bytes > transfer.maxBytes - transfer.received) {
       if (bytes > transfer.sinkMaxBytes - transfer.received) {
         transfer.sink->TooLarge();
@@ -533,6 +560,8 @@ bool Fetch(const wchar_t* url, const FileDescriptor& file, IBindStatusCallback* 
     transfer.easy = easy;
     SetTransferOptions(easy, narrowUrl.c_str(), transfer);
     HeaderList headers;
+    // A try must end further into the file than the last one did, a try that started it again
+    // too.
     const std::uint64_t before = transfer.received;
     transfer.resuming = before != 0;
     transfer.conditional = !transfer.resuming && version != nullptr && version->keptFd >= 0;
@@ -558,14 +587,14 @@ bool Fetch(const wchar_t* url, const FileDescriptor& file, IBindStatusCallback* 
     transfer.notModified = false;
     result = Api().easy_perform(easy);
     if (result == CURLE_OK && transfer.notModified) {
-      if (!FillFromKept(transfer, version->keptFd)) {
+      version->fromKept = true;
+      if (!FillFromKept(transfer, version->keptFd, version->kept)) {
         result = CURLE_WRITE_ERROR;
       } else {
         transfer.status = 200;
         transfer.total = version->kept.size;
         transfer.fileEtag = version->kept.etag;
         transfer.fileModified = version->kept.lastModified;
-        version->fromKept = true;
       }
       break;
     }
@@ -646,6 +675,28 @@ class CurlDownloadService final : public DownloadService {
     if (url == nullptr || target == nullptr) {
       return E_FAIL;
     }
+    bool tookKept = false;
+    HRESULT result = FetchToFile(url, target, callback, content, true, tookKept);
+    // A kept copy that the server called current but that no longer hashed as recorded, or that
+    // the sink refused, would be taken again at every try: it goes, and the file comes whole.
+    if (result != S_OK && tookKept) {
+      DropKeptCopy(url);
+      if (content == nullptr || content->Restart()) {
+        result = FetchToFile(url, target, callback, content, false, tookKept);
+      }
+    }
+    return result;
+  }
+
+  void RemoveAbandonedCopies() override {
+    RemoveAbandonedCacheFiles();
+    RemoveAbandonedKeptLinks();
+  }
+
+ private:
+  static HRESULT FetchToFile(const wchar_t* url, const wchar_t* target,
+                             IBindStatusCallback* callback, DownloadContentSink* content,
+                             bool useKept, bool& tookKept) {
     // Fetched into a file that has no name until it is whole and judged, so that no other
     // program can open it and change what the sink saw, then named beside the target and renamed
     // over it while still open: a link at the target is replaced rather than written through.
@@ -673,11 +724,12 @@ class CurlDownloadService final : public DownloadService {
     }
     FileDescriptor file(fd);
     FetchedVersion version;
-    version.keptFd = OpenKeptCopy(url, version.kept);
+    version.keptFd = useKept ? OpenKeptCopy(url, version.kept) : -1;
     const FileDescriptor kept(version.keptFd);
-    bool placed =
-        Fetch(url, file, callback, content, &version) &&
-        (!name.empty() || LinkUnnamedFile(fd, folder, kCacheFilePrefix, copySuffix, name));
+    bool placed = Fetch(url, file, callback, content, &version);
+    tookKept = version.fromKept;
+    placed = placed &&
+             (!name.empty() || LinkUnnamedFile(fd, folder, kCacheFilePrefix, copySuffix, name));
     const std::string copy = folder + "/" + name;
     placed = placed && ::rename(copy.c_str(), hostPath.c_str()) == 0;
     if (!placed) {
@@ -702,11 +754,6 @@ class CurlDownloadService final : public DownloadService {
       DropKeptCopy(url);
     }
     return file.Close() ? S_OK : E_FAIL;
-  }
-
-  void RemoveAbandonedCopies() override {
-    RemoveAbandonedCacheFiles();
-    RemoveAbandonedKeptLinks();
   }
 };
 

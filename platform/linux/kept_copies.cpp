@@ -105,12 +105,14 @@ void RemoveAbandonedKeptLinks() {
   std::vector<std::string> names;
   while (const dirent* entry = ::readdir(listing)) {
     const std::string_view name = entry->d_name;
-    if (name.starts_with(kKeptCopyPrefix) && name.ends_with(".new")) {
+    if ((name.starts_with(kKeptCopyPrefix) && name.ends_with(".new")) ||
+        (name.starts_with(std::string(".") + kKeptCopyPrefix) && name.ends_with(".tmp"))) {
       names.emplace_back(name);
     }
   }
+  // A record's new file is held locked by its writer until it is moved into place.
   for (const std::string& name : names) {
-    ::unlinkat(::dirfd(listing), name.c_str(), 0);
+    RemoveIfAbandoned(::dirfd(listing), name);
   }
   ::closedir(listing);
 }

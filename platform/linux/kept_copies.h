@@ -18,7 +18,8 @@ int OpenKeptCopy(const wchar_t* url, KeptRecord& record);
 // then.
 void KeepCopy(const wchar_t* url, int fd, KeptRecord record);
 
-// Removes the new links that a loader killed while keeping a copy left in Temp.
+// Removes the new links and records' new files that a loader killed while keeping a copy left in
+// Temp.
 void RemoveAbandonedKeptLinks();
 
 void DropKeptCopy(const wchar_t* url);

@@ -35,7 +35,7 @@ int CreateExclusiveFile(const std::string& folder, std::string_view prefix, std:
     candidate += RandomLetters();
     candidate += suffix;
     const int fd =
-        ::open((folder + "/" + candidate).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+        ::open((folder + "/" + candidate).c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, mode);
     if (fd >= 0) {
       name = std::move(candidate);
       return fd;

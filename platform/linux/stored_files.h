@@ -11,8 +11,8 @@
 namespace platform {
 
 // Creates a new file "folder/prefix + random + suffix" (open with O_CREAT | O_EXCL | O_CLOEXEC,
-// so a link or a file already there is never opened) for writing, with mode less the umask.
-// Returns the descriptor and puts the new name (no folder) in name; -1 on failure.
+// so a link or a file already there is never opened) for reading and writing, with mode less the
+// umask. Returns the descriptor and puts the new name (no folder) in name; -1 on failure.
 int CreateExclusiveFile(const std::string& folder, std::string_view prefix, std::string_view suffix,
                         mode_t mode, std::string& name);
 

@@ -63,6 +63,16 @@ ULONG Clamp32(std::uint64_t value) {
   return value > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<ULONG>(value);
 }
 
+// Whether a header's value can go into a request header and a record as it stands.
+bool Printable(std::wstring_view value) {
+  for (wchar_t c : value) {
+    if (c < 0x20 || c == 0x7f) {
+      return false;
+    }
+  }
+  return true;
+}
+
 // A whole decimal number that fits; -1 otherwise.
 std::int64_t ParseLength(std::wstring_view text) {
   if (text.empty() || text.size() > 18) {
@@ -431,7 +441,8 @@ HRESULT STDMETHODCALLTYPE BindStatusBridge::OnResponse(DWORD responseCode, LPCWS
     Abort();
     return S_OK;
   }
-  if ((responseCode == 200 || responseCode == 206) && !TakeResponse(responseCode, headers)) {
+  const bool success = responseCode >= 200 && responseCode < 300;
+  if (success && !TakeResponse(responseCode, headers, encoded)) {
     bodyRefused_ = true;
     Abort();
     return S_OK;
@@ -450,10 +461,26 @@ HRESULT STDMETHODCALLTYPE BindStatusBridge::OnResponse(DWORD responseCode, LPCWS
   return S_OK;
 }
 
-bool BindStatusBridge::TakeResponse(DWORD responseCode, std::wstring_view headers) {
+bool BindStatusBridge::TakeResponse(DWORD responseCode, std::wstring_view headers, bool encoded) {
+  if (responseCode != 200 && responseCode != 206) {
+    return !resuming_;  // another success answers a first request only
+  }
+  // A weak ETag names a file that may differ byte for byte, and a decoded body is counted in other
+  // bytes than a range would be: no range is asked on either, and nothing is kept.
+  std::wstring etag;
+  std::wstring modified;
   std::wstring value;
+  if (!encoded) {
+    if (FindHeader(headers, L"ETag", value) && value.rfind(L"W/", 0) != 0 && Printable(value)) {
+      etag = value;
+    }
+    if (FindHeader(headers, L"Last-Modified", value) && Printable(value)) {
+      modified = value;
+    }
+  }
   if (responseCode == 206) {
-    // "bytes FIRST-LAST/TOTAL", starting where the body stands.
+    // "bytes FIRST-LAST/TOTAL", starting where the body stands, of the version the range was
+    // asked on and of the length known: a server that ignored If-Range would splice two versions.
     if (!resuming_ || !FindHeader(headers, L"Content-Range", value) ||
         value.rfind(L"bytes ", 0) != 0) {
       return false;
@@ -465,8 +492,15 @@ bool BindStatusBridge::TakeResponse(DWORD responseCode, std::wstring_view header
             static_cast<std::int64_t>(received_.load())) {
       return false;
     }
-    announcedLength_ = ParseLength(std::wstring_view(value).substr(slash + 1));
-  } else if (resuming_ || received_.load() != 0) {
+    const std::int64_t whole = ParseLength(std::wstring_view(value).substr(slash + 1));
+    const bool sameVersion = !fileEtag_.empty() ? etag == fileEtag_ : modified == fileModified_;
+    if (!sameVersion || (wholeLength_ >= 0 && whole != wholeLength_)) {
+      return false;
+    }
+    announcedLength_ = whole;
+    return true;
+  }
+  if (resuming_ || received_.load() != 0) {
     // The whole file again: the body starts again.
     LARGE_INTEGER start{};
     if (!SetFilePointerEx(body_, start, nullptr, FILE_BEGIN) || !SetEndOfFile(body_) ||
@@ -476,13 +510,9 @@ bool BindStatusBridge::TakeResponse(DWORD responseCode, std::wstring_view header
     received_.store(0);
     resumeFrom_ = 0;
   }
-  // A weak ETag names a file that may differ byte for byte: no range is asked on it.
-  fileEtag_.clear();
-  fileModified_.clear();
-  if (FindHeader(headers, L"ETag", value) && value.rfind(L"W/", 0) != 0) {
-    fileEtag_ = value;
-  }
-  FindHeader(headers, L"Last-Modified", fileModified_);
+  wholeLength_ = announcedLength_;
+  fileEtag_ = etag;
+  fileModified_ = modified;
   validator_ = !fileEtag_.empty() ? fileEtag_ : fileModified_;
   return true;
 }

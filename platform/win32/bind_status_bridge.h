@@ -121,13 +121,14 @@ class BindStatusBridge final : public IBindStatusCallback,
   void Forward(ULONG progress, ULONG progressMax, ULONG statusCode);
   void Active();
   // Whether a 200 or 206 response continues the body (see ResumeNext); records its validator.
-  bool TakeResponse(DWORD responseCode, std::wstring_view headers);
+  bool TakeResponse(DWORD responseCode, std::wstring_view headers, bool encoded);
 
   LONG references_ = 1;
   IBindStatusCallback* target_;
   std::wstring url_;
   DWORD httpStatus_ = 0;
   std::int64_t announcedLength_ = -1;
+  std::int64_t wholeLength_ = -1;  // the file's length as the response that began it gave it
   bool begun_ = false;
   bool ended_ = false;
   ULONG lastMax_ = 0;

@@ -110,6 +110,7 @@ struct FetchedVersion {
   KeptRecord kept;
   std::string etag;
   std::string lastModified;
+  bool fromKept = false;
 };
 
 // The kept copy's bytes as the body, in place of a transfer: written and shown to the sink as a
@@ -150,14 +151,11 @@ bool FillFromKept(HANDLE kept, HANDLE file, DownloadContentSink* content, std::u
 // leaves no name with missing data. A failed fetch leaves no copy.
 HRESULT Fetch(const wchar_t* url, IBindStatusCallback* callback, DownloadContentSink* content,
               std::wstring& copy, OwnedHandle& file, FetchedVersion* version = nullptr) {
-  copy = CreateCacheFile(url);
+  copy = CreateCacheFile(url, file);
   if (copy.empty()) {
     return E_FAIL;
   }
   const std::wstring hostPath = WideHostPath(copy);
-  file = OwnedHandle(CreateFileW(hostPath.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE,
-                                 FILE_SHARE_READ, nullptr, TRUNCATE_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                                 nullptr));
   BridgeReference bridge(callback, url);
   HRESULT result = E_FAIL;
   if (file.Valid()) {
@@ -191,6 +189,7 @@ HRESULT Fetch(const wchar_t* url, IBindStatusCallback* callback, DownloadContent
       bridge->ResumeNext();
     }
     if (kept && bridge->NotModified()) {
+      version->fromKept = true;
       result = FillFromKept(version->keptFile.Get(), file.Get(), content, room) ? S_OK : E_FAIL;
     }
   }
@@ -249,6 +248,28 @@ class UrlMonikerDownloadService final : public DownloadService {
     if (url == nullptr || *url == L'\0' || target == nullptr) {
       return E_FAIL;
     }
+    bool tookKept = false;
+    HRESULT result = FetchToFile(url, target, callback, content, true, tookKept);
+    // A kept copy that the server called current but that the sink refused would be taken again
+    // at every try: it goes, and the file comes whole.
+    if (result != S_OK && tookKept) {
+      DropKeptCopy(url);
+      if (content == nullptr || content->Restart()) {
+        result = FetchToFile(url, target, callback, content, false, tookKept);
+      }
+    }
+    return result;
+  }
+
+  void RemoveAbandonedCopies() override {
+    RemoveAbandonedCacheFiles();
+    RemoveAbandonedKeptLinks();
+  }
+
+ private:
+  static HRESULT FetchToFile(const wchar_t* url, const wchar_t* target,
+                             IBindStatusCallback* callback, DownloadContentSink* content,
+                             bool useKept, bool& tookKept) {
     // Fetched into a copy in Temp and moved over the target while still held, when whole and
     // judged, so that a failed fetch leaves the old target as it was and no other program can
     // change the copy between its check and its move.
@@ -259,9 +280,12 @@ class UrlMonikerDownloadService final : public DownloadService {
     std::wstring copy;
     OwnedHandle file;
     FetchedVersion version;
-    version.keptFile = OpenKeptCopy(url, version.kept);
+    if (useKept) {
+      version.keptFile = OpenKeptCopy(url, version.kept);
+    }
     const HRESULT result = Fetch(url, callback, content, copy, file, &version);
     version.keptFile.Close();
+    tookKept = version.fromKept;
     if (result != S_OK) {
       return result;
     }
@@ -279,11 +303,6 @@ class UrlMonikerDownloadService final : public DownloadService {
     }
     DropKeptCopy(url);
     return file.Close() ? S_OK : E_FAIL;
-  }
-
-  void RemoveAbandonedCopies() override {
-    RemoveAbandonedCacheFiles();
-    RemoveAbandonedKeptLinks();
   }
 };
 

@@ -6,17 +6,17 @@
 #include "platform/win32/windows_types.h"
 
 namespace platform {
-std::wstring CreateCacheFile(const wchar_t* url) {
+std::wstring CreateCacheFile(const wchar_t* url, OwnedHandle& file) {
   CreateDirectoryW(WideHostPath(L"Temp").c_str(), nullptr);  // a device always has it
   const std::wstring prefix = L"Temp\\" + Utf8ToWide(kCacheFilePrefix);
   const std::wstring suffix = L"-" + Utf8ToWide(CacheFileNameFor(url));
   for (int attempt = 0; attempt < 100; ++attempt) {
     const std::wstring devicePath = prefix + RandomLetters() + suffix;
     // CREATE_NEW never opens what is already there, a link included.
-    const HANDLE file = CreateFileW(WideHostPath(devicePath).c_str(), GENERIC_WRITE, 0, nullptr,
-                                    CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file != INVALID_HANDLE_VALUE) {
-      CloseHandle(file);
+    file = OwnedHandle(CreateFileW(WideHostPath(devicePath).c_str(),
+                                   GENERIC_READ | GENERIC_WRITE | DELETE, FILE_SHARE_READ, nullptr,
+                                   CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (file.Valid()) {
       return devicePath;
     }
     if (GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS) {

@@ -22,7 +22,15 @@ bool RenameHeld(HANDLE held, const std::wstring& to, bool replace) {
   std::wstring full(length, L'\0');
   length = GetFullPathNameW(to.c_str(), length, full.data(), nullptr);
   full.resize(length);
-  const std::wstring name = L"\\??\\" + full;
+  // "\\?\C:\..." is "\??\C:\...", and a share "\\server\share\..." is "\??\UNC\server\share\...".
+  std::wstring name;
+  if (full.rfind(L"\\\\?\\", 0) == 0) {
+    name = L"\\??\\" + full.substr(4);
+  } else if (full.rfind(L"\\\\", 0) == 0) {
+    name = L"\\??\\UNC\\" + full.substr(2);
+  } else {
+    name = L"\\??\\" + full;
+  }
   const std::size_t bytes = sizeof(FILE_RENAME_INFO) + name.size() * sizeof(wchar_t);
   // Whole words, so that the record is aligned as the call expects.
   std::vector<std::uint64_t> buffer((bytes + sizeof(std::uint64_t) - 1) / sizeof(std::uint64_t));
@@ -95,6 +103,8 @@ bool MoveAcrossVolumes(HANDLE held, const std::wstring& to, bool replace) {
 
 bool MoveHeldFile(HANDLE held, const std::wstring& to, bool replace) {
   if (RenameHeld(held, to, replace)) {
+    // As MOVEFILE_WRITE_THROUGH would: in place on storage before the move counts as done.
+    FlushFileBuffers(held);
     return true;
   }
   return GetLastError() == ERROR_NOT_SAME_DEVICE && MoveAcrossVolumes(held, to, replace);

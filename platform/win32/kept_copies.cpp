@@ -103,18 +103,22 @@ bool KeepCopy(const wchar_t* url, OwnedHandle& held, const std::wstring& hostPat
 
 void RemoveAbandonedKeptLinks() {
   const std::wstring folder = WideHostPath(L"Temp");
-  WIN32_FIND_DATAW entry{};
-  const HANDLE search =
-      FindFirstFileW((folder + L"\\" + Utf8ToWide(kKeptCopyPrefix) + L"*.new").c_str(), &entry);
-  if (search == INVALID_HANDLE_VALUE) {
-    return;
-  }
-  do {
-    if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-      DeleteFileW((folder + L"\\" + entry.cFileName).c_str());
+  const std::wstring prefix = Utf8ToWide(kKeptCopyPrefix);
+  // New links, and the new files of records (which their writer holds open until they are moved,
+  // and the system then refuses to delete).
+  for (const std::wstring& pattern : {prefix + L"*.new", L"." + prefix + L"*.tmp"}) {
+    WIN32_FIND_DATAW entry{};
+    const HANDLE search = FindFirstFileW((folder + L"\\" + pattern).c_str(), &entry);
+    if (search == INVALID_HANDLE_VALUE) {
+      continue;
     }
-  } while (FindNextFileW(search, &entry));
-  FindClose(search);
+    do {
+      if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+        DeleteFileW((folder + L"\\" + entry.cFileName).c_str());
+      }
+    } while (FindNextFileW(search, &entry));
+    FindClose(search);
+  }
 }
 
 }  // namespace platform

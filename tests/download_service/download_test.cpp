@@ -422,6 +422,10 @@ class KeepingSink : public platform::DownloadContentSink {
     seen.append(reinterpret_cast<const char*>(bytes.data()), bytes.size());
     return true;
   }
+  // Refuses as many judgements as refusals says, as a release check refuses a file that is not
+  // the release's.
+  bool Complete() override { return refusals-- <= 0; }
+  int refusals = 0;
   bool Restart() override {
     ++restarts;
     seen.clear();
@@ -448,6 +452,7 @@ TEST_F(DownloadTest, ABrokenTransferIsResumedWhereItStopped) {
     bool sinkRestarts;
     bool fetched;
     int restarts;
+    bool changes = false;
   } cases[] = {
       {"broken every 200 kB and resumed", {"--break-every", "Client.exe:200000"}, true, true, 0},
       {"broken once, then sent whole", breaksOnce, true, true, 1},
@@ -462,6 +467,20 @@ TEST_F(DownloadTest, ABrokenTransferIsResumedWhereItStopped) {
        true,
        false,
        0},
+      // The file changes on the server while its first 200 kB arrive.
+      {"changed before the range is asked for: sent whole",
+       {"--break-every", "Client.exe:200000", "--break-count", "Client.exe:1"},
+       true,
+       true,
+       1,
+       true},
+      {"changed, and a server that ignores If-Range: refused, not spliced",
+       {"--break-every", "Client.exe:200000", "--break-count", "Client.exe:1", "--ignore-if-range",
+        "Client.exe"},
+       true,
+       false,
+       0,
+       true},
   };
   const std::wstring target = L"Program Files\\FerroVanMobile\\Package.cab";
   testing_support::MakeFolders(device_.Root() + "/Program Files/FerroVanMobile");
@@ -469,8 +488,19 @@ TEST_F(DownloadTest, ABrokenTransferIsResumedWhereItStopped) {
     SCOPED_TRACE(c.what);
     Service service(served_, c.switches);
     const std::wstring url = service.Url("Client.exe");
+    WriteFile(served_ + "/Client.exe", body_);
     KeepingSink sink(c.sinkRestarts);
     RecordingCallback progress;
+    // A new version put in place as a publisher does (a new file renamed over the old): the
+    // response under way goes on with the old one, the next request finds the new one.
+    const std::string changed = PseudoRandomBytes(body_.size(), 29);
+    if (c.changes) {
+      progress.onFirstData = [&] {
+        WriteFile(served_ + "/Client.exe.new", changed);
+        std::filesystem::rename(served_ + "/Client.exe.new", served_ + "/Client.exe");
+      };
+    }
+    const std::string& served = c.changes ? changed : body_;
     std::filesystem::remove(device_.Host(target));
     device_.ClearTemp();  // no kept copy of an earlier case answers for this one
     EXPECT_EQ(
@@ -478,9 +508,9 @@ TEST_F(DownloadTest, ABrokenTransferIsResumedWhereItStopped) {
         c.fetched);
     EXPECT_EQ(sink.restarts, c.restarts);
     if (c.fetched) {
-      EXPECT_TRUE(ReadFile(device_.Host(target)) == body_)
+      EXPECT_TRUE(ReadFile(device_.Host(target)) == served)
           << "the file differs from the one served";
-      EXPECT_TRUE(sink.seen == body_) << "the sink saw other bytes than the file's";
+      EXPECT_TRUE(sink.seen == served) << "the sink saw other bytes than the file's";
       if (c.restarts == 0) {
         // A resumed transfer counts on from where it stopped, against the whole file's length.
         ExpectProgress(progress.notes, url, body_.size(), static_cast<std::uint32_t>(body_.size()));
@@ -503,7 +533,14 @@ TEST_F(DownloadTest, AFileFetchedBeforeIsRevalidatedAndTakenFromItsKeptCopy) {
   const std::wstring target = L"Program Files\\FerroVanMobile\\Client.exe";
   testing_support::MakeFolders(device_.Root() + "/Program Files/FerroVanMobile");
   const std::string installed = device_.Host(target);
-  const std::string kept = device_.Root() + "/Temp/ferrovan-kept.Client.exe";
+  const auto kept = [&] {
+    for (const auto& entry : std::filesystem::directory_iterator(device_.Root() + "/Temp")) {
+      const std::string name = entry.path().filename().string();
+      if (name.starts_with("ferrovan-kept.Client.exe.") && name.ends_with(".copy"))
+        return entry.path().string();
+    }
+    return std::string("no kept copy");
+  };
   const std::string changed = PseudoRandomBytes(500 * 1000, 9);
   const auto nothing = [] {};
   const struct {
@@ -511,6 +548,7 @@ TEST_F(DownloadTest, AFileFetchedBeforeIsRevalidatedAndTakenFromItsKeptCopy) {
     std::function<void()> before;
     int status;
     const std::string* content;
+    int refusals = 0;
   } cases[] = {
       {"the first download", nothing, 200, &body_},
       {"again, the file removed as a forced upgrade clears it",
@@ -526,11 +564,16 @@ TEST_F(DownloadTest, AFileFetchedBeforeIsRevalidatedAndTakenFromItsKeptCopy) {
       {"the file changed on the server", [&] { WriteFile(served_ + "/Client.exe", changed); }, 200,
        &changed},
       {"and then not", nothing, 304, &changed},
+      // As a release check refuses a kept copy that a server rolled back to: it goes, and the
+      // file is fetched whole at once.
+      {"a kept copy that the sink refuses", nothing, 200, &changed, 1},
+      {"and then the kept copy of that", nothing, 304, &changed},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     c.before();
     KeepingSink sink(true);
+    sink.refusals = c.refusals;
     RecordingCallback progress;
     ASSERT_EQ(platform::Downloads().DownloadToFile(url.c_str(), target.c_str(), &progress, &sink),
               S_OK);
@@ -545,7 +588,7 @@ TEST_F(DownloadTest, AFileFetchedBeforeIsRevalidatedAndTakenFromItsKeptCopy) {
     ASSERT_FALSE(notes.empty());
     EXPECT_EQ(notes.back().progress, c.content->size());
     EXPECT_EQ(notes.back().total, c.content->size());
-    EXPECT_TRUE(std::filesystem::equivalent(kept, installed)) << "the kept copy is no hard link";
+    EXPECT_TRUE(std::filesystem::equivalent(kept(), installed)) << "the kept copy is no hard link";
     EXPECT_TRUE(device_.TempFiles().empty());
   }
 }

@@ -144,7 +144,13 @@ class PowerCut : public ::testing::Test {
     if (scenario.before == Before::Installed) {
       const RunResult run = RunLoaderOn(root, {"-DoNotRunNewLoader"}, "");
       EXPECT_TRUE(Contains(run.out, "started with")) << run.out << run.err;
-      EXPECT_TRUE(Exists(root + "/Temp/ferrovan-kept." + kClientExe));
+      bool kept = false;
+      for (const auto& entry : fs::directory_iterator(root + "/Temp")) {
+        const std::string name = entry.path().filename().string();
+        kept = kept || (name.starts_with(std::string("ferrovan-kept.") + kClientExe + ".") &&
+                        name.ends_with(".copy"));
+      }
+      EXPECT_TRUE(kept) << "the installation kept no copy of the client";
       fs::remove(root + "/demo-client.log");
       return;
     }

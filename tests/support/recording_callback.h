@@ -4,7 +4,9 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/windows_types.h"
@@ -32,8 +34,13 @@ class RecordingCallback final : public IBindStatusCallback {
     notes.push_back({static_cast<std::uint32_t>(progress), static_cast<std::uint32_t>(total),
                      static_cast<std::uint32_t>(status), text != nullptr ? text : L"(null)",
                      std::chrono::steady_clock::now()});
+    if (onFirstData && status == BINDSTATUS_BEGINDOWNLOADDATA) {
+      std::exchange(onFirstData, nullptr)();
+    }
     return S_OK;
   }
+  // Run once, on the download's own thread, when the body begins to arrive.
+  std::function<void()> onFirstData;
   HRESULT STDMETHODCALLTYPE OnStopBinding(HRESULT, LPCWSTR) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE GetBindInfo(DWORD*, BINDINFO*) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE OnDataAvailable(DWORD, DWORD, FORMATETC*, STGMEDIUM*) override {

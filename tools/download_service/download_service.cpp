@@ -276,7 +276,8 @@ class DownloadService {
                        options_.ignoreRanges.count(name) != 0;
     response.set_header("Accept-Ranges", plain ? "none" : "bytes");
     std::uint64_t end = body->size;
-    if (!plain && !range.empty() && RangeApplies(request, validators)) {
+    if (!plain && !range.empty() &&
+        (options_.ignoreIfRange.count(name) != 0 || RangeApplies(request, validators))) {
       bool satisfiable = true;
       std::uint64_t first = 0;
       if (ParseRange(range, body->size, first, end, satisfiable)) {

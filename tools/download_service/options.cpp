@@ -25,6 +25,7 @@ constexpr const char* kUsage =
     "  --break-every NAME:BYTES   close each response for NAME after BYTES bytes of its body\n"
     "  --break-count NAME:N       with --break-every, break only the first N responses\n"
     "  --ignore-ranges NAME       answer every request for NAME with the whole file\n"
+    "  --ignore-if-range NAME     answer a range of NAME whatever its If-Range says\n"
     "  --no-length NAME           send NAME chunked, without Content-Length\n"
     "  --claim-length NAME:BYTES  announce BYTES as NAME's length, send the file, then close\n"
     "  --slow NAME:BYTES_PER_SEC  send NAME at about that rate\n"
@@ -122,6 +123,8 @@ Options ParseOptions(int argc, char** argv) {
       options.silent.insert(value());
     } else if (option == "--ignore-ranges") {
       options.ignoreRanges.insert(value());
+    } else if (option == "--ignore-if-range") {
+      options.ignoreIfRange.insert(value());
     } else if (option == "--drop-after") {
       namedCount(options.dropAfter);
     } else if (option == "--break-count") {

@@ -19,6 +19,7 @@ struct Options {
   std::set<std::string> noLength;
   std::set<std::string> silent;
   std::set<std::string> ignoreRanges;
+  std::set<std::string> ignoreIfRange;
   std::map<std::string, std::uint64_t> dropAfter;
   std::map<std::string, std::uint64_t> breakEvery;
   std::map<std::string, std::uint64_t> breakCount;
