@@ -97,7 +97,10 @@ start() {
     --break-every resumed.bin:200000 --break-every often.bin:50000 \
     --break-every again.bin:300000 --break-count again.bin:1 --ignore-ranges again.bin \
     --break-every again2.bin:300000 --break-count again2.bin:1 --ignore-ranges again2.bin \
-    --break-every stuck.bin:300000 --ignore-ranges stuck.bin "$@" \
+    --break-every stuck.bin:300000 --ignore-ranges stuck.bin \
+    --break-every changed.bin:200000 --break-count changed.bin:1 \
+    --break-every changed2.bin:200000 --break-count changed2.bin:1 --ignore-if-range changed2.bin \
+    "$@" \
     >"$work/$name.out" 2>"$work/$name.log" &
   pids+=($!)
   local line="" tries=0

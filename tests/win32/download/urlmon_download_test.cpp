@@ -315,6 +315,10 @@ class KeepingSink : public platform::DownloadContentSink {
     seen.append(reinterpret_cast<const char*>(bytes.data()), bytes.size());
     return true;
   }
+  // Refuses as many judgements as refusals says, as a release check refuses a file that is not
+  // the release's.
+  bool Complete() override { return refusals-- <= 0; }
+  int refusals = 0;
   bool Restart() override {
     ++restarts;
     seen.clear();
@@ -338,12 +342,15 @@ TEST_F(UrlMonikerTest, ABrokenTransferIsResumedWhereItStopped) {
     bool sinkRestarts;
     bool fetched;
     int restarts;
+    bool changes = false;  // a new version is put in place as the first bytes arrive
   } cases[] = {
-      {L"resumed.bin", true, true, 0},   // broken every 200 kB
-      {L"again.bin", true, true, 1},     // broken once, then sent whole
-      {L"again2.bin", false, false, 1},  // the same, to a sink that cannot start again
-      {L"stuck.bin", true, false, 1},    // sent whole and broken at the same byte each time
-      {L"often.bin", true, false, 0},    // broken more often than a download resumes
+      {L"resumed.bin", true, true, 0},          // broken every 200 kB
+      {L"again.bin", true, true, 1},            // broken once, then sent whole
+      {L"again2.bin", false, false, 1},         // the same, to a sink that cannot start again
+      {L"stuck.bin", true, false, 1},           // sent whole and broken at the same byte each time
+      {L"often.bin", true, false, 0},           // broken more often than a download resumes
+      {L"changed.bin", true, true, 1, true},    // changed before the range: sent whole
+      {L"changed2.bin", true, false, 0, true},  // a server that ignores If-Range: refused
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(platform::WideToUtf8(c.name));
@@ -352,13 +359,23 @@ TEST_F(UrlMonikerTest, ABrokenTransferIsResumedWhereItStopped) {
     const std::wstring target = Scratch(c.name);
     KeepingSink sink(c.sinkRestarts);
     RecordingCallback progress;
+    // Put in place as a publisher does (a new file moved over the old): the response under way
+    // goes on with the old one, the next request finds the new one.
+    const std::string changed = Pattern(body.size(), 31);
+    if (c.changes) {
+      progress.onFirstData = [&] {
+        const std::wstring fresh = Serve(std::wstring(c.name) + L".new", changed);
+        MoveFileExW(fresh.c_str(), (folder_ + L"\\" + c.name).c_str(), MOVEFILE_REPLACE_EXISTING);
+      };
+    }
+    const std::string& served = c.changes ? changed : body;
     EXPECT_EQ(
         platform::Downloads().DownloadToFile(url.c_str(), target.c_str(), &progress, &sink) == S_OK,
         c.fetched);
     EXPECT_EQ(sink.restarts, c.restarts);
     if (c.fetched) {
-      EXPECT_TRUE(ReadAll(target) == body) << "the file differs from the one served";
-      EXPECT_TRUE(sink.seen == body) << "the sink saw other bytes than the file's";
+      EXPECT_TRUE(ReadAll(target) == served) << "the file differs from the one served";
+      EXPECT_TRUE(sink.seen == served) << "the sink saw other bytes than the file's";
       if (c.restarts == 0) {
         // A resumed transfer counts on from where it stopped, against the whole file's length.
         ExpectDeviceProgress(progress.DataNotes(), url, body.size());
@@ -395,6 +412,7 @@ TEST_F(UrlMonikerTest, AFileFetchedBeforeIsRevalidatedAndTakenFromItsKeptCopy) {
     std::function<void()> before;
     int status;
     const std::string* content;
+    int refusals = 0;
   } cases[] = {
       {"the first download", nothing, 200, &body},
       {"again, the file removed as a forced upgrade clears it",
@@ -415,11 +433,16 @@ TEST_F(UrlMonikerTest, AFileFetchedBeforeIsRevalidatedAndTakenFromItsKeptCopy) {
        200, &body},
       {"the file changed on the server", [&] { Serve(L"kept.bin", changed); }, 200, &changed},
       {"and then not", nothing, 304, &changed},
+      // As a release check refuses a kept copy that a server rolled back to: it goes, and the
+      // file is fetched whole at once.
+      {"a kept copy that the sink refuses", nothing, 200, &changed, 1},
+      {"and then the kept copy of that", nothing, 304, &changed},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     c.before();
     KeepingSink sink(true);
+    sink.refusals = c.refusals;
     RecordingCallback progress;
     ASSERT_EQ(
         platform::Downloads().DownloadToFile(url.c_str(), installed.c_str(), &progress, &sink),
