@@ -20,4 +20,4 @@ trap cleanup EXIT
 mkdir -p "$install" "$root/Temp"
 mount -t tmpfs -o size=256k ferrovan-test "$install"
 # Wine's drive Z: is the Linux root.
-FERROVAN_TEST_TWO_VOLUME_ROOT="Z:$(printf '%s' "$root" | tr '/' '\\')" "$wine_run" "$@"
+FERROVAN_TEST_TWO_VOLUME_ROOT="Z:${root//\//\\}" "$wine_run" "$@"
