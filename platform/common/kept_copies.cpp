@@ -90,6 +90,19 @@ bool ParseKeptRecord(std::string_view text, KeptRecord& record) {
   return true;
 }
 
+HRESULT FetchAgainWithoutKeptCopy(const wchar_t* url, DownloadContentSink* content,
+                                  const std::function<HRESULT(bool useKept, bool& took)>& fetch) {
+  bool took = false;
+  HRESULT result = fetch(true, took);
+  if (result != S_OK && took) {
+    DropKeptCopy(url);
+    if (content == nullptr || content->Restart()) {
+      result = fetch(false, took);
+    }
+  }
+  return result;
+}
+
 KeptDigest::KeptDigest() {
   // sodium_init is safe to call more than once and from any thread.
   if (sodium_init() < 0) {

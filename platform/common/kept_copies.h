@@ -8,11 +8,15 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 #include <string_view>
 
 #include <sodium.h>
+
+#include "platform/download.h"
+#include "platform/windows_types.h"
 
 namespace platform {
 
@@ -39,6 +43,16 @@ std::string KeptCopyName(const wchar_t* url);
 std::string FormatKeptRecord(const KeptRecord& record);
 // Strict: the lines FormatKeptRecord writes, in its order, and nothing else.
 bool ParseKeptRecord(std::string_view text, KeptRecord& record);
+
+// Each host's kept_copies.cpp: forgets what is kept of url.
+void DropKeptCopy(const wchar_t* url);
+
+// Runs fetch with url's kept copy allowed (fetch(true, took) sets took when it took one), and
+// when that failed on a kept copy, which would be taken again at every try (the server called it
+// current, but it no longer hashed as recorded, or content refused it), drops the copy and runs
+// fetch once more without one, content started again.
+HRESULT FetchAgainWithoutKeptCopy(const wchar_t* url, DownloadContentSink* content,
+                                  const std::function<HRESULT(bool useKept, bool& took)>& fetch);
 
 // The digest that a record holds, taken from a file's bytes in order.
 class KeptDigest {

@@ -22,6 +22,4 @@ void KeepCopy(const wchar_t* url, int fd, KeptRecord record);
 // Temp.
 void RemoveAbandonedKeptLinks();
 
-void DropKeptCopy(const wchar_t* url);
-
 }  // namespace platform

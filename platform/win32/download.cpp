@@ -248,17 +248,9 @@ class UrlMonikerDownloadService final : public DownloadService {
     if (url == nullptr || *url == L'\0' || target == nullptr) {
       return E_FAIL;
     }
-    bool tookKept = false;
-    HRESULT result = FetchToFile(url, target, callback, content, true, tookKept);
-    // A kept copy that the server called current but that the sink refused would be taken again
-    // at every try: it goes, and the file comes whole.
-    if (result != S_OK && tookKept) {
-      DropKeptCopy(url);
-      if (content == nullptr || content->Restart()) {
-        result = FetchToFile(url, target, callback, content, false, tookKept);
-      }
-    }
-    return result;
+    return FetchAgainWithoutKeptCopy(url, content, [&](bool useKept, bool& took) {
+      return FetchToFile(url, target, callback, content, useKept, took);
+    });
   }
 
   void RemoveAbandonedCopies() override {

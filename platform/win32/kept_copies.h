@@ -21,8 +21,6 @@ OwnedHandle OpenKeptCopy(const wchar_t* url, KeptRecord& record);
 bool KeepCopy(const wchar_t* url, OwnedHandle& held, const std::wstring& hostPath,
               KeptRecord record);
 
-void DropKeptCopy(const wchar_t* url);
-
 // Removes the new links that a loader killed while keeping a copy left in Temp.
 void RemoveAbandonedKeptLinks();
 
