@@ -37,9 +37,13 @@ std::string KeptCopyName(const wchar_t* url) {
   // The file's name for a reader, and a digest of the whole address, so that two addresses never
   // share a copy, and no copy's name is another's record or a new link.
   const std::string address = WideToUtf8(url);
-  std::uint8_t digest[8];
-  crypto_generichash(digest, sizeof digest, reinterpret_cast<const std::uint8_t*>(address.data()),
-                     address.size(), nullptr, 0);
+  std::uint8_t digest[8] = {};
+  // libsodium is set up before any other of its calls (safe to repeat). Were that to fail, names
+  // would clash, which the record's address, compared whole, still tells apart.
+  if (sodium_init() >= 0) {
+    crypto_generichash(digest, sizeof digest, reinterpret_cast<const std::uint8_t*>(address.data()),
+                       address.size(), nullptr, 0);
+  }
   char hex[2 * sizeof digest + 1];
   sodium_bin2hex(hex, sizeof hex, digest, sizeof digest);
   return kKeptCopyPrefix + CacheFileNameFor(url) + "." + hex + ".copy";
