@@ -1,5 +1,6 @@
 #include "program/version_text.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "download/minisign.h"
@@ -17,12 +18,14 @@ std::string VersionText(const char* programName, const char* version) {
   }
   text += "release keys:";
   for (std::size_t i = 0; i < count; ++i) {
-    // minisign shows a key id as a little-endian number.
+    // minisign shows a key id as a little-endian number, in hexadecimal without leading zeros.
     char id[2 * MINISIGN_KEY_ID_BYTES + 1];
     for (std::size_t byte = 0; byte < MINISIGN_KEY_ID_BYTES; ++byte) {
       std::snprintf(id + 2 * byte, 3, "%02X", keys[i].keyId[MINISIGN_KEY_ID_BYTES - 1 - byte]);
     }
-    text += std::string(" ") + id;
+    const std::string digits(id);
+    const std::size_t first = std::min(digits.find_first_not_of('0'), digits.size() - 1);
+    text += " " + digits.substr(first);
   }
   return text + "\n";
 }
