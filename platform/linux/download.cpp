@@ -143,10 +143,8 @@ struct Transfer {
   // cannot continue the body (the transfer then ends as failed).
   bool resuming = false;
   bool refused = false;
-  // The validator of the file's version whose bytes the copy holds: its strong ETag, else its
-  // Last-Modified date; empty when it has none, and then a broken transfer is not resumed. And
-  // the two as that version's response gave them, for the kept copy's record.
-  std::string validator;
+  // The validators of the file's version whose bytes the copy holds, as its response gave them
+  // (an ETag only when strong); see Validator.
   std::string fileEtag;
   std::string fileModified;
   // Set when the first try asks whether a kept copy is still the file's version, and when the
@@ -269,6 +267,12 @@ bool ParseCount(std::string_view text, std::uint64_t& count) {
   return true;
 }
 
+// What a range is asked on: the copy's version's strong ETag, else its Last-Modified date; empty
+// when it has neither, and then a broken transfer is not resumed.
+const std::string& Validator(const Transfer& transfer) {
+  return !transfer.fileEtag.empty() ? transfer.fileEtag : transfer.fileModified;
+}
+
 // Whether a header's value can go into a request header and a record as it stands.
 bool Printable(std::string_view value) {
   return std::none_of(value.begin(), value.end(),
@@ -328,7 +332,6 @@ bool TakeResponse(Transfer& transfer, std::uint64_t length, bool lengthGiven) {
   transfer.total = whole;
   transfer.fileEtag = etag;
   transfer.fileModified = modified;
-  transfer.validator = !etag.empty() ? etag : modified;
   return true;
 }
 
@@ -577,7 +580,7 @@ bool Fetch(const wchar_t* url, const FileDescriptor& file, IBindStatusCallback* 
     if (transfer.resuming) {
       // The rest of the same version of the file; a server that cannot tell sends it whole.
       const std::string range = std::to_string(before) + "-";
-      if (!headers.Add("If-Range: " + transfer.validator)) {
+      if (!headers.Add("If-Range: " + Validator(transfer))) {
         break;
       }
       Api().easy_setopt(easy, CURLOPT_RANGE, range.c_str());
@@ -606,7 +609,7 @@ bool Fetch(const wchar_t* url, const FileDescriptor& file, IBindStatusCallback* 
     }
     const bool resumable = BrokenConnection(result) && !transfer.refused &&
                            (transfer.status == 200 || transfer.status == 206) &&
-                           transfer.received > before && !transfer.validator.empty() &&
+                           transfer.received > before && !Validator(transfer).empty() &&
                            resumes < kMaxResumes;
     if (!resumable || !WriteUnwritten(transfer)) {
       break;

@@ -404,8 +404,8 @@ HRESULT STDMETHODCALLTYPE BindStatusBridge::BeginningTransaction(LPCWSTR, LPCWST
   }
   if (resuming_) {
     // The rest of the same version of the file; a server that cannot tell sends it whole.
-    text +=
-        L"Range: bytes=" + std::to_wstring(resumeFrom_) + L"-\r\nIf-Range: " + validator_ + L"\r\n";
+    text += L"Range: bytes=" + std::to_wstring(resumeFrom_) + L"-\r\nIf-Range: " + Validator() +
+            L"\r\n";
   }
   // urlmon frees the text with CoTaskMemFree.
   const std::size_t bytes = (text.size() + 1) * sizeof(wchar_t);
@@ -513,7 +513,6 @@ bool BindStatusBridge::TakeResponse(DWORD responseCode, std::wstring_view header
   wholeLength_ = announcedLength_;
   fileEtag_ = etag;
   fileModified_ = modified;
-  validator_ = !fileEtag_.empty() ? fileEtag_ : fileModified_;
   return true;
 }
 

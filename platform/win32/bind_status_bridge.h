@@ -71,7 +71,7 @@ class BindStatusBridge final : public IBindStatusCallback,
   std::int64_t AnnouncedLength() const { return announcedLength_; }
   // The validator of the file's version whose bytes the body holds (its strong ETag, else its
   // Last-Modified date); empty when the server gave none, and then no range can be asked on it.
-  const std::wstring& Validator() const { return validator_; }
+  const std::wstring& Validator() const { return !fileEtag_.empty() ? fileEtag_ : fileModified_; }
   // Prepares this bridge for one more binding that asks for the rest of the same file from
   // Received() on (Range and If-Range), after one that broke off. A 206 that starts there
   // continues the body; a 200 starts it again, with the file emptied and the content sink told
@@ -150,7 +150,6 @@ class BindStatusBridge final : public IBindStatusCallback,
   // in the notifications.
   std::uint64_t resumeFrom_ = 0;
   bool resuming_ = false;
-  std::wstring validator_;
   std::wstring fileEtag_;
   std::wstring fileModified_;
   std::wstring condition_;  // the header that asks whether the file changed, or empty
