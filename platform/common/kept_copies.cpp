@@ -33,7 +33,7 @@ bool TakeLine(std::string_view& text, std::string_view name, std::string& value)
 
 }  // namespace
 
-std::string KeptCopyName(const wchar_t* url) {
+std::string KeptCopyName(const wchar_t* url, Kept kind) {
   // The file's name for a reader, and a digest of the whole address, so that two addresses never
   // share a copy, and no copy's name is another's record or a new link.
   const std::string address = WideToUtf8(url);
@@ -46,7 +46,8 @@ std::string KeptCopyName(const wchar_t* url) {
   }
   char hex[2 * sizeof digest + 1];
   sodium_bin2hex(hex, sizeof hex, digest, sizeof digest);
-  return kKeptCopyPrefix + CacheFileNameFor(url) + "." + hex + ".copy";
+  return kKeptCopyPrefix + CacheFileNameFor(url) + "." + hex +
+         (kind == Kept::kCopy ? ".copy" : ".part");
 }
 
 std::string FormatKeptRecord(const KeptRecord& record) {

@@ -5,6 +5,12 @@
 // it takes no storage of its own; its record says which address and version of the file it is and
 // what it hashed to, and a copy that no longer hashes so (the installed file was damaged, which
 // its hard link shares) is dropped and the file fetched whole.
+//
+// A download of DownloadToFile whose transfer broke where a range could go on with it (the server
+// named the file's version) keeps what had arrived as well, as the address's part: the next
+// download of that address (the Ok at the prompt, or the next start) shows the part to its sink
+// and asks only for the rest, on the same version; a server that answers with the whole file
+// starts it again. A part is used once: taken, it is gone.
 #pragma once
 
 #include <cstdint>
@@ -35,22 +41,27 @@ struct KeptRecord {
   std::string digest;  // BLAKE2b-256 of the file, in hexadecimal
 };
 
-// The name of url's kept copy in Temp ("ferrovan-kept.NAME.HASH.copy": the fetched file's name
-// and 16 hexadecimal digits of a digest of the whole address); its record is that name +
-// ".record".
-std::string KeptCopyName(const wchar_t* url);
+// What is kept of an address: the file a download put in place, or the start of a broken one.
+enum class Kept { kCopy, kPart };
+
+// The name of what is kept of url in Temp ("ferrovan-kept.NAME.HASH.copy", or ".part": the
+// fetched file's name and 16 hexadecimal digits of a digest of the whole address); its record is
+// that name + ".record".
+std::string KeptCopyName(const wchar_t* url, Kept kind = Kept::kCopy);
 
 std::string FormatKeptRecord(const KeptRecord& record);
 // Strict: the lines FormatKeptRecord writes, in its order, and nothing else.
 bool ParseKeptRecord(std::string_view text, KeptRecord& record);
 
-// Each host's kept_copies.cpp: forgets what is kept of url.
+// Each host's kept_copies.cpp: forgets what is kept of url, of the one kind or of both.
+void DropKeptCopy(const wchar_t* url, Kept kind);
 void DropKeptCopy(const wchar_t* url);
 
-// Runs fetch with url's kept copy allowed (fetch(true, took) sets took when it took one), and
-// when that failed on a kept copy, which would be taken again at every try (the server called it
-// current, but it no longer hashed as recorded, or content refused it), drops the copy and runs
-// fetch once more without one, content started again.
+// Runs fetch with url's kept copy and part allowed (fetch(true, took) sets took when it failed on
+// one), and when that failed on what was kept, which would be taken again at every try (the
+// server called the copy current, but it no longer hashed as recorded, or content refused the
+// copy or the file completed from a part), drops both and runs fetch once more without them,
+// content started again.
 HRESULT FetchAgainWithoutKeptCopy(const wchar_t* url, DownloadContentSink* content,
                                   const std::function<HRESULT(bool useKept, bool& took)>& fetch);
 

@@ -143,6 +143,8 @@ struct Transfer {
   // cannot continue the body (the transfer then ends as failed).
   bool resuming = false;
   bool refused = false;
+  // Set when a try's answer started the body again with another version of the file.
+  bool otherVersion = false;
   // The validators of the file's version whose bytes the copy holds, as its response gave them
   // (an ETag only when strong); see Validator.
   std::string fileEtag;
@@ -154,13 +156,22 @@ struct Transfer {
 };
 
 // A kept copy that a download may take instead of a transfer (keptFd, checked, and its record),
-// and what the download learnt of the version of the file the copy now holds.
+// the part of an earlier try that it may go on with, and what the download learnt of the version
+// of the file the copy now holds.
 struct FetchedVersion {
   int keptFd = -1;
   KeptRecord kept;
+  int partFd = -1;
+  KeptRecord part;
   std::string etag;
   std::string lastModified;
   bool fromKept = false;
+  bool fromPart = false;
+  // The sink refused the whole body.
+  bool refused = false;
+  // The transfer broke where a later try may go on with it: the copy holds the start of the
+  // version etag and lastModified name.
+  bool broken = false;
 };
 
 // The whole file's length as the responses gave it (0 when they did not): a resumed transfer
@@ -279,6 +290,19 @@ bool Printable(std::string_view value) {
                       [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7f; });
 }
 
+// Empties the copy and starts the sink again, for a body that starts again from its first byte.
+bool StartAgain(Transfer& transfer) {
+  transfer.unwritten->clear();
+  if (::ftruncate(transfer.fd, 0) != 0 || ::lseek(transfer.fd, 0, SEEK_SET) != 0 ||
+      (transfer.content != nullptr && (!transfer.content->Drain() || !transfer.sink->Restart()))) {
+    return false;
+  }
+  transfer.received = 0;
+  transfer.written = 0;
+  transfer.writeBackStarted = 0;
+  return true;
+}
+
 // Decides, once a final response's headers are in, whether its body continues the copy: the
 // first response of a download starts it; a resumed one must be a 206 of the same version and
 // length that starts exactly where the copy ends, or a 200 that starts the file again. False
@@ -317,17 +341,14 @@ bool TakeResponse(Transfer& transfer, std::uint64_t length, bool lengthGiven) {
     transfer.total = whole;
     return true;
   }
+  // The server sent the whole file: the copy and the sink start again.
   if (transfer.resuming || transfer.received != 0) {
-    // The server sent the whole file: the copy and the sink start again.
-    transfer.unwritten->clear();
-    if (::ftruncate(transfer.fd, 0) != 0 || ::lseek(transfer.fd, 0, SEEK_SET) != 0 ||
-        (transfer.content != nullptr &&
-         (!transfer.content->Drain() || !transfer.sink->Restart()))) {
+    // Another version's bytes count as progress from nothing; the same version's, sent whole
+    // again, must still go further than the last try did.
+    transfer.otherVersion = etag != transfer.fileEtag || modified != transfer.fileModified;
+    if (!StartAgain(transfer)) {
       return false;
     }
-    transfer.received = 0;
-    transfer.written = 0;
-    transfer.writeBackStarted = 0;
   }
   transfer.total = whole;
   transfer.fileEtag = etag;
@@ -558,6 +579,17 @@ bool Fetch(const wchar_t* url, const FileDescriptor& file, IBindStatusCallback* 
   transfer.url = url;
   transfer.callback = callback;
 
+  if (version != nullptr && version->partFd >= 0) {
+    // The start of the file that a broken try kept, shown to the sink as the body's start; the
+    // rest is asked for on its version. A part that no longer reads as recorded starts again.
+    version->fromPart = true;
+    if (FillFromKept(transfer, version->partFd, version->part)) {
+      transfer.fileEtag = version->part.etag;
+      transfer.fileModified = version->part.lastModified;
+    } else if (!StartAgain(transfer)) {
+      return false;
+    }
+  }
   CURLcode result = CURLE_OK;
   for (int resumes = 0;; ++resumes) {
     transfer.easy = easy;
@@ -587,6 +619,7 @@ bool Fetch(const wchar_t* url, const FileDescriptor& file, IBindStatusCallback* 
       Api().easy_setopt(easy, CURLOPT_HTTPHEADER, headers.Get());
     }
     transfer.refused = false;
+    transfer.otherVersion = false;
     transfer.notModified = false;
     result = Api().easy_perform(easy);
     if (result == CURLE_OK && transfer.notModified) {
@@ -609,8 +642,8 @@ bool Fetch(const wchar_t* url, const FileDescriptor& file, IBindStatusCallback* 
     }
     const bool resumable = BrokenConnection(result) && !transfer.refused &&
                            (transfer.status == 200 || transfer.status == 206) &&
-                           transfer.received > before && !Validator(transfer).empty() &&
-                           resumes < kMaxResumes;
+                           (transfer.received > before || transfer.otherVersion) &&
+                           !Validator(transfer).empty() && resumes < kMaxResumes;
     if (!resumable || !WriteUnwritten(transfer)) {
       break;
     }
@@ -619,12 +652,28 @@ bool Fetch(const wchar_t* url, const FileDescriptor& file, IBindStatusCallback* 
   // A redirect without a usable Location ends "successfully" on a 3xx: that body is not the file.
   const bool complete = result == CURLE_OK && transfer.status >= 200 && transfer.status < 300 &&
                         (transfer.total == kUnknownLength || transfer.total == transfer.received);
+  if (!complete) {
+    // Broken where a later try can go on: what arrived is written out for the caller to keep.
+    if (version != nullptr && BrokenConnection(result) && !transfer.refused &&
+        (transfer.status == 200 || transfer.status == 206) && transfer.received != 0 &&
+        !Validator(transfer).empty() && WriteUnwritten(transfer)) {
+      version->broken = true;
+      version->etag = transfer.fileEtag;
+      version->lastModified = transfer.fileModified;
+    }
+    return false;
+  }
   // On storage before the caller moves it into place: a power cut then leaves no name with
   // missing data.
-  bool stored = complete && WriteUnwritten(transfer) && ::fsync(file.Get()) == 0;
+  if (!WriteUnwritten(transfer) || ::fsync(file.Get()) != 0 ||
+      (pipeline != std::nullopt && !pipeline->Drain())) {
+    return false;
+  }
   // The sink judges the whole body while the copy is still open and locked.
-  stored = stored && (pipeline == std::nullopt || (pipeline->Drain() && content->Complete()));
-  if (!complete || !stored) {
+  if (content != nullptr && !content->Complete()) {
+    if (version != nullptr) {
+      version->refused = true;
+    }
     return false;
   }
   if (version != nullptr) {
@@ -721,8 +770,19 @@ class CurlDownloadService final : public DownloadService {
     FetchedVersion version;
     version.keptFd = useKept ? OpenKeptCopy(url, version.kept) : -1;
     const FileDescriptor kept(version.keptFd);
+    version.partFd = useKept ? OpenKeptCopy(url, version.part, Kept::kPart) : -1;
+    const FileDescriptor part(version.partFd);
+    if (version.partFd >= 0) {
+      DropKeptCopy(url, Kept::kPart);  // taken once: this try keeps its own if it breaks
+    }
     bool placed = Fetch(url, file, callback, content, &version);
-    tookKept = version.fromKept;
+    tookKept = version.fromKept || (version.fromPart && version.refused);
+    if (!placed && version.broken) {
+      KeptRecord record;
+      record.etag = version.etag;
+      record.lastModified = version.lastModified;
+      KeepCopy(url, fd, std::move(record), Kept::kPart);
+    }
     placed = placed &&
              (!name.empty() || LinkUnnamedFile(fd, folder, kCacheFilePrefix, copySuffix, name));
     const std::string copy = folder + "/" + name;

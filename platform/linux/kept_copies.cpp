@@ -45,14 +45,19 @@ std::string DigestOf(int fd, std::uint64_t& size) {
 
 }  // namespace
 
-void DropKeptCopy(const wchar_t* url) {
-  const std::string copy = TempFolder() + "/" + KeptCopyName(url);
+void DropKeptCopy(const wchar_t* url, Kept kind) {
+  const std::string copy = TempFolder() + "/" + KeptCopyName(url, kind);
   ::unlink((copy + kKeptRecordSuffix).c_str());
   ::unlink(copy.c_str());
 }
 
-int OpenKeptCopy(const wchar_t* url, KeptRecord& record) {
-  const std::string copy = TempFolder() + "/" + KeptCopyName(url);
+void DropKeptCopy(const wchar_t* url) {
+  DropKeptCopy(url, Kept::kCopy);
+  DropKeptCopy(url, Kept::kPart);
+}
+
+int OpenKeptCopy(const wchar_t* url, KeptRecord& record, Kept kind) {
+  const std::string copy = TempFolder() + "/" + KeptCopyName(url, kind);
   std::string text;
   if (!ReadFileStart(copy + kKeptRecordSuffix, kMaxKeptRecordBytes + 1, text)) {
     return -1;
@@ -68,15 +73,15 @@ int OpenKeptCopy(const wchar_t* url, KeptRecord& record) {
     if (fd >= 0) {
       ::close(fd);
     }
-    DropKeptCopy(url);
+    DropKeptCopy(url, kind);
     return -1;
   }
   return fd;
 }
 
-void KeepCopy(const wchar_t* url, int fd, KeptRecord record) {
+void KeepCopy(const wchar_t* url, int fd, KeptRecord record, Kept kind) {
   const std::string folder = TempFolder();
-  const std::string copy = folder + "/" + KeptCopyName(url);
+  const std::string copy = folder + "/" + KeptCopyName(url, kind);
   record.url = WideToUtf8(url);
   record.digest = DigestOf(fd, record.size);
   const std::string text = record.digest.empty() ? std::string() : FormatKeptRecord(record);
@@ -93,7 +98,7 @@ void KeepCopy(const wchar_t* url, int fd, KeptRecord record) {
     }
   }
   if (!kept) {
-    DropKeptCopy(url);
+    DropKeptCopy(url, kind);
   }
 }
 

@@ -143,9 +143,18 @@ void BindStatusBridge::FinishProgressFromKept(std::uint64_t size) {
   FinishProgress(size);
 }
 
+void BindStatusBridge::ContinueFrom(std::uint64_t received, const std::wstring& etag,
+                                    const std::wstring& lastModified) {
+  received_.store(received);
+  fileEtag_ = etag;
+  fileModified_ = lastModified;
+  ResumeNext();
+}
+
 void BindStatusBridge::ResumeNext() {
   resumeFrom_ = received_.load();
   resuming_ = true;
+  otherVersion_ = false;
   httpStatus_ = 0;
   announcedLength_ = -1;
   redirects_ = 0;
@@ -509,6 +518,7 @@ bool BindStatusBridge::TakeResponse(DWORD responseCode, std::wstring_view header
     }
     received_.store(0);
     resumeFrom_ = 0;
+    otherVersion_ = etag != fileEtag_ || modified != fileModified_;
   }
   wholeLength_ = announcedLength_;
   fileEtag_ = etag;

@@ -77,6 +77,14 @@ class BindStatusBridge final : public IBindStatusCallback,
   // continues the body; a 200 starts it again, with the file emptied and the content sink told
   // (DownloadContentSink::Restart); anything else fails the download.
   void ResumeNext();
+  // Prepares the first binding to ask for the rest of a file whose first received bytes, of the
+  // version named by etag and lastModified, an earlier download kept and the caller has already
+  // written to the body's file and shown to its content sink.
+  void ContinueFrom(std::uint64_t received, const std::wstring& etag,
+                    const std::wstring& lastModified);
+  // Whether the last binding's answer started the body again with another version of the file,
+  // whose bytes count as progress however few.
+  bool OtherVersion() const { return otherVersion_; }
   // Makes the first binding ask whether the file is still the version named by etag (a strong
   // ETag), else by lastModified: a 304 then ends it with NotModified() set, and its caller puts
   // its kept copy in place.
@@ -150,6 +158,7 @@ class BindStatusBridge final : public IBindStatusCallback,
   // in the notifications.
   std::uint64_t resumeFrom_ = 0;
   bool resuming_ = false;
+  bool otherVersion_ = false;
   std::wstring fileEtag_;
   std::wstring fileModified_;
   std::wstring condition_;  // the header that asks whether the file changed, or empty

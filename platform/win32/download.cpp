@@ -108,9 +108,15 @@ HRESULT Judge(HRESULT result, const BindStatusBridge& bridge) {
 struct FetchedVersion {
   OwnedHandle keptFile;
   KeptRecord kept;
+  // The part of an earlier try that the download may go on with.
+  OwnedHandle partFile;
+  KeptRecord part;
   std::string etag;
   std::string lastModified;
   bool fromKept = false;
+  bool fromPart = false;
+  // The content sink refused the whole body.
+  bool refused = false;
 };
 
 // The kept copy's bytes as the body, in place of a transfer: written and shown to the sink as a
@@ -145,6 +151,48 @@ bool FillFromKept(HANDLE kept, HANDLE file, DownloadContentSink* content, std::u
   }
 }
 
+// Binds url until the body is whole, or until the transfer broke off (cut short, or stopped by
+// the watchdog) without bringing more of the file than the try before, or too often: each break
+// after progress is followed by a binding that asks for the rest.
+HRESULT FetchResuming(const wchar_t* url, BindStatusBridge& bridge) {
+  HRESULT result = E_FAIL;
+  for (int resumes = 0;; ++resumes) {
+    const std::uint64_t before = bridge.Received();
+    {
+      const DownloadWatchdog watchdog(bridge);
+      result = Judge(Bind(url, bridge), bridge);
+    }
+    const DWORD status = bridge.HttpStatus();
+    const bool resumable = result != S_OK && !bridge.BodyRefused() && !bridge.RedirectRefused() &&
+                           (status == 200 || status == 206) &&
+                           (bridge.Received() > before || bridge.OtherVersion()) &&
+                           !bridge.Validator().empty() && resumes < kMaxResumes;
+    if (!resumable) {
+      return result;
+    }
+    bridge.ResumeNext();
+  }
+}
+
+// Writes the part an earlier try kept to file and shows it to content, as the start of the body
+// whose rest the bridge then asks for; the part is gone once taken. False when the body cannot
+// start again after a part that could not be read.
+bool ContinueFromPart(const wchar_t* url, FetchedVersion& version, HANDLE file,
+                      DownloadContentSink* content, std::uint64_t room, BindStatusBridge& bridge) {
+  version.fromPart = true;
+  const bool filled = FillFromKept(version.partFile.Get(), file, content, room);
+  version.partFile.Close();
+  DropKeptCopy(url, Kept::kPart);
+  if (filled) {
+    bridge.ContinueFrom(version.part.size, Utf8ToWide(version.part.etag),
+                        Utf8ToWide(version.part.lastModified));
+    return true;
+  }
+  LARGE_INTEGER start{};
+  return SetFilePointerEx(file, start, nullptr, FILE_BEGIN) && SetEndOfFile(file) &&
+         (content == nullptr || content->Restart());
+}
+
 // Fetches url into a new copy in the device's Temp folder, whose device path goes to copy and
 // which stays open in file, where no other program can write, move or delete it: what the sink
 // judged is what the caller moves. On storage before it counts as fetched, so that a power cut
@@ -170,23 +218,11 @@ HRESULT Fetch(const wchar_t* url, IBindStatusCallback* callback, DownloadContent
     if (kept) {
       bridge->AskIfChanged(Utf8ToWide(version->kept.etag), Utf8ToWide(version->kept.lastModified));
     }
-    for (int resumes = 0;; ++resumes) {
-      const std::uint64_t before = bridge->Received();
-      {
-        const DownloadWatchdog watchdog(*bridge);
-        result = Judge(Bind(url, *bridge), *bridge);
-      }
-      // A transfer that broke off (cut short, or stopped by the watchdog) after bringing more of
-      // the file is asked for the rest of it.
-      const DWORD status = bridge->HttpStatus();
-      const bool resumable = result != S_OK && !bridge->BodyRefused() &&
-                             !bridge->RedirectRefused() && (status == 200 || status == 206) &&
-                             bridge->Received() > before && !bridge->Validator().empty() &&
-                             resumes < kMaxResumes;
-      if (!resumable) {
-        break;
-      }
-      bridge->ResumeNext();
+    if (version != nullptr && version->partFile.Valid() &&
+        !ContinueFromPart(url, *version, file.Get(), content, room, *bridge)) {
+      result = E_FAIL;
+    } else {
+      result = FetchResuming(url, *bridge);
     }
     if (kept && bridge->NotModified()) {
       version->fromKept = true;
@@ -198,8 +234,21 @@ HRESULT Fetch(const wchar_t* url, IBindStatusCallback* callback, DownloadContent
   }
   if (result == S_OK && content != nullptr && !content->Complete()) {
     result = E_FAIL;
+    if (version != nullptr) {
+      version->refused = true;
+    }
   }
   if (result != S_OK) {
+    const DWORD status = bridge->HttpStatus();
+    // Broken where a later try can go on: what arrived is kept as url's part.
+    if (version != nullptr && !version->refused && !bridge->BodyRefused() &&
+        !bridge->RedirectRefused() && (status == 200 || status == 206) && bridge->Received() != 0 &&
+        !bridge->Validator().empty()) {
+      KeptRecord record;
+      record.etag = WideToUtf8(bridge->FileEtag());
+      record.lastModified = WideToUtf8(bridge->FileModified());
+      KeepCopy(url, file, hostPath, std::move(record), Kept::kPart);
+    }
     file.Close();
     DeleteFileW(hostPath.c_str());
     copy.clear();
@@ -274,10 +323,11 @@ class UrlMonikerDownloadService final : public DownloadService {
     FetchedVersion version;
     if (useKept) {
       version.keptFile = OpenKeptCopy(url, version.kept);
+      version.partFile = OpenKeptCopy(url, version.part, Kept::kPart);
     }
     const HRESULT result = Fetch(url, callback, content, copy, file, &version);
     version.keptFile.Close();
-    tookKept = version.fromKept;
+    tookKept = version.fromKept || (version.fromPart && version.refused);
     if (result != S_OK) {
       return result;
     }

@@ -11,8 +11,8 @@
 namespace platform {
 namespace {
 
-std::wstring KeptPath(const wchar_t* url) {
-  return WideHostPath(L"Temp") + L"\\" + Utf8ToWide(KeptCopyName(url));
+std::wstring KeptPath(const wchar_t* url, Kept kind) {
+  return WideHostPath(L"Temp") + L"\\" + Utf8ToWide(KeptCopyName(url, kind));
 }
 
 // The digest of the whole file open in file, read from its start; empty when reading fails.
@@ -39,14 +39,19 @@ std::string DigestOf(HANDLE file, std::uint64_t& size) {
 
 }  // namespace
 
-void DropKeptCopy(const wchar_t* url) {
-  const std::wstring copy = KeptPath(url);
+void DropKeptCopy(const wchar_t* url, Kept kind) {
+  const std::wstring copy = KeptPath(url, kind);
   DeleteFileW((copy + Utf8ToWide(kKeptRecordSuffix)).c_str());
   DeleteFileW(copy.c_str());
 }
 
-OwnedHandle OpenKeptCopy(const wchar_t* url, KeptRecord& record) {
-  const std::wstring copy = KeptPath(url);
+void DropKeptCopy(const wchar_t* url) {
+  DropKeptCopy(url, Kept::kCopy);
+  DropKeptCopy(url, Kept::kPart);
+}
+
+OwnedHandle OpenKeptCopy(const wchar_t* url, KeptRecord& record, Kept kind) {
+  const std::wstring copy = KeptPath(url, kind);
   std::string text;
   if (!ReadFileStart(WideToUtf8(copy + Utf8ToWide(kKeptRecordSuffix)), kMaxKeptRecordBytes + 1,
                      text)) {
@@ -65,15 +70,15 @@ OwnedHandle OpenKeptCopy(const wchar_t* url, KeptRecord& record) {
       DigestOf(file.Get(), size) == record.digest && size == record.size;
   if (!kept) {
     file.Close();
-    DropKeptCopy(url);
+    DropKeptCopy(url, kind);
     return OwnedHandle();
   }
   return file;
 }
 
 bool KeepCopy(const wchar_t* url, OwnedHandle& held, const std::wstring& hostPath,
-              KeptRecord record) {
-  const std::wstring copy = KeptPath(url);
+              KeptRecord record, Kept kind) {
+  const std::wstring copy = KeptPath(url, kind);
   record.url = WideToUtf8(url);
   record.digest = DigestOf(held.Get(), record.size);
   if (!held.Close()) {
@@ -96,7 +101,7 @@ bool KeepCopy(const wchar_t* url, OwnedHandle& held, const std::wstring& hostPat
     }
   }
   if (!kept) {
-    DropKeptCopy(url);
+    DropKeptCopy(url, kind);
   }
   return true;
 }

@@ -593,6 +593,94 @@ TEST_F(DownloadTest, AFileFetchedBeforeIsRevalidatedAndTakenFromItsKeptCopy) {
   }
 }
 
+// A download that breaks more often than one call resumes keeps what arrived as the address's
+// part: the next call (the Ok at the prompt, or the next start) shows it to its sink and asks for
+// the rest only, on the same version. A file changed meanwhile is fetched anew; a server that
+// ignores If-Range cannot splice the new version onto the part; a damaged part is not used.
+TEST_F(DownloadTest, APartOfABrokenDownloadIsResumedByTheNextOne) {
+  const std::string answers = scratch_ / "answers";
+  // Nine tries of 50 kB each a call: two calls bring 900 kB.
+  Service breaking(served_, {"--answers", answers, "--break-every", "Client.exe:50000"});
+  Service ignoring(served_, {"--answers", answers, "--break-every", "Client.exe:50000",
+                             "--ignore-if-range", "Client.exe"});
+  const std::wstring target = L"Program Files\\FerroVanMobile\\Client.exe";
+  testing_support::MakeFolders(device_.Root() + "/Program Files/FerroVanMobile");
+  const std::string changed = PseudoRandomBytes(body_.size(), 41);
+  const auto part = [&] {
+    for (const auto& entry : std::filesystem::directory_iterator(device_.Root() + "/Temp")) {
+      const std::string name = entry.path().filename().string();
+      if (name.starts_with("ferrovan-kept.Client.exe.") && name.ends_with(".part"))
+        return entry.path().string();
+    }
+    return std::string();
+  };
+  const auto nothing = [] {};
+  const struct {
+    const char* what;
+    const Service* service;
+    std::function<void()> before;
+    bool fetched;
+    std::size_t partAfter;  // the bytes kept for the next call
+    const std::string* content;
+    int restarts;
+    const char* firstAnswer;  // of the call's first request
+  } cases[] = {
+      {"the first call breaks too often", &breaking, nothing, false, 450000, &body_, 0, "200"},
+      {"the next goes on where it stopped", &breaking, nothing, true, 0, &body_, 0, "206"},
+      {"broken again, with nothing kept", &breaking, [&] { device_.ClearTemp(); }, false, 450000,
+       &body_, 0, "200"},
+      {"the file changed meanwhile: fetched anew", &breaking,
+       [&] { WriteFile(served_ + "/Client.exe", changed); }, false, 450000, &changed, 1, "200"},
+      {"and finished", &breaking, nothing, true, 0, &changed, 0, "206"},
+      {"broken, then a damaged part", &breaking, [&] { WriteFile(served_ + "/Client.exe", body_); },
+       false, 450000, &body_, 0, "200"},
+      {"is not used", &breaking,
+       [&] {
+         const int fd = open(part().c_str(), O_WRONLY | O_CLOEXEC);
+         ASSERT_EQ(pwrite(fd, "X", 1, 1000), 1);
+         close(fd);
+       },
+       false, 450000, &body_, 0, "200"},
+      {"a part from a server that ignores If-Range", &ignoring,
+       [&] {
+         device_.ClearTemp();
+         WriteFile(served_ + "/Client.exe", body_);
+       },
+       false, 450000, &body_, 0, "200"},
+      {"changed: refused, not spliced, and the part gone", &ignoring,
+       [&] { WriteFile(served_ + "/Client.exe", changed); }, false, 0, &changed, 0, "206"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    c.before();
+    const std::size_t answered = ReadFile(answers).size();
+    KeepingSink sink(true);
+    RecordingCallback progress;
+    const std::wstring url = c.service->Url("Client.exe");
+    EXPECT_EQ(
+        platform::Downloads().DownloadToFile(url.c_str(), target.c_str(), &progress, &sink) == S_OK,
+        c.fetched);
+    EXPECT_EQ(sink.restarts, c.restarts);
+    EXPECT_EQ(ReadFile(answers).substr(answered, 4), std::string(c.firstAnswer) + " ");
+    const std::string kept = part();
+    EXPECT_EQ(kept.empty() ? 0 : std::filesystem::file_size(kept), c.partAfter);
+    if (c.partAfter != 0 && !kept.empty()) {
+      EXPECT_TRUE(ReadFile(kept) == c.content->substr(0, c.partAfter))
+          << "the part is not the file's start";
+    }
+    if (c.fetched) {
+      EXPECT_TRUE(ReadFile(device_.Host(target)) == *c.content);
+      EXPECT_TRUE(sink.seen == *c.content) << "the sink saw other bytes than the file's";
+      // Counted on from the part, against the whole length.
+      const std::vector<Notification> notes = progress.DataNotes();
+      ASSERT_FALSE(notes.empty());
+      EXPECT_GE(notes.front().progress, c.partAfter == 0 ? 450000u : 0u);
+      EXPECT_EQ(notes.back().progress, c.content->size());
+    }
+    EXPECT_TRUE(device_.TempFiles().empty());
+  }
+}
+
 // The sweep that follows a killed loader removes the copies no download holds, and only those:
 // not a copy being written this moment, nor anything that is not a cache copy.
 TEST_F(DownloadTest, RemovingAbandonedCacheCopiesSparesLiveOnesAndOtherFiles) {
