@@ -64,6 +64,10 @@ class ReleaseFileCheck final : public platform::DownloadContentSink {
   bool Take(std::span<const std::uint8_t> bytes) override;
   void TooLarge() override { verdict_ = Verdict::DiffersFromRelease; }
   bool Restart() override;
+  bool ProvesWholeFile(std::uint64_t& size) const override {
+    size = expectedSize_;
+    return true;
+  }
   bool Complete() override;
   // Pending when the body never arrived whole (the transfer failed).
   Verdict Result() const { return verdict_; }

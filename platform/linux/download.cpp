@@ -542,6 +542,47 @@ bool FillFromKept(Transfer& transfer, int keptFd, const KeptRecord& record) {
   }
 }
 
+// Stores a whole body and has the sink judge it.
+bool Finish(Transfer& transfer, const FileDescriptor& file,
+            std::optional<ContentPipeline>& pipeline, DownloadContentSink* content,
+            FetchedVersion* version) {
+  // On storage before the caller moves it into place: a power cut then leaves no name with
+  // missing data.
+  if (!WriteUnwritten(transfer) || ::fsync(file.Get()) != 0 ||
+      (pipeline != std::nullopt && !pipeline->Drain())) {
+    return false;
+  }
+  // The sink judges the whole body while the copy is still open and locked.
+  if (content != nullptr && !content->Complete()) {
+    if (version != nullptr) {
+      version->refused = true;
+    }
+    return false;
+  }
+  if (version != nullptr) {
+    version->etag = transfer.fileEtag;
+    version->lastModified = transfer.fileModified;
+  }
+  if (!transfer.begun) {
+    Report(transfer, BINDSTATUS_BEGINDOWNLOADDATA);  // an empty body still begins and ends
+  }
+  Report(transfer, BINDSTATUS_DOWNLOADINGDATA);
+  return true;
+}
+
+// The kept copy as the file's version: its bytes as the body, and its record's validators.
+bool TakeKept(Transfer& transfer, FetchedVersion& version) {
+  version.fromKept = true;
+  if (!FillFromKept(transfer, version.keptFd, version.kept)) {
+    return false;
+  }
+  transfer.status = 200;
+  transfer.total = version.kept.size;
+  transfer.fileEtag = version.kept.etag;
+  transfer.fileModified = version.kept.lastModified;
+  return true;
+}
+
 bool Fetch(const wchar_t* url, const FileDescriptor& file, IBindStatusCallback* callback,
            DownloadContentSink* content, FetchedVersion* version = nullptr) {
   std::size_t wideLength = std::wcslen(url);
@@ -579,6 +620,12 @@ bool Fetch(const wchar_t* url, const FileDescriptor& file, IBindStatusCallback* 
   transfer.url = url;
   transfer.callback = callback;
 
+  // A kept copy of the size that content can prove whole needs no request at all.
+  std::uint64_t proven = 0;
+  if (version != nullptr && version->keptFd >= 0 && content != nullptr &&
+      content->ProvesWholeFile(proven) && proven == version->kept.size) {
+    return TakeKept(transfer, *version) && Finish(transfer, file, pipeline, content, version);
+  }
   if (version != nullptr && version->partFd >= 0) {
     // The start of the file that a broken try kept, shown to the sink as the body's start; the
     // rest is asked for on its version. A part that no longer reads as recorded starts again.
@@ -623,14 +670,8 @@ bool Fetch(const wchar_t* url, const FileDescriptor& file, IBindStatusCallback* 
     transfer.notModified = false;
     result = Api().easy_perform(easy);
     if (result == CURLE_OK && transfer.notModified) {
-      version->fromKept = true;
-      if (!FillFromKept(transfer, version->keptFd, version->kept)) {
+      if (!TakeKept(transfer, *version)) {
         result = CURLE_WRITE_ERROR;
-      } else {
-        transfer.status = 200;
-        transfer.total = version->kept.size;
-        transfer.fileEtag = version->kept.etag;
-        transfer.fileModified = version->kept.lastModified;
       }
       break;
     }
@@ -663,28 +704,7 @@ bool Fetch(const wchar_t* url, const FileDescriptor& file, IBindStatusCallback* 
     }
     return false;
   }
-  // On storage before the caller moves it into place: a power cut then leaves no name with
-  // missing data.
-  if (!WriteUnwritten(transfer) || ::fsync(file.Get()) != 0 ||
-      (pipeline != std::nullopt && !pipeline->Drain())) {
-    return false;
-  }
-  // The sink judges the whole body while the copy is still open and locked.
-  if (content != nullptr && !content->Complete()) {
-    if (version != nullptr) {
-      version->refused = true;
-    }
-    return false;
-  }
-  if (version != nullptr) {
-    version->etag = transfer.fileEtag;
-    version->lastModified = transfer.fileModified;
-  }
-  if (!transfer.begun) {
-    Report(transfer, BINDSTATUS_BEGINDOWNLOADDATA);  // an empty body still begins and ends
-  }
-  Report(transfer, BINDSTATUS_DOWNLOADINGDATA);
-  return true;
+  return Finish(transfer, file, pipeline, content, version);
 }
 
 bool SameFileSystem(const std::string& one, const std::string& other) {

@@ -218,13 +218,17 @@ HRESULT Fetch(const wchar_t* url, IBindStatusCallback* callback, DownloadContent
     if (kept) {
       bridge->AskIfChanged(Utf8ToWide(version->kept.etag), Utf8ToWide(version->kept.lastModified));
     }
-    if (version != nullptr && version->partFile.Valid() &&
+    // A kept copy of the size that content can prove whole needs no request at all.
+    std::uint64_t proven = 0;
+    const bool known = kept && content != nullptr && content->ProvesWholeFile(proven) &&
+                       proven == version->kept.size;
+    if (!known && version != nullptr && version->partFile.Valid() &&
         !ContinueFromPart(url, *version, file.Get(), content, room, *bridge)) {
       result = E_FAIL;
-    } else {
+    } else if (!known) {
       result = FetchResuming(url, *bridge);
     }
-    if (kept && bridge->NotModified()) {
+    if (known || (kept && bridge->NotModified())) {
       version->fromKept = true;
       result = FillFromKept(version->keptFile.Get(), file.Get(), content, room) ? S_OK : E_FAIL;
     }
@@ -254,7 +258,7 @@ HRESULT Fetch(const wchar_t* url, IBindStatusCallback* callback, DownloadContent
     copy.clear();
     return result;
   }
-  if (version != nullptr && bridge->NotModified()) {
+  if (version != nullptr && version->fromKept) {
     version->etag = version->kept.etag;
     version->lastModified = version->kept.lastModified;
     bridge->FinishProgressFromKept(version->kept.size);
@@ -327,6 +331,10 @@ class UrlMonikerDownloadService final : public DownloadService {
     }
     const HRESULT result = Fetch(url, callback, content, copy, file, &version);
     version.keptFile.Close();
+    if (version.partFile.Valid()) {
+      version.partFile.Close();  // not taken, as a kept copy was: of no further use
+      DropKeptCopy(url, Kept::kPart);
+    }
     tookKept = version.fromKept || (version.fromPart && version.refused);
     if (result != S_OK) {
       return result;

@@ -118,6 +118,8 @@ enum class Before {
   OlderRelease,  // a finished installation of an older release
   Installed,     // a finished installation of the served release, by the loader itself, which
                  // keeps the copies that the next download asks the server about
+  BrokenPart,    // an installation that the link broke off, leaving the part of the GUI
+                 // library that the next download resumes
 };
 
 struct Scenario {
@@ -127,6 +129,9 @@ struct Scenario {
 
 class PowerCut : public ::testing::Test {
  protected:
+  PowerCut() = default;
+  explicit PowerCut(const std::vector<std::string>& switches) : service_(switches) {}
+
   void SetUp() override {
     FERROVAN_SKIP_WHEN_MISSING(MissingForMounts());
     service_.Start();
@@ -141,6 +146,18 @@ class PowerCut : public ::testing::Test {
     WriteFile(root + "/" + kInstall + "RFConfig.xml", SettingsFile(service_.Address()));
     if (scenario.before == Before::Settings)
       return;
+    if (scenario.before == Before::BrokenPart) {
+      const RunResult run = RunLoaderOn(root, {"-DoNotRunNewLoader"}, "");
+      EXPECT_TRUE(Contains(run.out, "Unable to download file")) << run.out << run.err;
+      bool part = false;
+      for (const auto& entry : fs::directory_iterator(root + "/Temp")) {
+        const std::string name = entry.path().filename().string();
+        part = part || (name.starts_with(std::string("ferrovan-kept.") + kClientLibraries[4]) &&
+                        name.ends_with(".part"));
+      }
+      EXPECT_TRUE(part) << "the broken installation kept no part of the GUI library";
+      return;
+    }
     if (scenario.before == Before::Installed) {
       const RunResult run = RunLoaderOn(root, {"-DoNotRunNewLoader"}, "");
       EXPECT_TRUE(Contains(run.out, "started with")) << run.out << run.err;
@@ -273,6 +290,21 @@ TEST_F(PowerCut, AForcedUpgradeComesBackWhole) {
 // Each file is asked for conditionally and taken from what the last installation kept.
 TEST_F(PowerCut, AForcedUpgradeFromKeptCopiesComesBackWhole) {
   const auto faults = CutEverywhere({{"-ForceToUpgrade"}, Before::Installed}, false);
+  EXPECT_TRUE(faults.empty()) << Lines(faults);
+}
+
+// The link broke each answer for the GUI library (20000 bytes) after 2000 bytes, nine times: more
+// than one download resumes, so the first installation ended with a part of it kept, which the
+// installation cut here goes on with.
+class PowerCutOnABreakingLink : public PowerCut {
+ protected:
+  PowerCutOnABreakingLink()
+      : PowerCut({"--break-every", std::string(kClientLibraries[4]) + ":2000", "--break-count",
+                  std::string(kClientLibraries[4]) + ":9"}) {}
+};
+
+TEST_F(PowerCutOnABreakingLink, AnInstallationThatResumesAKeptPartComesBackWhole) {
+  const auto faults = CutEverywhere({{"-DoNotRunNewLoader"}, Before::BrokenPart}, false);
   EXPECT_TRUE(faults.empty()) << Lines(faults);
 }
 
