@@ -1,14 +1,20 @@
 #!/usr/bin/env bash
-# Usage: run_download_test.sh SERVICE WINE_RUN TEST.exe [ARGS...]
+# Usage: run_download_test.sh [--windows] SERVICE TEST [ARGS...]
 # Starts the Linux download service (SERVICE, or $FERROVAN_DOWNLOAD_SERVICE) on ports the system
 # picks: over HTTP, over HTTPS with a certificate of a CA made for this run, and over HTTPS with
-# one of a CA never trusted; runs the
-# Windows test program through WINE_RUN with their addresses, and stops them. Without the service
-# or openssl it skips (status 77), unless FERROVAN_REQUIRE_TOOLS is set: then it fails.
+# one of a CA never trusted; runs the download test program TEST (with --windows, a command that
+# runs a Windows program under Wine, the program among its arguments) with their addresses and
+# the served folder in FERROVAN_TEST_* variables, in the test program's own path form, and stops
+# them. Each served name has its behaviour (the service's switches below). Without the service or
+# openssl it skips (status 77), unless FERROVAN_REQUIRE_TOOLS is set: then it fails.
 set -euo pipefail
+windows=
+if [ "${1:-}" = "--windows" ]; then
+  windows=1
+  shift
+fi
 service=${FERROVAN_DOWNLOAD_SERVICE:-$1}
-wine_run=$2
-shift 2
+shift
 
 missing() {
   echo "run_download_test: $1" >&2
@@ -93,7 +99,7 @@ start() {
   # may come before that process has opened it.
   : >"$work/$name.out"
   "$service" --folder "$work/served" --missing missing.bin --drop-after cut.bin:1000 \
-    --claim-length huge.bin:109951162777600 \
+    --claim-length huge.bin:109951162777600 --slow checked.bin:2000000 \
     --break-every resumed.bin:200000 --break-every often.bin:50000 \
     --break-every again.bin:300000 --break-count again.bin:1 --ignore-ranges again.bin \
     --break-every again2.bin:300000 --break-count again2.bin:1 --ignore-ranges again2.bin \
@@ -130,20 +136,28 @@ start https --https "$keys/server.pem" "$keys/server.key" \
   --redirect "toSecure:https://$(cat "$work/https2.address")/$downloads"
 start untrusted --https "$keys/untrusted.pem" "$keys/server.key"
 
-windows_path() { printf 'Z:%s' "${1//\//\\}"; }
+# A host path as the test program names it.
+test_path() {
+  if [ -n "$windows" ]; then
+    printf 'Z:%s' "${1//\//\\}"
+  else
+    printf '%s' "$1"
+  fi
+}
 http_port=$(cut -d: -f2 <"$work/http.address")
 https_port=$(cut -d: -f2 <"$work/https.address")
 untrusted_port=$(cut -d: -f2 <"$work/untrusted.address")
 export FERROVAN_TEST_SERVER="http://127.0.0.1:$http_port/FerroVanService/WebService/Downloads/"
 export FERROVAN_TEST_HTTPS_SERVER="https://127.0.0.1:$https_port/FerroVanService/WebService/Downloads/"
 export FERROVAN_TEST_UNTRUSTED_SERVER="https://127.0.0.1:$untrusted_port/FerroVanService/WebService/Downloads/"
-FERROVAN_TEST_FOLDER=$(windows_path "$work/served")
-FERROVAN_TEST_CA=$(windows_path "$keys/ca.pem")
+FERROVAN_TEST_FOLDER=$(test_path "$work/served")
+FERROVAN_TEST_CA=$(test_path "$keys/ca.pem")
 # The status and path of each answer of the HTTP service, one a line.
-FERROVAN_TEST_ANSWERS=$(windows_path "$work/answers")
+FERROVAN_TEST_ANSWERS=$(test_path "$work/answers")
 export FERROVAN_TEST_FOLDER FERROVAN_TEST_CA FERROVAN_TEST_ANSWERS
-# Wine passes the environment on to the Windows program.
-export WINEDEBUG=-all
+# The requests go straight to the services even where a proxy is configured. Wine passes the
+# environment on to a Windows program.
+export no_proxy=127.0.0.1,localhost NO_PROXY=127.0.0.1,localhost WINEDEBUG=-all
 status=0
-"$wine_run" "$@" || status=$?
+"$@" || status=$?
 exit "$status"
