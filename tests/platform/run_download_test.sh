@@ -98,6 +98,12 @@ start() {
   # Made here, not by the redirection below, which runs in the started process: the first read
   # may come before that process has opened it.
   : >"$work/$name.out"
+  # Every service treats each of these names its own way, whatever the test puts there: a 404
+  # (missing), a body cut after 1000 bytes (cut), 100 TB announced (huge), a slow body (checked);
+  # breaks that a download resumes (resumed), too many of them (often), a whole file sent again
+  # once (again, again2) or every time (stuck), and a file changed between a break and its range,
+  # by a server that heeds If-Range (changed) or ignores it (changed2). Any other name is served
+  # as it is.
   "$service" --folder "$work/served" --missing missing.bin --drop-after cut.bin:1000 \
     --claim-length huge.bin:109951162777600 --slow checked.bin:2000000 \
     --break-every resumed.bin:200000 --break-every often.bin:50000 \
