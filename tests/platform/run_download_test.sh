@@ -1,14 +1,20 @@
 #!/usr/bin/env bash
-# Usage: run_download_test.sh SERVICE WINE_RUN TEST.exe [ARGS...]
+# Usage: run_download_test.sh [--windows] SERVICE TEST [ARGS...]
 # Starts the Linux download service (SERVICE, or $FERROVAN_DOWNLOAD_SERVICE) on ports the system
 # picks: over HTTP, over HTTPS with a certificate of a CA made for this run, and over HTTPS with
-# one of a CA never trusted; runs the
-# Windows test program through WINE_RUN with their addresses, and stops them. Without the service
-# or openssl it skips (status 77), unless FERROVAN_REQUIRE_TOOLS is set: then it fails.
+# one of a CA never trusted; runs the download test program TEST (with --windows, a command that
+# runs a Windows program under Wine, the program among its arguments) with their addresses and
+# the served folder in FERROVAN_TEST_* variables, in the test program's own path form, and stops
+# them. Each served name has its behaviour (the service's switches below). Without the service or
+# openssl it skips (status 77), unless FERROVAN_REQUIRE_TOOLS is set: then it fails.
 set -euo pipefail
+windows=
+if [ "${1:-}" = "--windows" ]; then
+  windows=1
+  shift
+fi
 service=${FERROVAN_DOWNLOAD_SERVICE:-$1}
-wine_run=$2
-shift 2
+shift
 
 missing() {
   echo "run_download_test: $1" >&2
@@ -92,14 +98,22 @@ start() {
   # Made here, not by the redirection below, which runs in the started process: the first read
   # may come before that process has opened it.
   : >"$work/$name.out"
+  # Every service treats each of these names its own way, whatever the test puts there: a 404
+  # (missing), a body cut after 1000 bytes (cut), 100 TB announced (huge), a slow body (checked);
+  # breaks that a download resumes (resumed), too many of them (often), a whole file sent again
+  # once (again, again2) or every time (stuck), and a file changed between a break and its range,
+  # by a server that heeds If-Range (changed) or ignores it (changed2); breaks more often than one
+  # download resumes, so that the next goes on from the part kept, by a server that heeds If-Range
+  # (parted) or ignores it (parted2). Any other name is served as it is.
   "$service" --folder "$work/served" --missing missing.bin --drop-after cut.bin:1000 \
-    --claim-length huge.bin:109951162777600 \
+    --claim-length huge.bin:109951162777600 --slow checked.bin:2000000 \
     --break-every resumed.bin:200000 --break-every often.bin:50000 \
     --break-every again.bin:300000 --break-count again.bin:1 --ignore-ranges again.bin \
     --break-every again2.bin:300000 --break-count again2.bin:1 --ignore-ranges again2.bin \
     --break-every stuck.bin:300000 --ignore-ranges stuck.bin \
     --break-every changed.bin:200000 --break-count changed.bin:1 \
     --break-every changed2.bin:200000 --break-count changed2.bin:1 --ignore-if-range changed2.bin \
+    --break-every parted.bin:50000 --break-every parted2.bin:50000 --ignore-if-range parted2.bin \
     "$@" \
     >"$work/$name.out" 2>"$work/$name.log" &
   pids+=($!)
@@ -130,20 +144,28 @@ start https --https "$keys/server.pem" "$keys/server.key" \
   --redirect "toSecure:https://$(cat "$work/https2.address")/$downloads"
 start untrusted --https "$keys/untrusted.pem" "$keys/server.key"
 
-windows_path() { printf 'Z:%s' "${1//\//\\}"; }
+# A host path as the test program names it.
+test_path() {
+  if [ -n "$windows" ]; then
+    printf 'Z:%s' "${1//\//\\}"
+  else
+    printf '%s' "$1"
+  fi
+}
 http_port=$(cut -d: -f2 <"$work/http.address")
 https_port=$(cut -d: -f2 <"$work/https.address")
 untrusted_port=$(cut -d: -f2 <"$work/untrusted.address")
 export FERROVAN_TEST_SERVER="http://127.0.0.1:$http_port/FerroVanService/WebService/Downloads/"
 export FERROVAN_TEST_HTTPS_SERVER="https://127.0.0.1:$https_port/FerroVanService/WebService/Downloads/"
 export FERROVAN_TEST_UNTRUSTED_SERVER="https://127.0.0.1:$untrusted_port/FerroVanService/WebService/Downloads/"
-FERROVAN_TEST_FOLDER=$(windows_path "$work/served")
-FERROVAN_TEST_CA=$(windows_path "$keys/ca.pem")
+FERROVAN_TEST_FOLDER=$(test_path "$work/served")
+FERROVAN_TEST_CA=$(test_path "$keys/ca.pem")
 # The status and path of each answer of the HTTP service, one a line.
-FERROVAN_TEST_ANSWERS=$(windows_path "$work/answers")
+FERROVAN_TEST_ANSWERS=$(test_path "$work/answers")
 export FERROVAN_TEST_FOLDER FERROVAN_TEST_CA FERROVAN_TEST_ANSWERS
-# Wine passes the environment on to the Windows program.
-export WINEDEBUG=-all
+# The requests go straight to the services even where a proxy is configured. Wine passes the
+# environment on to a Windows program.
+export no_proxy=127.0.0.1,localhost NO_PROXY=127.0.0.1,localhost WINEDEBUG=-all
 status=0
-"$wine_run" "$@" || status=$?
+"$@" || status=$?
 exit "$status"
