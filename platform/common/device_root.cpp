@@ -48,15 +48,18 @@ bool ChooseDeviceRoot(const char* optionValue, const std::string& programPath, s
   } else {
     named = EnvironmentText("FERROVAN_DEVICE_ROOT");
   }
+  // A folder the user names is the user's choice, a volume of its own (a memory card, a small
+  // file system) included; only the system's own folders are refused.
   if (!named.empty()) {
     root = AbsoluteHostFolder(named);
-    return !IsVolumeOrSystemFolder(root);
+    return !IsSystemFolder(root);
   }
   // An installation in the system's own Program Files (X the top of a drive) is no emulated
-  // device: the device then lives in the user's data folder, as for a program anywhere else.
+  // device, nor is a whole volume that merely holds the program: the device then lives in the
+  // user's data folder, as for a program anywhere else.
   if (const std::string around = FolderAroundInstallFolder(programPath); !around.empty()) {
     root = AbsoluteHostFolder(around);
-    if (!IsVolumeOrSystemFolder(root)) {
+    if (!IsSystemFolder(root) && !IsMountedVolumeTop(root)) {
       return true;
     }
   }

@@ -36,9 +36,9 @@ constexpr const char* kHostHelpEnd =
     "\n"
     "Device root: --device-root, else FERROVAN_DEVICE_ROOT, else X when this program stands\n"
     "in X/Program Files/FerroVanMobile/, else $XDG_DATA_HOME/ferrovan/device (by default\n"
-    "~/.local/share/ferrovan/device). X is passed over, and a named root refused, when it is\n"
-    "the top of a volume (/, a mount point) or a system folder (/usr, /etc, ..., the home\n"
-    "folder). Device paths map into it with backslashes as slashes; file names are\n"
+    "~/.local/share/ferrovan/device). A named root is refused, and X passed over, when it is\n"
+    "/ or a system folder (/usr, /etc, ..., the home folder); X is passed over as well when\n"
+    "it is a mount point. Device paths map into it with backslashes as slashes; file names are\n"
     "case-sensitive. Programs the loader starts see FERROVAN_DEVICE_ROOT and FERROVAN_UI.\n"
     "The loader exits with status 0; a bad host option gives status 2.\n";
 

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "loader/start_up.h"
+#include "platform/device_lock.h"
 #include "platform/device_root.h"
 #include "platform/front_end.h"
 #include "platform/win32/console/console_front_end.h"
@@ -29,6 +30,8 @@ constexpr const char* kProgram = "ferrovan-loader";
 // The longest command line the device's process start takes, terminator included.
 constexpr std::size_t kCommandLineSize = 32768;
 constexpr unsigned long kThreadEndWaitMilliseconds = 5000;
+// The newest loader this one starts waits quietly for its end only so long.
+static_assert(kThreadEndWaitMilliseconds < platform::kStartingLoaderEndMilliseconds);
 
 // Follows program::kHostHelp: what differs between the hosts.
 constexpr const char* kHostHelpEnd =
@@ -38,9 +41,10 @@ constexpr const char* kHostHelpEnd =
     "                        without both, the window when one can be opened, else the console\n"
     "\n"
     "Device root: --device-root, else FERROVAN_DEVICE_ROOT, else X when this program stands\n"
-    "in X\\Program Files\\FerroVanMobile\\, else %LOCALAPPDATA%\\ferrovan\\device. X is passed\n"
-    "over, and a named root refused, when it is the top of a volume (C:\\, a share, a mounted\n"
-    "folder) or a system folder (the Windows folder, Program Files, the user's profile).\n"
+    "in X\\Program Files\\FerroVanMobile\\, else %LOCALAPPDATA%\\ferrovan\\device. A named root\n"
+    "is refused, and X passed over, when it is a drive's or a share's top (C:\\) or a system\n"
+    "folder (the Windows folder, Program Files, the user's profile); X is passed over as well\n"
+    "when it is a mounted folder.\n"
     "Device paths map into it. Programs the loader starts see FERROVAN_DEVICE_ROOT and\n"
     "FERROVAN_UI. The loader exits with status 0; a bad host option gives status 2.\n";
 

@@ -243,6 +243,8 @@ TEST_P(FirstInstallation, TakesTwoLoadersAndEndsInTheClientThenEverydayStartsAre
   EXPECT_TRUE(Contains(first.out, std::string(kLoaderExe) + "\nDownloaded ")) << first.out;
   for (const auto& name : RequiredFiles())
     EXPECT_TRUE(Contains(first.out, name + "\nDownloaded ")) << name << "\n" << first.out;
+  // The newest loader waits for the loader that started it without a word.
+  EXPECT_FALSE(Contains(first.out, "Waiting for another loader")) << first.out;
 
   auto starts = device.ProgramStarts();
   ASSERT_EQ(starts.size(), 1u) << first.out << first.err;
