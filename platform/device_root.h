@@ -2,6 +2,7 @@
 // ("Program Files\FerroVanMobile\x.dll", "\Windows\WCELOAD.EXE") map into it.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -15,6 +16,10 @@ namespace platform {
 // named by the option or the variable, it is refused (false, with the folder in root). A mounted
 // volume's top is passed over as the program's place and taken when named.
 bool ChooseDeviceRoot(const char* optionValue, const std::string& programPath, std::string& root);
+// The same, with the program's path asked of programPath only when nothing names the root: finding
+// it may cost a look-up that a named root spares.
+bool ChooseDeviceRoot(const char* optionValue, const std::function<std::string()>& programPath,
+                      std::string& root);
 
 // Sets the root (made absolute). Called once at start-up, before any thread exists.
 void SetDeviceRoot(std::string_view hostFolder);

@@ -42,6 +42,12 @@ std::string UnderRoot(std::string relative) {
 }  // namespace
 
 bool ChooseDeviceRoot(const char* optionValue, const std::string& programPath, std::string& root) {
+  return ChooseDeviceRoot(
+      optionValue, [&programPath] { return programPath; }, root);
+}
+
+bool ChooseDeviceRoot(const char* optionValue, const std::function<std::string()>& programPath,
+                      std::string& root) {
   std::string named;
   if (optionValue != nullptr && *optionValue != '\0') {
     named = optionValue;
@@ -57,7 +63,8 @@ bool ChooseDeviceRoot(const char* optionValue, const std::string& programPath, s
   // An installation in the system's own Program Files (X the top of a drive) is no emulated
   // device, nor is a whole volume that merely holds the program: the device then lives in the
   // user's data folder, as for a program anywhere else.
-  if (const std::string around = FolderAroundInstallFolder(programPath); !around.empty()) {
+  if (const std::string around = FolderAroundInstallFolder(programPath ? programPath() : "");
+      !around.empty()) {
     root = AbsoluteHostFolder(around);
     if (!IsSystemFolder(root) && !IsMountedVolumeTop(root)) {
       return true;
@@ -79,7 +86,7 @@ const std::string& DeviceRoot() {
   // nothing is ever mapped onto the host's own top folder.
   RootState& state = State();
   std::call_once(state.chosen, [&state] {
-    if (!ChooseDeviceRoot(nullptr, {}, state.folder)) {
+    if (!ChooseDeviceRoot(nullptr, std::string(), state.folder)) {
       state.folder = AbsoluteHostFolder(DefaultDeviceRootFolder());
     }
   });
