@@ -4,7 +4,8 @@
 #include <memory>
 #include <span>
 
-#include "loader/loader_dialog.h"
+#include "loader/install_path.h"
+#include "loader/status_line.h"
 #include "platform/files.h"
 #include "platform/processes.h"
 #include "platform/text.h"
@@ -41,7 +42,7 @@ bool ClearInstallFolder(LoaderContext* context) {
     if (std::wcscmp(name, SETTINGS_FILE_NAME) == 0)
       continue;
     wchar_t path[MAX_PATH];
-    if (platform::FormatText(std::span<wchar_t>(path), L"%s%s", context->installDir, name)) {
+    if (BuildInstallPath(context, name, path)) {
       platform::Files().DeleteFile(path);
     }
   }

@@ -4,8 +4,7 @@
 #include <memory>
 #include <span>
 
-#include "loader/loader_dialog.h"
-#include "loader/platform_detection.h"
+#include "loader/status_line.h"
 #include "platform/files.h"
 #include "platform/shell.h"
 #include "platform/small_files.h"

@@ -18,7 +18,6 @@ const wchar_t* const MESSAGES_PACKAGES[2] = {
     L"NETCFv35.Messages.EN.wm.cab",
 };
 
-// platformKind is left to DetectPlatform, which always sets it.
 LoaderContext::LoaderContext()
     : dialog(nullptr),
       statusLabel(nullptr),
@@ -48,10 +47,9 @@ LoaderContext::LoaderContext()
       downloadUrlFormat{},
       downloadUrlFormatWithScheme{},
       clientExeName{},
+      platformKind(DetectPlatform()),
       releaseState(ReleaseState::NotFetched),
       release{} {
-  DetectPlatform(this);
-
   platform::CopyText(installDir, L"Program Files\\FerroVanMobile\\");
   platform::CopyText(appDir, L"Application\\FerroVanMobile\\");
 
@@ -70,4 +68,8 @@ LoaderContext::LoaderContext()
   urlEditId = IDC_LOADER_URL;
   okButtonId = IDC_LOADER_OK;
   cancelButtonId = IDC_LOADER_CANCEL;
+}
+
+bool IsPlainCeDevice(const LoaderContext* context) {
+  return context->platformKind == PLATFORM_PLAIN_CE;
 }

@@ -53,6 +53,9 @@ struct LoaderContext {
   ReleaseManifest release;
 };
 
+// Whether the device is a plain Windows CE one (neither a Pocket PC nor a Smartphone).
+bool IsPlainCeDevice(const LoaderContext* context);
+
 // The client's files, in the order they are checked and fetched, ending in a null entry.
 extern const wchar_t* const REQUIRED_FILES[];
 // The message package for a plain Windows CE device, then the one for every other kind.

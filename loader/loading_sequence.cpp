@@ -8,7 +8,8 @@
 #include "download/progress_callback.h"
 #include "download/release_check.h"
 #include "loader/failure.h"
-#include "loader/loader_dialog.h"
+#include "loader/install_path.h"
+#include "loader/status_line.h"
 #include "platform/files.h"
 #include "settings/settings_file.h"
 
@@ -17,13 +18,6 @@ namespace {
 constexpr const wchar_t* COULD_NOT_EXECUTE = L"Could not execute file '%s'.";
 constexpr const wchar_t* LATEST_LOADER_FAILED =
     L"Unable to download the latest loader.\r\nPlease check your connection settings.";
-
-// installDir followed by name; false when the path does not fit, so that a cut path is never
-// handed on.
-bool BuildInstallPath(const LoaderContext* context, const wchar_t* name,
-                      wchar_t (&path)[MAX_PATH]) {
-  return platform::FormatText(path, L"%s%s", context->installDir, name);
-}
 
 // A program the loader hands over to and cannot start ends the run in a failure the user sees,
 // rather than in a loader that quietly goes away.

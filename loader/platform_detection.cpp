@@ -3,6 +3,7 @@
 #include <cwchar>
 
 #include "platform/system_info.h"
+#include "platform/windows_types.h"
 
 namespace {
 
@@ -36,16 +37,12 @@ std::int32_t ClassifyPlatform(bool versionOk, bool isWindowsCe, bool typeOk, con
   return PLATFORM_PLAIN_CE;
 }
 
-void DetectPlatform(LoaderContext* context) {
+std::int32_t DetectPlatform() {
   platform::SystemInfoService& system = platform::SystemInfo();
   bool isWindowsCe = false;
   const bool versionOk = system.QueryVersion(isWindowsCe);
   wchar_t type[MAX_PATH] = L"";
   const bool typeOk = versionOk && isWindowsCe && system.QueryPlatformType(type);
   type[MAX_PATH - 1] = L'\0';
-  context->platformKind = ClassifyPlatform(versionOk, isWindowsCe, typeOk, type);
-}
-
-bool IsPlainCeDevice(const LoaderContext* context) {
-  return context->platformKind == PLATFORM_PLAIN_CE;
+  return ClassifyPlatform(versionOk, isWindowsCe, typeOk, type);
 }

@@ -5,8 +5,8 @@
 
 #include "device/device_folders.h"
 #include "device/shortcuts.h"
-#include "loader/loader_dialog.h"
 #include "loader/loading_sequence.h"
+#include "loader/status_line.h"
 #include "loader/status_message.h"
 #include "platform/com.h"
 #include "platform/device_lock.h"
