@@ -32,15 +32,18 @@ bool ClearInstallFolder(LoaderContext* context) {
     return true;
   }
   std::unique_ptr<platform::FileSearch> search = platform::Files().FindFiles(pattern);
-  if (search == nullptr)
+  if (search == nullptr) {
     return true;
+  }
 
   wchar_t name[MAX_PATH];
   while (search->Next(std::span<wchar_t>(name))) {
-    if (std::wcscmp(name, context->loaderExeName) == 0)
+    if (std::wcscmp(name, context->loaderExeName) == 0) {
       continue;
-    if (std::wcscmp(name, SETTINGS_FILE_NAME) == 0)
+    }
+    if (std::wcscmp(name, kSettingsFileName) == 0) {
       continue;
+    }
     wchar_t path[MAX_PATH];
     if (BuildInstallPath(context, name, path)) {
       platform::Files().DeleteFile(path);

@@ -17,7 +17,7 @@ bool InstallCfMessagesPackage(LoaderContext* context) {
   DownloadProgressCallback progress(context);
 
   const wchar_t* packageName =
-      IsPlainCeDevice(context) ? MESSAGES_PACKAGES[0] : MESSAGES_PACKAGES[1];
+      IsPlainCeDevice(context) ? kMessagesPackages[0] : kMessagesPackages[1];
 
   wchar_t localPath[MAX_PATH];
   const bool pathFits = BuildInstallPath(context, packageName, localPath);

@@ -56,13 +56,13 @@ bool ExplainDownloadFailure(LoaderContext* context, DownloadFailure failure,
     case DownloadFailure::ReleaseRefused:
       return true;  // TrustRelease has said why
     case DownloadFailure::NotInRelease:
-      SetStatusMessage(context, FILE_NOT_IN_RELEASE_TEXT, remoteName);
+      SetStatusMessage(context, kFileNotInReleaseText, remoteName);
       return true;
     case DownloadFailure::NotVerified:
-      SetStatusMessage(context, UNVERIFIED_FILE_TEXT, remoteName);
+      SetStatusMessage(context, kUnverifiedFileText, remoteName);
       return true;
     case DownloadFailure::LacksKeys:
-      SetStatusMessage(context, LOADER_WITHOUT_KEYS_TEXT, nullptr);
+      SetStatusMessage(context, kLoaderWithoutKeysText, nullptr);
       return true;
     default:
       return false;

@@ -15,15 +15,16 @@
 
 namespace {
 
-constexpr const wchar_t* CONNECTION_FAILED_TEXT =
+constexpr const wchar_t* kConnectionFailedText =
     L"Error connecting to server.\r\nPlease check the Url or network connectivity.";
 
 }  // namespace
 
 bool HasFreeSpace(LoaderContext* context, std::uint64_t requiredMegabytes) {
   std::uint64_t bytes = 0;
-  if (!platform::Files().FreeBytesAvailable(context->installDir, bytes))
+  if (!platform::Files().FreeBytesAvailable(context->installDir, bytes)) {
     return false;
+  }
   return bytes / 1024 / 1024 > requiredMegabytes;
 }
 
@@ -73,7 +74,7 @@ bool DownloadRequiredFiles(LoaderContext* context) {
       return false;
     }
     if (number == 1) {
-      SetStatusMessage(context, CONNECTION_FAILED_TEXT, nullptr);
+      SetStatusMessage(context, kConnectionFailedText, nullptr);
     } else if (marked) {
       SetStatusMessage(context, L"Unable to download and replace file: \r\n", *name);
     } else {

@@ -3,7 +3,7 @@
 #include "loader/platform_detection.h"
 #include "resources/loader_resources.h"
 
-const wchar_t* const REQUIRED_FILES[] = {
+const wchar_t* const kRequiredFiles[] = {
     L"Solvane.Mobile.Common.dll",
     L"Solvane.FerroVan.Mobile.Client.exe",
     L"Solvane.Ferrovan.Mobile.Client.Business.dll",
@@ -13,7 +13,7 @@ const wchar_t* const REQUIRED_FILES[] = {
     nullptr,
 };
 
-const wchar_t* const MESSAGES_PACKAGES[2] = {
+const wchar_t* const kMessagesPackages[2] = {
     L"NETCFv35.Messages.EN.cab",
     L"NETCFv35.Messages.EN.wm.cab",
 };
@@ -71,5 +71,5 @@ LoaderContext::LoaderContext()
 }
 
 bool IsPlainCeDevice(const LoaderContext* context) {
-  return context->platformKind == PLATFORM_PLAIN_CE;
+  return context->platformKind == kPlatformPlainCe;
 }

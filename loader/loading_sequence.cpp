@@ -15,8 +15,8 @@
 
 namespace {
 
-constexpr const wchar_t* COULD_NOT_EXECUTE = L"Could not execute file '%s'.";
-constexpr const wchar_t* LATEST_LOADER_FAILED =
+constexpr const wchar_t* kCouldNotExecute = L"Could not execute file '%s'.";
+constexpr const wchar_t* kLatestLoaderFailed =
     L"Unable to download the latest loader.\r\nPlease check your connection settings.";
 
 // A program the loader hands over to and cannot start ends the run in a failure the user sees,
@@ -24,10 +24,10 @@ constexpr const wchar_t* LATEST_LOADER_FAILED =
 void StartProgram(LoaderContext* context, const wchar_t* name, const wchar_t* parameters) {
   wchar_t path[MAX_PATH];
   if (!BuildInstallPath(context, name, path)) {
-    RaiseFailure(COULD_NOT_EXECUTE, name);
+    RaiseFailure(kCouldNotExecute, name);
   }
   if (!RunProgram(path, parameters)) {
-    RaiseFailure(COULD_NOT_EXECUTE, path);
+    RaiseFailure(kCouldNotExecute, path);
   }
 }
 
@@ -39,7 +39,7 @@ bool HandOverToNewestLoader(LoaderContext* context) {
   if (!DownloadFile(context, context->loaderExeName, &progress, context->newLoaderExeName,
                     &failure)) {
     if (!ExplainDownloadFailure(context, failure, context->loaderExeName)) {
-      platform::CopyText(context->statusMessage, LATEST_LOADER_FAILED);
+      platform::CopyText(context->statusMessage, kLatestLoaderFailed);
     }
     return false;
   }

@@ -25,16 +25,16 @@ bool EqualIgnoringCase(const wchar_t* a, const wchar_t* b) {
 
 std::int32_t ClassifyPlatform(bool versionOk, bool isWindowsCe, bool typeOk, const wchar_t* type) {
   if (!versionOk || !isWindowsCe || !typeOk) {
-    return PLATFORM_UNKNOWN;
+    return kPlatformUnknown;
   }
   // Smartphone is tested first and without regard to case; PocketPC must match exactly.
   if (EqualIgnoringCase(type, L"Smartphone")) {
-    return PLATFORM_SMARTPHONE;
+    return kPlatformSmartphone;
   }
   if (std::wcscmp(type, L"PocketPC") == 0) {
-    return PLATFORM_POCKET_PC;
+    return kPlatformPocketPc;
   }
-  return PLATFORM_PLAIN_CE;
+  return kPlatformPlainCe;
 }
 
 std::int32_t DetectPlatform() {

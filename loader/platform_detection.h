@@ -3,10 +3,10 @@
 
 #include <cstdint>
 
-inline constexpr std::int32_t PLATFORM_UNKNOWN = 0;
-inline constexpr std::int32_t PLATFORM_PLAIN_CE = 1;
-inline constexpr std::int32_t PLATFORM_POCKET_PC = 2;
-inline constexpr std::int32_t PLATFORM_SMARTPHONE = 4;
+inline constexpr std::int32_t kPlatformUnknown = 0;
+inline constexpr std::int32_t kPlatformPlainCe = 1;
+inline constexpr std::int32_t kPlatformPocketPc = 2;
+inline constexpr std::int32_t kPlatformSmartphone = 4;
 
 // The classification alone: versionOk / isWindowsCe from the version query, typeOk / type from
 // the platform type query (type is read only when both queries succeeded on Windows CE).

@@ -536,8 +536,9 @@ TEST_F(DownloadTest, AFileFetchedBeforeIsRevalidatedAndTakenFromItsKeptCopy) {
   const auto kept = [&] {
     for (const auto& entry : std::filesystem::directory_iterator(device_.Root() + "/Temp")) {
       const std::string name = entry.path().filename().string();
-      if (name.starts_with("ferrovan-kept.Client.exe.") && name.ends_with(".copy"))
+      if (name.starts_with("ferrovan-kept.Client.exe.") && name.ends_with(".copy")) {
         return entry.path().string();
+      }
     }
     return std::string("no kept copy");
   };

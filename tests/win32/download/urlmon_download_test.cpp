@@ -401,8 +401,9 @@ TEST_F(UrlMonikerTest, AFileFetchedBeforeIsRevalidatedAndTakenFromItsKeptCopy) {
   const std::wstring installed = Scratch(L"kept.dll");
   const auto keptCopy = [&] {
     for (const std::wstring& path : FilesStartingWith(temp_, L"ferrovan-kept.kept.bin.")) {
-      if (path.ends_with(L".copy"))
+      if (path.ends_with(L".copy")) {
         return path;
+      }
     }
     return std::wstring(L"no kept copy");
   };
