@@ -26,7 +26,7 @@ int main(int argc, char** argv) {
   for (long i = 0; i < mebibytes * 4; ++i) {
     digest.Add(piece);
   }
-  std::uint8_t result[FILE_DIGEST_BYTES];
+  std::uint8_t result[kFileDigestBytes];
   digest.Finish(result);
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();

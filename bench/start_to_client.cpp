@@ -77,8 +77,9 @@ double ChildrenCpu() {
 // end of every process it started (this program reaps the orphans too: see main).
 Timing TimeRun(const std::vector<std::string>& args, const std::string& marker) {
   int out[2];
-  if (pipe(out) != 0)
+  if (pipe(out) != 0) {
     Fail("ferrovan-bench-start: pipe");
+  }
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, out[1], 1);
@@ -91,8 +92,9 @@ Timing TimeRun(const std::vector<std::string>& args, const std::string& marker) 
   posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
   posix_spawnattr_setpgroup(&attributes, 0);
   std::vector<char*> argv;
-  for (const auto& a : args)
+  for (const auto& a : args) {
     argv.push_back(const_cast<char*>(a.c_str()));
+  }
   argv.push_back(nullptr);
 
   const double cpuBefore = ChildrenCpu();
@@ -101,8 +103,9 @@ Timing TimeRun(const std::vector<std::string>& args, const std::string& marker) 
     return std::chrono::duration<double, std::micro>(Clock::now() - start).count();
   };
   pid_t pid;
-  if (posix_spawn(&pid, argv[0], &actions, &attributes, argv.data(), environ) != 0)
+  if (posix_spawn(&pid, argv[0], &actions, &attributes, argv.data(), environ) != 0) {
     Fail("ferrovan-bench-start: starting a program");
+  }
   close(out[1]);
   std::string seen;
   char buffer[4096];
@@ -184,8 +187,9 @@ int main(int argc, char** argv) {
       "Solvane.Mobile.Common.dll", "Solvane.Ferrovan.Mobile.Client.Business.dll",
       "Solvane.Ferrovan.Mobile.Client.Common.dll", "Solvane.Ferrovan.Mobile.Client.Data.dll",
       "Solvane.Ferrovan.Mobile.GUI.dll"};
-  for (const char* library : libraries)
+  for (const char* library : libraries) {
     std::ofstream(install / library) << "library";
+  }
   const fs::path client = install / "Solvane.FerroVan.Mobile.Client.exe";
   fs::copy_file(FERROVAN_DEMO_CLIENT_PATH, client);
   std::ofstream(install / "RFConfig.xml")
@@ -198,16 +202,18 @@ int main(int argc, char** argv) {
     std::ofstream text(script);
     text << "cd \"$FERROVAN_DEVICE_ROOT\" || exit 1\n"
          << "dir=\"Program Files/FerroVanMobile\"\n";
-    for (const char* library : libraries)
+    for (const char* library : libraries) {
       text << "[ -e \"$dir/" << library << "\" ] || exit 1\n";
+    }
     text << "[ -e \"$dir/Solvane.FerroVan.Mobile.Client.exe\" ] || exit 1\n"
          << "exec \"$dir/Solvane.FerroVan.Mobile.Client.exe\" -NewLoader\n";
   }
 
   // The client that the loader starts outlives it; as the reaper of orphans this program
   // waits for it too and counts its processor time.
-  if (prctl(PR_SET_CHILD_SUBREAPER, 1) != 0)
+  if (prctl(PR_SET_CHILD_SUBREAPER, 1) != 0) {
     Fail("ferrovan-bench-start: becoming the reaper of orphans");
+  }
 
   const std::string marker = "started with:";
   std::vector<std::vector<std::string>> starts = {

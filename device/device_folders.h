@@ -5,7 +5,7 @@
 #include "loader/loader_context.h"
 
 // The status text for such a folder, followed by the folder's device path.
-inline constexpr const wchar_t* LINKED_FOLDER_TEXT = L"A device folder is a link:\r\n";
+inline constexpr const wchar_t* kLinkedFolderText = L"A device folder is a link:\r\n";
 
 // Whether one of those folders, or one on the way to it, is reached through a link; true with
 // the first such folder from the top, as a device path ("\Temp"), in folder.

@@ -4,7 +4,8 @@
 #include <memory>
 #include <span>
 
-#include "loader/loader_dialog.h"
+#include "loader/install_path.h"
+#include "loader/status_line.h"
 #include "platform/files.h"
 #include "platform/processes.h"
 #include "platform/text.h"
@@ -31,17 +32,20 @@ bool ClearInstallFolder(LoaderContext* context) {
     return true;
   }
   std::unique_ptr<platform::FileSearch> search = platform::Files().FindFiles(pattern);
-  if (search == nullptr)
+  if (search == nullptr) {
     return true;
+  }
 
   wchar_t name[MAX_PATH];
   while (search->Next(std::span<wchar_t>(name))) {
-    if (std::wcscmp(name, context->loaderExeName) == 0)
+    if (std::wcscmp(name, context->loaderExeName) == 0) {
       continue;
-    if (std::wcscmp(name, SETTINGS_FILE_NAME) == 0)
+    }
+    if (std::wcscmp(name, kSettingsFileName) == 0) {
       continue;
+    }
     wchar_t path[MAX_PATH];
-    if (platform::FormatText(std::span<wchar_t>(path), L"%s%s", context->installDir, name)) {
+    if (BuildInstallPath(context, name, path)) {
       platform::Files().DeleteFile(path);
     }
   }

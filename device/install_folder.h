@@ -3,7 +3,7 @@
 
 #include "loader/loader_context.h"
 
-inline constexpr const wchar_t* SETTINGS_FILE_NAME = L"RFConfig.xml";
+inline constexpr const wchar_t* kSettingsFileName = L"RFConfig.xml";
 
 void StopRunningClient(LoaderContext* context);
 // Deletes every file of installDir but the loader's and the settings file. Always true.

@@ -7,8 +7,8 @@
 #include "download/file_update.h"
 #include "download/progress_callback.h"
 #include "loader/failure.h"
-#include "loader/loader_dialog.h"
-#include "loader/platform_detection.h"
+#include "loader/install_path.h"
+#include "loader/status_line.h"
 #include "platform/files.h"
 #include "platform/text.h"
 
@@ -17,11 +17,10 @@ bool InstallCfMessagesPackage(LoaderContext* context) {
   DownloadProgressCallback progress(context);
 
   const wchar_t* packageName =
-      IsPlainCeDevice(context) ? MESSAGES_PACKAGES[0] : MESSAGES_PACKAGES[1];
+      IsPlainCeDevice(context) ? kMessagesPackages[0] : kMessagesPackages[1];
 
   wchar_t localPath[MAX_PATH];
-  const bool pathFits = platform::FormatText(std::span<wchar_t>(localPath), L"%s%s",
-                                             context->installDir, packageName);
+  const bool pathFits = BuildInstallPath(context, packageName, localPath);
   if (pathFits) {
     platform::Files().DeleteFile(localPath);
   }
@@ -30,12 +29,9 @@ bool InstallCfMessagesPackage(LoaderContext* context) {
     RaiseFailure(L"5MB required for installation of '%s'.", packageName);
   }
 
-  // A path that did not fit is a download that cannot be made. A signed release's package is
-  // checked before it enters the install folder.
-  const DownloadFailure failure =
-      pathFits ? DownloadChecked(context, packageName, &progress, {}, localPath)
-               : DownloadFailure::NotFetched;
-  if (failure != DownloadFailure::None) {
+  // A signed release's package is checked before it enters the install folder.
+  DownloadFailure failure;
+  if (!DownloadFile(context, packageName, &progress, nullptr, &failure)) {
     if (pathFits) {
       platform::Files().DeleteFile(localPath);
     }

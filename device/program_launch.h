@@ -1,7 +1,7 @@
 // Starting programs and the CAB installer.
 #pragma once
 
-inline constexpr const wchar_t* CAB_INSTALLER = L"\\Windows\\WCELOAD.EXE";
+inline constexpr const wchar_t* kCabInstaller = L"\\Windows\\WCELOAD.EXE";
 
 // Starts file with parameters and returns at once; false when it could not be started.
 bool RunProgram(const wchar_t* file, const wchar_t* parameters);

@@ -4,8 +4,7 @@
 #include <memory>
 #include <span>
 
-#include "loader/loader_dialog.h"
-#include "loader/platform_detection.h"
+#include "loader/status_line.h"
 #include "platform/files.h"
 #include "platform/shell.h"
 #include "platform/small_files.h"
@@ -13,13 +12,13 @@
 
 namespace {
 
-constexpr const wchar_t* START_MENU_PROGRAMS = L"\\Windows\\Start Menu\\Programs\\";
+constexpr const wchar_t* kStartMenuPrograms = L"\\Windows\\Start Menu\\Programs\\";
 
 // The folders that hold the loader's shortcuts on this kind of device, up to a null.
 const wchar_t* const* ShortcutFolders(const LoaderContext* context) {
   static constexpr const wchar_t* kPlainCe[] = {L"\\Windows\\Programs\\", L"\\Windows\\Desktop\\",
                                                 nullptr};
-  static constexpr const wchar_t* kOthers[] = {START_MENU_PROGRAMS, nullptr};
+  static constexpr const wchar_t* kOthers[] = {kStartMenuPrograms, nullptr};
   return IsPlainCeDevice(context) ? kPlainCe : kOthers;
 }
 
@@ -39,20 +38,22 @@ bool BuildShortcutTarget(const LoaderContext* context, wchar_t (&target)[MAX_PAT
 void RemoveOtherStartMenuShortcuts(LoaderContext* context) {
   wchar_t pattern[MAX_PATH];
   wchar_t ownName[MAX_PATH];
-  if (!platform::FormatText(std::span<wchar_t>(pattern), L"%s%s*.lnk", START_MENU_PROGRAMS,
+  if (!platform::FormatText(std::span<wchar_t>(pattern), L"%s%s*.lnk", kStartMenuPrograms,
                             context->shortcutName) ||
       !platform::FormatText(std::span<wchar_t>(ownName), L"%s.lnk", context->shortcutName)) {
     return;
   }
   std::unique_ptr<platform::FileSearch> search = platform::Files().FindFiles(pattern);
-  if (search == nullptr)
+  if (search == nullptr) {
     return;
+  }
   wchar_t name[MAX_PATH];
   while (search->Next(std::span<wchar_t>(name))) {
-    if (std::wcscmp(name, ownName) == 0)
+    if (std::wcscmp(name, ownName) == 0) {
       continue;
+    }
     wchar_t path[MAX_PATH];
-    if (platform::FormatText(std::span<wchar_t>(path), L"%s%s", START_MENU_PROGRAMS, name)) {
+    if (platform::FormatText(std::span<wchar_t>(path), L"%s%s", kStartMenuPrograms, name)) {
       platform::Files().DeleteFile(path);
     }
   }

@@ -5,6 +5,7 @@
 
 #include "download/file_check.h"
 #include "download/release_check.h"
+#include "loader/install_path.h"
 #include "loader/status_message.h"
 #include "platform/download.h"
 #include "settings/download_url.h"
@@ -55,15 +56,31 @@ bool ExplainDownloadFailure(LoaderContext* context, DownloadFailure failure,
     case DownloadFailure::ReleaseRefused:
       return true;  // TrustRelease has said why
     case DownloadFailure::NotInRelease:
-      SetStatusMessage(context, FILE_NOT_IN_RELEASE_TEXT, remoteName);
+      SetStatusMessage(context, kFileNotInReleaseText, remoteName);
       return true;
     case DownloadFailure::NotVerified:
-      SetStatusMessage(context, UNVERIFIED_FILE_TEXT, remoteName);
+      SetStatusMessage(context, kUnverifiedFileText, remoteName);
       return true;
     case DownloadFailure::LacksKeys:
-      SetStatusMessage(context, LOADER_WITHOUT_KEYS_TEXT, nullptr);
+      SetStatusMessage(context, kLoaderWithoutKeysText, nullptr);
       return true;
     default:
       return false;
   }
+}
+
+bool DownloadFile(LoaderContext* context, const wchar_t* remoteName,
+                  DownloadProgressCallback* progress, const wchar_t* localName,
+                  DownloadFailure* failure) {
+  DownloadFailure ignored;
+  DownloadFailure& why = failure != nullptr ? *failure : ignored;
+  why = DownloadFailure::NotFetched;
+  wchar_t destination[MAX_PATH];
+  if (!BuildInstallPath(context, localName != nullptr ? localName : remoteName, destination)) {
+    return false;
+  }
+  // Straight to its place: the host moves the copy whose bytes were checked while it still holds
+  // it, where a copy left in Temp for a later move could be changed in between.
+  why = DownloadChecked(context, remoteName, progress, {}, destination);
+  return why == DownloadFailure::None;
 }

@@ -28,3 +28,10 @@ DownloadFailure DownloadChecked(LoaderContext* context, const wchar_t* remoteNam
 // statusMessage, naming remoteName where the text names a file; false for NotFetched.
 bool ExplainDownloadFailure(LoaderContext* context, DownloadFailure failure,
                             const wchar_t* remoteName);
+
+// Fetches remoteName into installDir under localName (or remoteName when null). With release
+// keys built in, only a file of this run's release that matches its line is put in place. On
+// failure, the reason goes to failure when given.
+bool DownloadFile(LoaderContext* context, const wchar_t* remoteName,
+                  DownloadProgressCallback* progress, const wchar_t* localName,
+                  DownloadFailure* failure = nullptr);

@@ -14,19 +14,19 @@ FileDigest::FileDigest() {
   if (sodium_init() < 0) {
     std::memset(&state_, 0, sizeof state_);
   }
-  crypto_generichash_init(&state_, nullptr, 0, FILE_DIGEST_BYTES);
+  crypto_generichash_init(&state_, nullptr, 0, kFileDigestBytes);
 }
 
 void FileDigest::Add(std::span<const std::uint8_t> bytes) {
   crypto_generichash_update(&state_, bytes.data(), bytes.size());
 }
 
-void FileDigest::Finish(std::uint8_t (&digest)[FILE_DIGEST_BYTES]) {
-  crypto_generichash_final(&state_, digest, FILE_DIGEST_BYTES);
+void FileDigest::Finish(std::uint8_t (&digest)[kFileDigestBytes]) {
+  crypto_generichash_final(&state_, digest, kFileDigestBytes);
 }
 
 void StreamSearch::Add(std::string_view text) {
-  if (count_ < MAX_TEXTS && !text.empty() && text.size() <= MAX_TEXT_BYTES) {
+  if (count_ < kMaxTexts && !text.empty() && text.size() <= kMaxTextBytes) {
     texts_[count_++] = text;
     longest_ = std::max(longest_, text.size());
   }
@@ -47,7 +47,7 @@ void StreamSearch::Take(std::span<const std::uint8_t> bytes) {
   }
   const std::string_view piece(reinterpret_cast<const char*>(bytes.data()), bytes.size());
   // A text that begins in the tail of what came before and ends in this piece.
-  char seam[2 * MAX_TEXT_BYTES];
+  char seam[2 * kMaxTextBytes];
   const std::size_t head = std::min(piece.size(), longest_ - 1);
   std::memcpy(seam, tail_, tailLength_);
   std::memcpy(seam + tailLength_, piece.data(), head);
@@ -90,7 +90,7 @@ void AddKeyLines(StreamSearch& search) {
 
 ReleaseFileCheck::ReleaseFileCheck(const ReleaseFileLine& line, bool mustCarryKeys)
     : expectedSize_(line.size), mustCarryKeys_(mustCarryKeys) {
-  std::memcpy(expectedDigest_, line.digest, FILE_DIGEST_BYTES);
+  std::memcpy(expectedDigest_, line.digest, kFileDigestBytes);
   if (mustCarryKeys) {
     AddKeyLines(keys_);
   }
@@ -114,10 +114,9 @@ bool ReleaseFileCheck::Take(std::span<const std::uint8_t> bytes) {
 }
 
 bool ReleaseFileCheck::Complete() {
-  std::uint8_t digest[FILE_DIGEST_BYTES];
+  std::uint8_t digest[kFileDigestBytes];
   digest_.Finish(digest);
-  if (received_ != expectedSize_ ||
-      sodium_memcmp(digest, expectedDigest_, FILE_DIGEST_BYTES) != 0) {
+  if (received_ != expectedSize_ || sodium_memcmp(digest, expectedDigest_, kFileDigestBytes) != 0) {
     verdict_ = Verdict::DiffersFromRelease;
   } else if (mustCarryKeys_ && !keys_.Found()) {
     verdict_ = Verdict::LacksReleaseKeys;

@@ -22,7 +22,7 @@ class FileDigest {
   FileDigest();
   void Add(std::span<const std::uint8_t> bytes);
   // Ends the digest; called once, after the whole body.
-  void Finish(std::uint8_t (&digest)[FILE_DIGEST_BYTES]);
+  void Finish(std::uint8_t (&digest)[kFileDigestBytes]);
 
  private:
   crypto_generichash_state state_;
@@ -31,9 +31,9 @@ class FileDigest {
 // Finds any of a few fixed texts in bytes that arrive in pieces, also across two pieces.
 class StreamSearch {
  public:
-  static constexpr std::size_t MAX_TEXTS = MAX_RELEASE_KEYS;
-  static constexpr std::size_t MAX_TEXT_BYTES = 64;
-  // Texts longer than MAX_TEXT_BYTES, or past MAX_TEXTS, are never found.
+  static constexpr std::size_t kMaxTexts = kMaxReleaseKeys;
+  static constexpr std::size_t kMaxTextBytes = 64;
+  // Texts longer than kMaxTextBytes, or past kMaxTexts, are never found.
   void Add(std::string_view text);
   void Take(std::span<const std::uint8_t> bytes);
   bool Found() const { return found_; }
@@ -46,10 +46,10 @@ class StreamSearch {
  private:
   bool Search(std::string_view haystack);
 
-  std::string_view texts_[MAX_TEXTS];
+  std::string_view texts_[kMaxTexts];
   std::size_t count_ = 0;
   std::size_t longest_ = 0;
-  char tail_[MAX_TEXT_BYTES];  // the last bytes seen, for a text that spans two pieces
+  char tail_[kMaxTextBytes];  // the last bytes seen, for a text that spans two pieces
   std::size_t tailLength_ = 0;
   bool found_ = false;
 };
@@ -74,7 +74,7 @@ class ReleaseFileCheck final : public platform::DownloadContentSink {
 
  private:
   std::uint64_t expectedSize_;
-  std::uint8_t expectedDigest_[FILE_DIGEST_BYTES];
+  std::uint8_t expectedDigest_[kFileDigestBytes];
   std::uint64_t received_ = 0;
   FileDigest digest_;
   bool mustCarryKeys_;

@@ -5,7 +5,8 @@
 
 #include "device/install_folder.h"
 #include "loader/failure.h"
-#include "loader/loader_dialog.h"
+#include "loader/install_path.h"
+#include "loader/status_line.h"
 #include "loader/status_message.h"
 #include "platform/download.h"
 #include "platform/files.h"
@@ -14,22 +15,16 @@
 
 namespace {
 
-constexpr const wchar_t* CONNECTION_FAILED_TEXT =
+constexpr const wchar_t* kConnectionFailedText =
     L"Error connecting to server.\r\nPlease check the Url or network connectivity.";
-
-bool FormatPath(std::span<wchar_t> path, const wchar_t* folder, const wchar_t* name) {
-  if (platform::FormatText(path, L"%s%s", folder, name))
-    return true;
-  path[0] = L'\0';
-  return false;
-}
 
 }  // namespace
 
 bool HasFreeSpace(LoaderContext* context, std::uint64_t requiredMegabytes) {
   std::uint64_t bytes = 0;
-  if (!platform::Files().FreeBytesAvailable(context->installDir, bytes))
+  if (!platform::Files().FreeBytesAvailable(context->installDir, bytes)) {
     return false;
+  }
   return bytes / 1024 / 1024 > requiredMegabytes;
 }
 
@@ -39,7 +34,7 @@ bool CheckRequiredFiles(LoaderContext* context) {
   for (const wchar_t* const* name = names; name != nullptr && *name != nullptr; ++name) {
     wchar_t path[MAX_PATH];
     // A path the device cannot hold cannot name a file that is there.
-    bool present = FormatPath(std::span<wchar_t>(path), context->installDir, *name);
+    bool present = BuildInstallPath(context, *name, path);
     if (present) {
       ReplaceFirstOccurrence(path, path, L".wm.", L".");
       ReplaceFirstOccurrence(path, path, L".CE.", L".");
@@ -51,23 +46,6 @@ bool CheckRequiredFiles(LoaderContext* context) {
     }
   }
   return true;
-}
-
-bool DownloadFile(LoaderContext* context, const wchar_t* remoteName,
-                  DownloadProgressCallback* progress, const wchar_t* localName,
-                  DownloadFailure* failure) {
-  DownloadFailure ignored;
-  DownloadFailure& why = failure != nullptr ? *failure : ignored;
-  why = DownloadFailure::NotFetched;
-  wchar_t destination[MAX_PATH];
-  if (!FormatPath(std::span<wchar_t>(destination), context->installDir,
-                  localName != nullptr ? localName : remoteName)) {
-    return false;
-  }
-  // Straight to its place: the host moves the copy whose bytes were checked while it still holds
-  // it, where a copy left in Temp for a later move could be changed in between.
-  why = DownloadChecked(context, remoteName, progress, {}, destination);
-  return why == DownloadFailure::None;
 }
 
 bool DownloadRequiredFiles(LoaderContext* context) {
@@ -96,7 +74,7 @@ bool DownloadRequiredFiles(LoaderContext* context) {
       return false;
     }
     if (number == 1) {
-      SetStatusMessage(context, CONNECTION_FAILED_TEXT, nullptr);
+      SetStatusMessage(context, kConnectionFailedText, nullptr);
     } else if (marked) {
       SetStatusMessage(context, L"Unable to download and replace file: \r\n", *name);
     } else {

@@ -12,12 +12,6 @@
 bool HasFreeSpace(LoaderContext* context, std::uint64_t requiredMegabytes);
 // True when every required file is in installDir; otherwise clears the folder, false.
 bool CheckRequiredFiles(LoaderContext* context);
-// Fetches remoteName into installDir under localName (or remoteName when null). With release
-// keys built in, only a file of this run's release that matches its line is put in place. On
-// failure, the reason goes to failure when given.
-bool DownloadFile(LoaderContext* context, const wchar_t* remoteName,
-                  DownloadProgressCallback* progress, const wchar_t* localName,
-                  DownloadFailure* failure = nullptr);
 // Fetches every required file; false with the reason in statusMessage. Raises when storage is
 // short.
 bool DownloadRequiredFiles(LoaderContext* context);

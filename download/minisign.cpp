@@ -6,17 +6,16 @@
 
 namespace {
 
-constexpr std::string_view UNTRUSTED_PREFIX = "untrusted comment: ";
-constexpr std::string_view TRUSTED_PREFIX = "trusted comment: ";
+constexpr std::string_view kUntrustedPrefix = "untrusted comment: ";
+constexpr std::string_view kTrustedPrefix = "trusted comment: ";
 // The algorithm tags: a key is an Ed25519 key ("Ed"); a signature is Ed25519 over the file's
 // BLAKE2b-512 ("ED"), never over the file itself (minisign's legacy "Ed").
-constexpr char KEY_ALGORITHM[2] = {'E', 'd'};
-constexpr char PREHASHED_ALGORITHM[2] = {'E', 'D'};
-constexpr std::size_t TAG_BYTES = 2;
-constexpr std::size_t KEY_LINE_BYTES =
-    TAG_BYTES + MINISIGN_KEY_ID_BYTES + MINISIGN_PUBLIC_KEY_BYTES;
-constexpr std::size_t SIGNATURE_LINE_BYTES =
-    TAG_BYTES + MINISIGN_KEY_ID_BYTES + MINISIGN_SIGNATURE_BYTES;
+constexpr char kKeyAlgorithm[2] = {'E', 'd'};
+constexpr char kPrehashedAlgorithm[2] = {'E', 'D'};
+constexpr std::size_t kTagBytes = 2;
+constexpr std::size_t kKeyLineBytes = kTagBytes + kMinisignKeyIdBytes + kMinisignPublicKeyBytes;
+constexpr std::size_t kSignatureLineBytes =
+    kTagBytes + kMinisignKeyIdBytes + kMinisignSignatureBytes;
 
 // Takes the next line off text, without its line end ("\n" or "\r\n"). The last line may lack
 // its line feed; false when nothing is left.
@@ -33,14 +32,14 @@ bool NextLine(std::string_view& text, std::string_view& line) {
   return true;
 }
 
-// A comment line: the prefix, then at most MINISIGN_COMMENT_BYTES of text with no control
+// A comment line: the prefix, then at most kMinisignCommentBytes of text with no control
 // character but the tab.
 bool CommentOf(std::string_view line, std::string_view prefix, std::string_view& comment) {
   if (!line.starts_with(prefix)) {
     return false;
   }
   comment = line.substr(prefix.size());
-  if (comment.size() > MINISIGN_COMMENT_BYTES) {
+  if (comment.size() > kMinisignCommentBytes) {
     return false;
   }
   for (const char c : comment) {
@@ -124,16 +123,16 @@ bool ParseMinisignKeys(std::string_view text, std::span<MinisignKey> keys, std::
   std::string_view comment;
   std::string_view line;
   while (NextLine(text, line)) {
-    std::uint8_t decoded[KEY_LINE_BYTES];
+    std::uint8_t decoded[kKeyLineBytes];
     std::string_view keyLine;
-    if (!CommentOf(line, UNTRUSTED_PREFIX, comment) || !NextLine(text, keyLine) ||
+    if (!CommentOf(line, kUntrustedPrefix, comment) || !NextLine(text, keyLine) ||
         !DecodeBase64(keyLine, decoded, sizeof decoded) ||
-        std::memcmp(decoded, KEY_ALGORITHM, TAG_BYTES) != 0 || parsed == keys.size()) {
+        std::memcmp(decoded, kKeyAlgorithm, kTagBytes) != 0 || parsed == keys.size()) {
       return false;
     }
-    std::memcpy(keys[parsed].keyId, decoded + TAG_BYTES, MINISIGN_KEY_ID_BYTES);
-    std::memcpy(keys[parsed].publicKey, decoded + TAG_BYTES + MINISIGN_KEY_ID_BYTES,
-                MINISIGN_PUBLIC_KEY_BYTES);
+    std::memcpy(keys[parsed].keyId, decoded + kTagBytes, kMinisignKeyIdBytes);
+    std::memcpy(keys[parsed].publicKey, decoded + kTagBytes + kMinisignKeyIdBytes,
+                kMinisignPublicKeyBytes);
     ++parsed;
   }
   count = parsed;
@@ -141,36 +140,36 @@ bool ParseMinisignKeys(std::string_view text, std::span<MinisignKey> keys, std::
 }
 
 bool ParseMinisignSignature(std::string_view text, MinisignSignature& signature) {
-  if (text.size() > MINISIGN_MAX_SIGNATURE_FILE) {
+  if (text.size() > kMinisignMaxSignatureFile) {
     return false;
   }
   std::string_view untrusted, signatureLine, trustedLine, globalLine, comment, trusted;
-  std::uint8_t decoded[SIGNATURE_LINE_BYTES];
-  if (!NextLine(text, untrusted) || !CommentOf(untrusted, UNTRUSTED_PREFIX, comment) ||
+  std::uint8_t decoded[kSignatureLineBytes];
+  if (!NextLine(text, untrusted) || !CommentOf(untrusted, kUntrustedPrefix, comment) ||
       !NextLine(text, signatureLine) || !DecodeBase64(signatureLine, decoded, sizeof decoded) ||
-      std::memcmp(decoded, PREHASHED_ALGORITHM, TAG_BYTES) != 0 || !NextLine(text, trustedLine) ||
-      !CommentOf(trustedLine, TRUSTED_PREFIX, trusted) || !NextLine(text, globalLine) ||
-      !DecodeBase64(globalLine, signature.globalSignature, MINISIGN_SIGNATURE_BYTES) ||
+      std::memcmp(decoded, kPrehashedAlgorithm, kTagBytes) != 0 || !NextLine(text, trustedLine) ||
+      !CommentOf(trustedLine, kTrustedPrefix, trusted) || !NextLine(text, globalLine) ||
+      !DecodeBase64(globalLine, signature.globalSignature, kMinisignSignatureBytes) ||
       !text.empty()) {
     return false;
   }
-  std::memcpy(signature.keyId, decoded + TAG_BYTES, MINISIGN_KEY_ID_BYTES);
-  std::memcpy(signature.signature, decoded + TAG_BYTES + MINISIGN_KEY_ID_BYTES,
-              MINISIGN_SIGNATURE_BYTES);
+  std::memcpy(signature.keyId, decoded + kTagBytes, kMinisignKeyIdBytes);
+  std::memcpy(signature.signature, decoded + kTagBytes + kMinisignKeyIdBytes,
+              kMinisignSignatureBytes);
   std::memcpy(signature.trustedComment, trusted.data(), trusted.size());
   signature.trustedCommentLength = trusted.size();
   return true;
 }
 
 bool VerifyMinisignSignature(const MinisignSignature& signature, std::span<const MinisignKey> keys,
-                             std::span<const std::uint8_t, FILE_DIGEST_BYTES> digest,
+                             std::span<const std::uint8_t, kFileDigestBytes> digest,
                              std::string_view fileName) {
-  if (sodium_init() < 0 || signature.trustedCommentLength > MINISIGN_COMMENT_BYTES) {
+  if (sodium_init() < 0 || signature.trustedCommentLength > kMinisignCommentBytes) {
     return false;
   }
   const MinisignKey* key = nullptr;
   for (const MinisignKey& candidate : keys) {
-    if (std::memcmp(candidate.keyId, signature.keyId, MINISIGN_KEY_ID_BYTES) == 0) {
+    if (std::memcmp(candidate.keyId, signature.keyId, kMinisignKeyIdBytes) == 0) {
       key = &candidate;
       break;
     }
@@ -180,12 +179,12 @@ bool VerifyMinisignSignature(const MinisignSignature& signature, std::span<const
     return false;
   }
   // The global signature covers the file's signature and the trusted comment together.
-  std::uint8_t signedPart[MINISIGN_SIGNATURE_BYTES + MINISIGN_COMMENT_BYTES];
-  std::memcpy(signedPart, signature.signature, MINISIGN_SIGNATURE_BYTES);
-  std::memcpy(signedPart + MINISIGN_SIGNATURE_BYTES, signature.trustedComment,
+  std::uint8_t signedPart[kMinisignSignatureBytes + kMinisignCommentBytes];
+  std::memcpy(signedPart, signature.signature, kMinisignSignatureBytes);
+  std::memcpy(signedPart + kMinisignSignatureBytes, signature.trustedComment,
               signature.trustedCommentLength);
   if (crypto_sign_verify_detached(signature.globalSignature, signedPart,
-                                  MINISIGN_SIGNATURE_BYTES + signature.trustedCommentLength,
+                                  kMinisignSignatureBytes + signature.trustedCommentLength,
                                   key->publicKey) != 0) {
     return false;
   }

@@ -8,29 +8,29 @@
 #include <span>
 #include <string_view>
 
-inline constexpr std::size_t MINISIGN_KEY_ID_BYTES = 8;
-inline constexpr std::size_t MINISIGN_PUBLIC_KEY_BYTES = 32;
-inline constexpr std::size_t MINISIGN_SIGNATURE_BYTES = 64;
+inline constexpr std::size_t kMinisignKeyIdBytes = 8;
+inline constexpr std::size_t kMinisignPublicKeyBytes = 32;
+inline constexpr std::size_t kMinisignSignatureBytes = 64;
 // minisign's own bound on a comment.
-inline constexpr std::size_t MINISIGN_COMMENT_BYTES = 1024;
+inline constexpr std::size_t kMinisignCommentBytes = 1024;
 // The largest signature file taken: its four lines with both comments at their longest.
-inline constexpr std::size_t MINISIGN_MAX_SIGNATURE_FILE = 4096;
+inline constexpr std::size_t kMinisignMaxSignatureFile = 4096;
 // The most release keys a loader trusts at once (an old and a new one, while a key is rotated).
-inline constexpr std::size_t MAX_RELEASE_KEYS = 8;
+inline constexpr std::size_t kMaxReleaseKeys = 8;
 // A file's BLAKE2b-512 digest, which the pre-hashed signature signs.
-inline constexpr std::size_t FILE_DIGEST_BYTES = 64;
+inline constexpr std::size_t kFileDigestBytes = 64;
 
 struct MinisignKey {
-  std::uint8_t keyId[MINISIGN_KEY_ID_BYTES];
-  std::uint8_t publicKey[MINISIGN_PUBLIC_KEY_BYTES];
+  std::uint8_t keyId[kMinisignKeyIdBytes];
+  std::uint8_t publicKey[kMinisignPublicKeyBytes];
 };
 
 struct MinisignSignature {
-  std::uint8_t keyId[MINISIGN_KEY_ID_BYTES];
-  std::uint8_t signature[MINISIGN_SIGNATURE_BYTES];
-  char trustedComment[MINISIGN_COMMENT_BYTES];
+  std::uint8_t keyId[kMinisignKeyIdBytes];
+  std::uint8_t signature[kMinisignSignatureBytes];
+  char trustedComment[kMinisignCommentBytes];
   std::size_t trustedCommentLength;
-  std::uint8_t globalSignature[MINISIGN_SIGNATURE_BYTES];
+  std::uint8_t globalSignature[kMinisignSignatureBytes];
 };
 
 // One or more public keys, each an "untrusted comment: " line followed by the key's line, every
@@ -47,5 +47,5 @@ bool ParseMinisignSignature(std::string_view text, MinisignSignature& signature)
 // its global signature holds over its trusted comment, and that comment names the file: one of
 // its tab-separated fields is "file:" followed by fileName exactly.
 bool VerifyMinisignSignature(const MinisignSignature& signature, std::span<const MinisignKey> keys,
-                             std::span<const std::uint8_t, FILE_DIGEST_BYTES> digest,
+                             std::span<const std::uint8_t, kFileDigestBytes> digest,
                              std::string_view fileName);

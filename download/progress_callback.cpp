@@ -3,7 +3,7 @@
 #include <cwchar>
 #include <span>
 
-#include "loader/loader_dialog.h"
+#include "loader/status_line.h"
 #include "platform/text.h"
 
 void FormatByteCount(std::uint32_t count, wchar_t* out) {

@@ -63,17 +63,17 @@ bool FetchText(LoaderContext* context, const wchar_t* name, TextCopy& copy) {
 
 // The names a release may list, in the order the manifest's parser takes them: the newest
 // loader and the required files (all of which must be listed), then the message packages.
-std::size_t ReleaseNames(const LoaderContext* context, const wchar_t* (&names)[RELEASE_MAX_FILES],
+std::size_t ReleaseNames(const LoaderContext* context, const wchar_t* (&names)[kReleaseMaxFiles],
                          std::size_t& requiredCount) {
   std::size_t count = 0;
   names[count++] = context->loaderExeName;
   for (const wchar_t* const* name = context->requiredFiles;
-       name != nullptr && *name != nullptr && count < RELEASE_MAX_FILES; ++name) {
+       name != nullptr && *name != nullptr && count < kReleaseMaxFiles; ++name) {
     names[count++] = *name;
   }
   requiredCount = count;
-  for (const wchar_t* package : MESSAGES_PACKAGES) {
-    if (count < RELEASE_MAX_FILES) {
+  for (const wchar_t* package : kMessagesPackages) {
+    if (count < kReleaseMaxFiles) {
       names[count++] = package;
     }
   }
@@ -87,18 +87,18 @@ bool Refuse(LoaderContext* context, const wchar_t* text) {
 }
 
 bool SignedByBuiltInKey(std::string_view manifest, std::string_view signatureText) {
-  MinisignKey keys[MAX_RELEASE_KEYS];
+  MinisignKey keys[kMaxReleaseKeys];
   std::size_t keyCount = 0;
   MinisignSignature signature;
   char name[MAX_PATH * 4];
   if (!ParseMinisignKeys(BuiltInReleaseKeys(), keys, keyCount) ||
       !ParseMinisignSignature(signatureText, signature) ||
-      !platform::WideToUtf8(name, RELEASE_MANIFEST_NAME)) {
+      !platform::WideToUtf8(name, kReleaseManifestName)) {
     return false;
   }
   FileDigest digest;
   digest.Add({reinterpret_cast<const std::uint8_t*>(manifest.data()), manifest.size()});
-  std::uint8_t manifestDigest[FILE_DIGEST_BYTES];
+  std::uint8_t manifestDigest[kFileDigestBytes];
   digest.Finish(manifestDigest);
   return VerifyMinisignSignature(signature, std::span<const MinisignKey>(keys, keyCount),
                                  manifestDigest, name);
@@ -118,39 +118,39 @@ bool TrustRelease(LoaderContext* context) {
   if (context->releaseState == ReleaseState::Refused) {
     return false;
   }
-  char manifestText[RELEASE_MANIFEST_MAX_BYTES];
-  char signatureText[MINISIGN_MAX_SIGNATURE_FILE];
+  char manifestText[kReleaseManifestMaxBytes];
+  char signatureText[kMinisignMaxSignatureFile];
   TextCopy manifest(manifestText);
   TextCopy signature(signatureText);
   wchar_t signatureName[MAX_PATH];
-  if (!platform::FormatText(signatureName, L"%s.minisig", RELEASE_MANIFEST_NAME) ||
-      !FetchText(context, RELEASE_MANIFEST_NAME, manifest) ||
+  if (!platform::FormatText(signatureName, L"%s.minisig", kReleaseManifestName) ||
+      !FetchText(context, kReleaseManifestName, manifest) ||
       !FetchText(context, signatureName, signature)) {
     const bool tooLarge = manifest.WasTooLarge() || signature.WasTooLarge();
-    return Refuse(context, tooLarge ? RELEASE_NOT_VERIFIED_TEXT : RELEASE_NOT_FETCHED_TEXT);
+    return Refuse(context, tooLarge ? kReleaseNotVerifiedText : kReleaseNotFetchedText);
   }
-  const wchar_t* names[RELEASE_MAX_FILES];
+  const wchar_t* names[kReleaseMaxFiles];
   std::size_t requiredCount = 0;
   const std::size_t nameCount = ReleaseNames(context, names, requiredCount);
   if (!SignedByBuiltInKey(manifest.Text(), signature.Text()) ||
       !ParseReleaseManifest(manifest.Text(), std::span<const wchar_t* const>(names, nameCount),
                             requiredCount, context->release)) {
-    return Refuse(context, RELEASE_NOT_VERIFIED_TEXT);
+    return Refuse(context, kReleaseNotVerifiedText);
   }
   if (context->release.release < BuiltInReleaseNumber()) {
-    return Refuse(context, RELEASE_TOO_OLD_TEXT);
+    return Refuse(context, kReleaseTooOldText);
   }
   std::int64_t now = 0;
   if (context->release.expires &&
       (!platform::Clock().SecondsSinceEpoch(now) || now > context->release.expiresAt)) {
-    return Refuse(context, RELEASE_EXPIRED_TEXT);
+    return Refuse(context, kReleaseExpiredText);
   }
   context->releaseState = ReleaseState::Trusted;
   return true;
 }
 
 const ReleaseFileLine* ReleaseLineFor(const LoaderContext* context, const wchar_t* remoteName) {
-  const wchar_t* names[RELEASE_MAX_FILES];
+  const wchar_t* names[kReleaseMaxFiles];
   std::size_t requiredCount = 0;
   const std::size_t nameCount = ReleaseNames(context, names, requiredCount);
   for (std::size_t i = 0; i < nameCount; ++i) {

@@ -8,17 +8,16 @@
 #include "loader/loader_context.h"
 
 // The texts of a refusal, for statusMessage.
-inline constexpr const wchar_t* RELEASE_NOT_FETCHED_TEXT =
+inline constexpr const wchar_t* kReleaseNotFetchedText =
     L"Unable to download the release manifest.\r\nPlease check your connection settings.";
-inline constexpr const wchar_t* RELEASE_NOT_VERIFIED_TEXT =
-    L"Unable to verify the release manifest.";
-inline constexpr const wchar_t* RELEASE_EXPIRED_TEXT =
+inline constexpr const wchar_t* kReleaseNotVerifiedText = L"Unable to verify the release manifest.";
+inline constexpr const wchar_t* kReleaseExpiredText =
     L"The release on the server has expired.\r\nPlease check the device's date.";
-inline constexpr const wchar_t* RELEASE_TOO_OLD_TEXT =
+inline constexpr const wchar_t* kReleaseTooOldText =
     L"The release on the server is older than this loader.";
-inline constexpr const wchar_t* FILE_NOT_IN_RELEASE_TEXT = L"File not in the release: \r\n";
-inline constexpr const wchar_t* UNVERIFIED_FILE_TEXT = L"Unable to verify file: \r\n";
-inline constexpr const wchar_t* LOADER_WITHOUT_KEYS_TEXT =
+inline constexpr const wchar_t* kFileNotInReleaseText = L"File not in the release: \r\n";
+inline constexpr const wchar_t* kUnverifiedFileText = L"Unable to verify file: \r\n";
+inline constexpr const wchar_t* kLoaderWithoutKeysText =
     L"The latest loader does not carry this loader's keys.";
 
 // Forgets the manifest of the previous run; called as a run starts.

@@ -4,8 +4,8 @@
 
 namespace {
 
-constexpr std::string_view MAGIC_LINE = "ferrovan-release 1";
-constexpr std::uint64_t MAX_SIZE = 0x7FFFFFFFFFFFFFFFull;
+constexpr std::string_view kMagicLine = "ferrovan-release 1";
+constexpr std::uint64_t kMaxSize = 0x7FFFFFFFFFFFFFFFull;
 
 // Takes the next line off text: it must end in eol, which the first line decided.
 bool NextLine(std::string_view& text, std::string_view eol, std::string_view& line) {
@@ -56,12 +56,12 @@ bool FixedDigits(std::string_view text, std::size_t at, std::size_t count, int& 
 
 // YYYY-MM-DDTHH:MM:SSZ
 bool ParseUtcTime(std::string_view text, std::int64_t& seconds) {
-  constexpr std::string_view SHAPE = "0000-00-00T00:00:00Z";
-  if (text.size() != SHAPE.size()) {
+  constexpr std::string_view kShape = "0000-00-00T00:00:00Z";
+  if (text.size() != kShape.size()) {
     return false;
   }
-  for (std::size_t i = 0; i < SHAPE.size(); ++i) {
-    if (SHAPE[i] != '0' && text[i] != SHAPE[i]) {
+  for (std::size_t i = 0; i < kShape.size(); ++i) {
+    if (kShape[i] != '0' && text[i] != kShape[i]) {
       return false;
     }
   }
@@ -79,11 +79,11 @@ int HexValue(char c) {
   return c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
 }
 
-bool ParseDigest(std::string_view text, std::uint8_t (&digest)[FILE_DIGEST_BYTES]) {
-  if (text.size() != FILE_DIGEST_BYTES * 2) {
+bool ParseDigest(std::string_view text, std::uint8_t (&digest)[kFileDigestBytes]) {
+  if (text.size() != kFileDigestBytes * 2) {
     return false;
   }
-  for (std::size_t i = 0; i < FILE_DIGEST_BYTES; ++i) {
+  for (std::size_t i = 0; i < kFileDigestBytes; ++i) {
     const int high = HexValue(text[2 * i]);
     const int low = HexValue(text[2 * i + 1]);
     if (high < 0 || low < 0) {
@@ -134,12 +134,12 @@ bool ParseFileLine(std::string_view line, std::span<const wchar_t* const> names,
     ++index;
   }
   if (index == names.size() || FindReleaseFile(manifest, index) != nullptr ||
-      manifest.fileCount == RELEASE_MAX_FILES) {
+      manifest.fileCount == kReleaseMaxFiles) {
     return false;
   }
   ReleaseFileLine& file = manifest.files[manifest.fileCount];
   file.name = index;
-  if (!ParseDecimal(size, MAX_SIZE, file.size) || !ParseDigest(digest, file.digest)) {
+  if (!ParseDecimal(size, kMaxSize, file.size) || !ParseDigest(digest, file.digest)) {
     return false;
   }
   ++manifest.fileCount;
@@ -150,13 +150,13 @@ bool ParseFileLine(std::string_view line, std::span<const wchar_t* const> names,
 
 bool UtcSeconds(std::int64_t year, int month, int day, int hour, int minute, int second,
                 std::int64_t& seconds) {
-  constexpr int DAYS_IN_MONTH[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  constexpr int kDaysInMonth[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
   if (month < 1 || month > 12 || day < 1 || hour > 23 || minute > 59 || second > 59 || hour < 0 ||
       minute < 0 || second < 0) {
     return false;
   }
   const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-  if (day > DAYS_IN_MONTH[month - 1] + (month == 2 && leap ? 1 : 0)) {
+  if (day > kDaysInMonth[month - 1] + (month == 2 && leap ? 1 : 0)) {
     return false;
   }
   // Days from the civil date, counting years from March so that the leap day comes last.
@@ -182,14 +182,14 @@ const ReleaseFileLine* FindReleaseFile(const ReleaseManifest& manifest, std::siz
 bool ParseReleaseManifest(std::string_view text, std::span<const wchar_t* const> names,
                           std::size_t requiredCount, ReleaseManifest& manifest) {
   std::memset(&manifest, 0, sizeof manifest);
-  if (text.size() > RELEASE_MANIFEST_MAX_BYTES || names.size() > RELEASE_MAX_FILES ||
-      requiredCount > names.size() || !text.starts_with(MAGIC_LINE)) {
+  if (text.size() > kReleaseManifestMaxBytes || names.size() > kReleaseMaxFiles ||
+      requiredCount > names.size() || !text.starts_with(kMagicLine)) {
     return false;
   }
-  const std::string_view afterMagic = text.substr(MAGIC_LINE.size());
+  const std::string_view afterMagic = text.substr(kMagicLine.size());
   const std::string_view eol = afterMagic.starts_with("\r\n") ? "\r\n" : "\n";
   std::string_view line;
-  if (!NextLine(text, eol, line) || line != MAGIC_LINE || !NextLine(text, eol, line) ||
+  if (!NextLine(text, eol, line) || line != kMagicLine || !NextLine(text, eol, line) ||
       !line.starts_with("release ")) {
     return false;
   }

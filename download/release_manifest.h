@@ -19,26 +19,26 @@
 
 #include "download/minisign.h"
 
-inline constexpr const wchar_t* RELEASE_MANIFEST_NAME = L"FerroVan.Mobile.Release";
-inline constexpr std::size_t RELEASE_MANIFEST_MAX_BYTES = 16 * 1024;
+inline constexpr const wchar_t* kReleaseManifestName = L"FerroVan.Mobile.Release";
+inline constexpr std::size_t kReleaseManifestMaxBytes = 16 * 1024;
 // The newest loader, the client's six files and the two message packages.
-inline constexpr std::size_t RELEASE_MAX_FILES = 9;
+inline constexpr std::size_t kReleaseMaxFiles = 9;
 
 struct ReleaseFileLine {
   std::size_t name;  // index into the names the manifest was parsed against
   std::uint64_t size;
-  std::uint8_t digest[FILE_DIGEST_BYTES];
+  std::uint8_t digest[kFileDigestBytes];
 };
 
 struct ReleaseManifest {
   std::uint32_t release;
   bool expires;
   std::int64_t expiresAt;  // seconds since 1970-01-01T00:00:00Z, when expires
-  ReleaseFileLine files[RELEASE_MAX_FILES];
+  ReleaseFileLine files[kReleaseMaxFiles];
   std::size_t fileCount;
 };
 
-// Parses text strictly. names are the files a release may list (at most RELEASE_MAX_FILES,
+// Parses text strictly. names are the files a release may list (at most kReleaseMaxFiles,
 // compared exactly); the first requiredCount of them must all be listed. False for anything
 // else, with manifest then undefined.
 bool ParseReleaseManifest(std::string_view text, std::span<const wchar_t* const> names,

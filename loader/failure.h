@@ -17,4 +17,4 @@ class LoaderFailure {
 // Raises a LoaderFailure whose text is format with one wide text in place of its %s.
 [[noreturn]] void RaiseFailure(const wchar_t* format, const wchar_t* argument);
 
-inline constexpr const wchar_t* FAILURE_CAPTION = L"Loader cannot continue";
+inline constexpr const wchar_t* kFailureCaption = L"Loader cannot continue";

@@ -3,7 +3,7 @@
 #include "loader/platform_detection.h"
 #include "resources/loader_resources.h"
 
-const wchar_t* const REQUIRED_FILES[] = {
+const wchar_t* const kRequiredFiles[] = {
     L"Solvane.Mobile.Common.dll",
     L"Solvane.FerroVan.Mobile.Client.exe",
     L"Solvane.Ferrovan.Mobile.Client.Business.dll",
@@ -13,12 +13,11 @@ const wchar_t* const REQUIRED_FILES[] = {
     nullptr,
 };
 
-const wchar_t* const MESSAGES_PACKAGES[2] = {
+const wchar_t* const kMessagesPackages[2] = {
     L"NETCFv35.Messages.EN.cab",
     L"NETCFv35.Messages.EN.wm.cab",
 };
 
-// platformKind is left to DetectPlatform, which always sets it.
 LoaderContext::LoaderContext()
     : dialog(nullptr),
       statusLabel(nullptr),
@@ -48,10 +47,9 @@ LoaderContext::LoaderContext()
       downloadUrlFormat{},
       downloadUrlFormatWithScheme{},
       clientExeName{},
+      platformKind(DetectPlatform()),
       releaseState(ReleaseState::NotFetched),
       release{} {
-  DetectPlatform(this);
-
   platform::CopyText(installDir, L"Program Files\\FerroVanMobile\\");
   platform::CopyText(appDir, L"Application\\FerroVanMobile\\");
 
@@ -70,4 +68,8 @@ LoaderContext::LoaderContext()
   urlEditId = IDC_LOADER_URL;
   okButtonId = IDC_LOADER_OK;
   cancelButtonId = IDC_LOADER_CANCEL;
+}
+
+bool IsPlainCeDevice(const LoaderContext* context) {
+  return context->platformKind == kPlatformPlainCe;
 }

@@ -8,7 +8,7 @@
 #include "platform/dialog.h"
 #include "platform/text.h"
 
-inline constexpr std::size_t STATUS_MESSAGE_SIZE = 100;
+inline constexpr std::size_t kStatusMessageSize = 100;
 
 // Where a run stands with the release manifest of a loader built with release keys.
 enum class ReleaseState : std::uint8_t { NotFetched, Trusted, Refused };
@@ -34,7 +34,7 @@ struct LoaderContext {
   std::int32_t urlEditId;
   std::int32_t okButtonId;
   std::int32_t cancelButtonId;
-  wchar_t statusMessage[STATUS_MESSAGE_SIZE];
+  wchar_t statusMessage[kStatusMessageSize];
   wchar_t installDir[MAX_PATH];
   wchar_t appDir[MAX_PATH];
   bool appDirAvailable;
@@ -53,7 +53,10 @@ struct LoaderContext {
   ReleaseManifest release;
 };
 
+// Whether the device is a plain Windows CE one (neither a Pocket PC nor a Smartphone).
+bool IsPlainCeDevice(const LoaderContext* context);
+
 // The client's files, in the order they are checked and fetched, ending in a null entry.
-extern const wchar_t* const REQUIRED_FILES[];
+extern const wchar_t* const kRequiredFiles[];
 // The message package for a plain Windows CE device, then the one for every other kind.
-extern const wchar_t* const MESSAGES_PACKAGES[2];
+extern const wchar_t* const kMessagesPackages[2];

@@ -1,5 +1,5 @@
-// The loader dialog's procedure and the three operations the rest of the loader drives it with.
-// SetStatusText, ShowAddressPrompt and CloseLoader may be called from the worker thread.
+// The loader dialog's procedure: it starts the worker, and the worker again once the user has
+// given an address. The stages drive the dialog through loader/status_line.h.
 #pragma once
 
 #include <cstdint>
@@ -8,9 +8,3 @@
 
 INT_PTR CALLBACK LoaderDialogProc(platform::WindowHandle window, UINT message, WPARAM wParam,
                                   LPARAM lParam);
-
-void SetStatusText(LoaderContext* context, const wchar_t* text);
-// Shows (or hides) the edit box, Ok and Cancel; then, when text is not null, puts it in the
-// edit box; a shown prompt then takes the focus in the edit box, its text selected.
-void ShowAddressPrompt(LoaderContext* context, bool show, const wchar_t* text);
-void CloseLoader(LoaderContext* context);

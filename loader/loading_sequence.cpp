@@ -8,32 +8,26 @@
 #include "download/progress_callback.h"
 #include "download/release_check.h"
 #include "loader/failure.h"
-#include "loader/loader_dialog.h"
+#include "loader/install_path.h"
+#include "loader/status_line.h"
 #include "platform/files.h"
 #include "settings/settings_file.h"
 
 namespace {
 
-constexpr const wchar_t* COULD_NOT_EXECUTE = L"Could not execute file '%s'.";
-constexpr const wchar_t* LATEST_LOADER_FAILED =
+constexpr const wchar_t* kCouldNotExecute = L"Could not execute file '%s'.";
+constexpr const wchar_t* kLatestLoaderFailed =
     L"Unable to download the latest loader.\r\nPlease check your connection settings.";
-
-// installDir followed by name; false when the path does not fit, so that a cut path is never
-// handed on.
-bool BuildInstallPath(const LoaderContext* context, const wchar_t* name,
-                      wchar_t (&path)[MAX_PATH]) {
-  return platform::FormatText(path, L"%s%s", context->installDir, name);
-}
 
 // A program the loader hands over to and cannot start ends the run in a failure the user sees,
 // rather than in a loader that quietly goes away.
 void StartProgram(LoaderContext* context, const wchar_t* name, const wchar_t* parameters) {
   wchar_t path[MAX_PATH];
   if (!BuildInstallPath(context, name, path)) {
-    RaiseFailure(COULD_NOT_EXECUTE, name);
+    RaiseFailure(kCouldNotExecute, name);
   }
   if (!RunProgram(path, parameters)) {
-    RaiseFailure(COULD_NOT_EXECUTE, path);
+    RaiseFailure(kCouldNotExecute, path);
   }
 }
 
@@ -45,7 +39,7 @@ bool HandOverToNewestLoader(LoaderContext* context) {
   if (!DownloadFile(context, context->loaderExeName, &progress, context->newLoaderExeName,
                     &failure)) {
     if (!ExplainDownloadFailure(context, failure, context->loaderExeName)) {
-      platform::CopyText(context->statusMessage, LATEST_LOADER_FAILED);
+      platform::CopyText(context->statusMessage, kLatestLoaderFailed);
     }
     return false;
   }

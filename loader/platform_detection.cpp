@@ -3,6 +3,7 @@
 #include <cwchar>
 
 #include "platform/system_info.h"
+#include "platform/windows_types.h"
 
 namespace {
 
@@ -24,28 +25,24 @@ bool EqualIgnoringCase(const wchar_t* a, const wchar_t* b) {
 
 std::int32_t ClassifyPlatform(bool versionOk, bool isWindowsCe, bool typeOk, const wchar_t* type) {
   if (!versionOk || !isWindowsCe || !typeOk) {
-    return PLATFORM_UNKNOWN;
+    return kPlatformUnknown;
   }
   // Smartphone is tested first and without regard to case; PocketPC must match exactly.
   if (EqualIgnoringCase(type, L"Smartphone")) {
-    return PLATFORM_SMARTPHONE;
+    return kPlatformSmartphone;
   }
   if (std::wcscmp(type, L"PocketPC") == 0) {
-    return PLATFORM_POCKET_PC;
+    return kPlatformPocketPc;
   }
-  return PLATFORM_PLAIN_CE;
+  return kPlatformPlainCe;
 }
 
-void DetectPlatform(LoaderContext* context) {
+std::int32_t DetectPlatform() {
   platform::SystemInfoService& system = platform::SystemInfo();
   bool isWindowsCe = false;
   const bool versionOk = system.QueryVersion(isWindowsCe);
   wchar_t type[MAX_PATH] = L"";
   const bool typeOk = versionOk && isWindowsCe && system.QueryPlatformType(type);
   type[MAX_PATH - 1] = L'\0';
-  context->platformKind = ClassifyPlatform(versionOk, isWindowsCe, typeOk, type);
-}
-
-bool IsPlainCeDevice(const LoaderContext* context) {
-  return context->platformKind == PLATFORM_PLAIN_CE;
+  return ClassifyPlatform(versionOk, isWindowsCe, typeOk, type);
 }

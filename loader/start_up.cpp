@@ -6,7 +6,7 @@
 
 int LoaderMain(const wchar_t* commandLine) {
   LoaderContext context;
-  RunLoaderDialog(&context, commandLine, REQUIRED_FILES, nullptr);
+  RunLoaderDialog(&context, commandLine, kRequiredFiles, nullptr);
   return 0;
 }
 

@@ -5,8 +5,8 @@
 
 #include "device/device_folders.h"
 #include "device/shortcuts.h"
-#include "loader/loader_dialog.h"
 #include "loader/loading_sequence.h"
+#include "loader/status_line.h"
 #include "loader/status_message.h"
 #include "platform/com.h"
 #include "platform/device_lock.h"
@@ -16,7 +16,7 @@
 
 namespace {
 
-constexpr const wchar_t* WAITING_TEXT = L"Waiting for another loader to finish";
+constexpr const wchar_t* kWaitingText = L"Waiting for another loader to finish";
 
 // A run that has started the client or the newest loader keeps the device lock until this
 // process is gone. Let go any earlier, the next loader could find this program still running
@@ -32,11 +32,11 @@ std::unique_ptr<platform::HeldDeviceLock>& LockKeptToTheEnd() {
 // checked for links once the lock is held, before anything is swept, created or written.
 std::optional<LoaderFailure> RunLocked(LoaderContext* context) {
   std::unique_ptr<platform::HeldDeviceLock> lock =
-      platform::DeviceLock().Take([context] { SetStatusText(context, WAITING_TEXT); });
+      platform::DeviceLock().Take([context] { SetStatusText(context, kWaitingText); });
   // A device folder reached through a link would take the sweeps, the clearing and every write
   // below out of the device: nothing is touched until the user mends it.
   if (wchar_t linked[MAX_PATH]; FindLinkedDeviceFolder(context, linked)) {
-    SetStatusMessage(context, LINKED_FOLDER_TEXT, linked);
+    SetStatusMessage(context, kLinkedFolderText, linked);
     SetStatusText(context, context->statusMessage);
     context->statusMessage[0] = L'\0';
     // Reading the address saved there is bounded and changes nothing: the prompt offers it.
@@ -75,7 +75,7 @@ unsigned WorkerMain(void* parameter) {
   // The lock is let go before the message box: a box nobody dismisses must not hold up
   // another loader.
   if (const std::optional<LoaderFailure> failure = RunLocked(context)) {
-    platform::Dialogs().MessageBox(failure->Message(), FAILURE_CAPTION);
+    platform::Dialogs().MessageBox(failure->Message(), kFailureCaption);
     CloseLoader(context);
   }
   platform::Com().UninitializeThread();

@@ -15,12 +15,19 @@ class HeldDeviceLock {
   virtual ~HeldDeviceLock() = default;
 };
 
+// How long a loader started by the lock's holder waits for that loader's end before it says that
+// it waits: longer than any bounded wait of a loader as it ends (the Windows entry gives its
+// threads up to 5 s).
+inline constexpr unsigned kStartingLoaderEndMilliseconds = 15000;
+
 class DeviceLockService {
  public:
   virtual ~DeviceLockService() = default;
   // Takes the device's lock, waiting for as long as another loader holds it; calls waiting
-  // once, before it starts to wait. Null when no lock can be had (no device root, a file system
-  // without locks): the caller goes on without one.
+  // once, before it starts to wait. A loader started by the lock's holder (the newest loader,
+  // which its predecessor starts while it keeps the lock to its end) first waits for that
+  // loader's end quietly, for at most kStartingLoaderEndMilliseconds. Null when no lock can be
+  // had (no device root, a file system without locks): the caller goes on without one.
   virtual std::unique_ptr<HeldDeviceLock> Take(const std::function<void()>& waiting) = 0;
 };
 

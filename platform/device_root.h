@@ -2,6 +2,7 @@
 // ("Program Files\FerroVanMobile\x.dll", "\Windows\WCELOAD.EXE") map into it.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -10,10 +11,15 @@ namespace platform {
 // The root to use, made absolute, in root: optionValue (from --device-root) when given; else
 // $FERROVAN_DEVICE_ROOT; else X when programPath stands in X/Program Files/FerroVanMobile/;
 // else the user's data folder (Linux: $XDG_DATA_HOME/ferrovan/device, or
-// ~/.local/share/ferrovan/device; Windows: %LOCALAPPDATA%\ferrovan\device). The top of a volume
-// or a system folder is never a device root: as the program's place it is passed over; named by
-// the option or the variable, it is refused (false, with the folder in root).
+// ~/.local/share/ferrovan/device; Windows: %LOCALAPPDATA%\ferrovan\device). The host's top
+// folder or a system folder is never a device root: as the program's place it is passed over;
+// named by the option or the variable, it is refused (false, with the folder in root). A mounted
+// volume's top is passed over as the program's place and taken when named.
 bool ChooseDeviceRoot(const char* optionValue, const std::string& programPath, std::string& root);
+// The same, with the program's path asked of programPath only when nothing names the root: finding
+// it may cost a look-up that a named root spares.
+bool ChooseDeviceRoot(const char* optionValue, const std::function<std::string()>& programPath,
+                      std::string& root);
 
 // Sets the root (made absolute). Called once at start-up, before any thread exists.
 void SetDeviceRoot(std::string_view hostFolder);

@@ -42,7 +42,21 @@ class DialogFrontEnd {
   virtual std::intptr_t RunModal(const DialogTemplate& dialogTemplate, DialogProc proc,
                                  std::intptr_t param) = 0;
 
-  // The following may be called from any thread while the modal loop runs.
+  // The following may be called from any thread while the modal loop runs. Every front end
+  // carries out one thread's calls in the order that thread makes them, and a read (IsVisible,
+  // GetText) sees every update that the same thread made before it. An update may therefore be
+  // posted, with a copy of what it carries, as long as a later read waits for every earlier
+  // update. GetItem, SetUserData, GetUserData and GetSystemMetrics take effect at once on every
+  // front end; what the others do differs:
+  //   the Windows window: each is the system's own call; SetText and Focus are sent messages,
+  //     carried out on the loop's thread while the caller waits, and so are Show and Move on a
+  //     window of that thread; EndDialog ends the loop once it next looks;
+  //   the Linux window: SetText (with a copy of its text), Show, Move, Focus and EndDialog are
+  //     posted to the loop's thread and the caller goes on; IsVisible and GetText are queued
+  //     behind them and wait for their turn, so the worker never waits for the window to draw;
+  //   the consoles: SetText waits until the loop's thread has shown the text; Show and EndDialog
+  //     are posted; Move and Focus do nothing; IsVisible and GetText wait for every posted update.
+  // Called on the loop's thread (from the dialog procedure), each call is carried out at once.
   virtual WindowHandle GetItem(WindowHandle dialog, int controlId) = 0;
   virtual void SetUserData(WindowHandle window, std::intptr_t value) = 0;
   virtual std::intptr_t GetUserData(WindowHandle window) = 0;
@@ -54,8 +68,7 @@ class DialogFrontEnd {
   // WM_NEXTDLGCTL with the control: it gets the keyboard focus, an edit box with its whole text
   // selected, so that what is typed replaces it.
   virtual void Focus(WindowHandle control) = 0;
-  // WM_SETTEXT as a sent message: carried out on the front end's thread while the caller waits,
-  // so text only needs to live for the call.
+  // WM_SETTEXT: text only needs to live for the call (a front end that posts it posts a copy).
   virtual void SetText(WindowHandle window, const wchar_t* text) = 0;
   // GetWindowTextW: at most text.size() - 1 characters and the terminator; returns the length.
   virtual int GetText(WindowHandle window, std::span<wchar_t> text) = 0;

@@ -71,6 +71,9 @@ DialogFrontEnd* OpenWindowFrontEnd();
 // it has let go. Null when it cannot be had; heldElsewhere then tells whether another loader
 // holds it (as against no lock at all: no device root, a file system without locks).
 std::unique_ptr<HeldDeviceLock> LockDevice(bool wait, bool& heldElsewhere);
+// Whether the device's lock is held by the process that started this one: the lock file names
+// its holder, which LockDevice records.
+bool DeviceLockHeldByParent();
 
 // device_root.cpp: the host's side of the device root (common/device_root.cpp chooses it).
 // folder made absolute the host's way.
@@ -82,9 +85,14 @@ std::string EnvironmentText(const char* name);
 std::string FolderAroundInstallFolder(const std::string& programPath);
 // Where the device lives when nothing names it (the user's own data folder).
 std::string DefaultDeviceRootFolder();
-// Whether an absolute folder is the top of a volume (a drive, a share, a mount point, the host's
-// top folder) or one of the system's own folders, which must never hold an emulated device.
-bool IsVolumeOrSystemFolder(const std::string& folder);
+// Whether an absolute folder is one that must never hold an emulated device, even when the user
+// names it: the host's top folder (Linux: /; Windows: a drive's or a share's top), the system's
+// own folders, the home folder.
+bool IsSystemFolder(const std::string& folder);
+// Whether an absolute folder is the top of a volume mounted on a folder (a mount point; a mounted
+// folder on Windows). Passed over when the root is derived from the program's place; a user may
+// name one.
+bool IsMountedVolumeTop(const std::string& folder);
 // Creates folder and the folders above it; true when it is a folder then. The folder itself, when
 // made here, is open to its owner alone (Linux: mode 0700).
 bool MakeFolderTree(const std::string& folder);

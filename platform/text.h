@@ -20,7 +20,8 @@ bool FormatNarrow(std::span<char> out, const char* format, ...);
 
 // Copies text into out; false (and out empty) when it does not fit.
 bool CopyText(std::span<wchar_t> out, const wchar_t* text);
-// Appends text to the zero-terminated text in out; false (and out unchanged) when it does not fit.
+// Appends text to the zero-terminated text in out, as much of it as fits; false when not all of it
+// fits, and when out holds no terminator (out is then unchanged).
 bool AppendText(std::span<wchar_t> out, const wchar_t* text);
 
 // WideCharToMultiByte stand-in: the zero-terminated wide text as UTF-8, terminator included.

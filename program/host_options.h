@@ -35,10 +35,10 @@ inline constexpr const char* kHostHelp =
     "                          and starting the newest loader first\n"
     "\n";
 
-// The start of the error for a device root that would be the top of a volume or a system folder;
-// the folder follows.
+// The start of the error for a named device root that would be the host's top folder or a system
+// folder; the folder follows.
 inline constexpr const char* kNotADeviceRoot =
-    "a device root must be a folder of its own, not the top of a volume or a system folder: ";
+    "a device root must be a folder of its own, not the host's top folder or a system folder: ";
 
 struct HostOptions {
   std::optional<std::string> deviceRoot;

@@ -11,7 +11,7 @@ namespace program {
 std::string VersionText(const char* programName, const char* version) {
   std::string text = std::string(programName) + " " + version + "\n";
   text += "release " + std::to_string(BuiltInReleaseNumber()) + "\n";
-  MinisignKey keys[MAX_RELEASE_KEYS];
+  MinisignKey keys[kMaxReleaseKeys];
   std::size_t count = 0;
   if (BuiltInReleaseKeys().empty() || !ParseMinisignKeys(BuiltInReleaseKeys(), keys, count)) {
     return text + "release keys: none (releases are not checked)\n";
@@ -19,9 +19,9 @@ std::string VersionText(const char* programName, const char* version) {
   text += "release keys:";
   for (std::size_t i = 0; i < count; ++i) {
     // minisign shows a key id as a little-endian number, in hexadecimal without leading zeros.
-    char id[2 * MINISIGN_KEY_ID_BYTES + 1];
-    for (std::size_t byte = 0; byte < MINISIGN_KEY_ID_BYTES; ++byte) {
-      std::snprintf(id + 2 * byte, 3, "%02X", keys[i].keyId[MINISIGN_KEY_ID_BYTES - 1 - byte]);
+    char id[2 * kMinisignKeyIdBytes + 1];
+    for (std::size_t byte = 0; byte < kMinisignKeyIdBytes; ++byte) {
+      std::snprintf(id + 2 * byte, 3, "%02X", keys[i].keyId[kMinisignKeyIdBytes - 1 - byte]);
     }
     const std::string digits(id);
     const std::size_t first = std::min(digits.find_first_not_of('0'), digits.size() - 1);

@@ -31,7 +31,7 @@ constexpr platform::DialogTemplate kLoaderDialog = {
 }  // namespace
 
 const platform::DialogTemplate* FindDialogTemplate(int resourceId) {
-  return resourceId == LOADER_DIALOG_ID ? &kLoaderDialog : nullptr;
+  return resourceId == kLoaderDialogId ? &kLoaderDialog : nullptr;
 }
 
 }  // namespace resources

@@ -6,8 +6,8 @@
 
 namespace resources {
 
-inline constexpr int LOADER_DIALOG_ID = IDD_LOADER;
-inline constexpr int LOADER_ICON_ID = IDI_LOADER;
+inline constexpr int kLoaderDialogId = IDD_LOADER;
+inline constexpr int kLoaderIconId = IDI_LOADER;
 
 // FindResourceW and LoadResource in one: the dialog template with that id, or null.
 const platform::DialogTemplate* FindDialogTemplate(int resourceId);

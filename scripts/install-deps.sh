@@ -16,6 +16,8 @@ packages=(
   ca-certificates nginx-light curl time
   xvfb xdotool x11-apps imagemagick
   clang libclang-rt-14-dev
+  # The layout check (scripts/check-format.sh): braces on every block need clang-format 15.
+  clang-format-15
   # The power-cut test's file system.
   libfuse3-dev fuse3
   # The Windows build and its tests under Wine: the cross compiler, dpkg-source to unpack

@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
-# Builds and runs every test three ways: a normal build with warnings as errors, a build with
-# AddressSanitizer and UndefinedBehaviorSanitizer, and the threaded tests under
-# ThreadSanitizer; then the Windows build (scripts/build-windows.sh) with its tests and the
-# Windows loader end to end, under Wine in a prefix made for this run; then runs the fuzz
-# programs for a bounded time (scripts/fuzz.sh).
+# Checks the sources' layout (scripts/check-format.sh), then builds and runs every test three
+# ways: a normal build with warnings as errors, a build with AddressSanitizer and
+# UndefinedBehaviorSanitizer, and the threaded tests under ThreadSanitizer; then the Windows build
+# (scripts/build-windows.sh) with its tests and the Windows loader end to end, under Wine in a
+# prefix made for this run; then runs the fuzz programs for a bounded time (scripts/fuzz.sh).
 #
 # Nothing is left out quietly: every build has the window front end, and a test that would skip
 # itself for want of an outside program fails here instead (FERROVAN_REQUIRE_TOOLS).
@@ -24,7 +24,8 @@ need() {  # need <package> <what> <check...>
 }
 on_path() { command -v "$1"; }
 for tool in cmake:cmake ctest:cmake g++:g++ make:make pkg-config:pkg-config \
-  fltk-config:libfltk1.3-dev Xvfb:xvfb xdotool:xdotool clang++:clang; do
+  fltk-config:libfltk1.3-dev Xvfb:xvfb xdotool:xdotool clang++:clang \
+  clang-format-15:clang-format-15; do
   need "${tool#*:}" "${tool%%:*}" on_path "${tool%%:*}"
 done
 for program in /usr/sbin/nginx:nginx-light /usr/bin/openssl:openssl /usr/bin/minisign:minisign \
@@ -69,6 +70,9 @@ if [ ${#missing[@]} -gt 0 ]; then
   exit 1
 fi
 export FERROVAN_REQUIRE_TOOLS=1
+
+echo "=== layout of the sources" >&2
+scripts/check-format.sh
 
 jobs=$(nproc)
 

@@ -12,17 +12,17 @@ namespace {
 
 // The loader's own file is a few lines two levels deep. Anything far larger or deeper was not
 // written by it and counts as a file that does not load, so that a save never carries it on.
-constexpr std::size_t MAX_SETTINGS_BYTES = 64 * 1024;
-constexpr int MAX_SETTINGS_DEPTH = 16;
+constexpr std::size_t kMaxSettingsBytes = 64 * 1024;
+constexpr int kMaxSettingsDepth = 16;
 
 bool BuildPath(const char* folder, char (&path)[MAX_PATH]) {
-  return platform::FormatNarrow(std::span<char>(path), SETTINGS_FILE_FORMAT, folder);
+  return platform::FormatNarrow(std::span<char>(path), kSettingsFileFormat, folder);
 }
 
 class DepthLimit final : public pugi::xml_tree_walker {
  public:
   // depth() counts from 0 for the nodes directly under the document.
-  bool for_each(pugi::xml_node&) override { return depth() < MAX_SETTINGS_DEPTH; }
+  bool for_each(pugi::xml_node&) override { return depth() < kMaxSettingsDepth; }
 };
 
 // A document that does not load may still hold the part parsed before the fault, which a save
@@ -31,8 +31,9 @@ bool LoadSettings(pugi::xml_document& document, const char* folder) {
   char path[MAX_PATH];
   std::string content;
   if (!BuildPath(folder, path) ||
-      !platform::SmallFiles().ReadWholeFile(path, MAX_SETTINGS_BYTES, content))
+      !platform::SmallFiles().ReadWholeFile(path, kMaxSettingsBytes, content)) {
     return false;
+  }
   const bool parsed = static_cast<bool>(document.load_buffer(content.data(), content.size()));
   DepthLimit limit;
   if (!document.traverse(limit)) {
@@ -71,26 +72,30 @@ void ReadServerAddress(LoaderContext* context, wchar_t* address) {
   char compact[MAX_PATH * 4];
   std::size_t length = 0;
   for (; *text != '\0'; ++text) {
-    if (IsStrippedSpace(*text))
+    if (IsStrippedSpace(*text)) {
       continue;
+    }
     // A text too long for the address is not taken: the address stays as it was.
-    if (length + 1 == sizeof compact)
+    if (length + 1 == sizeof compact) {
       return;
+    }
     compact[length++] = *text;
   }
   compact[length] = '\0';
 
   wchar_t wide[MAX_PATH];
-  if (!platform::NarrowToWide(std::span<wchar_t>(wide), compact))
+  if (!platform::NarrowToWide(std::span<wchar_t>(wide), compact)) {
     return;
+  }
   platform::CopyText(std::span<wchar_t>(address, MAX_PATH), wide);
 }
 
 bool SaveServerAddress(LoaderContext* context, const wchar_t* address) {
   const char* folder = context->appDirAvailable ? context->appDirAnsi : context->installDirAnsi;
   char path[MAX_PATH];
-  if (!BuildPath(folder, path))
+  if (!BuildPath(folder, path)) {
     return true;
+  }
 
   pugi::xml_document document;
   LoadSettings(document, folder);
@@ -108,12 +113,14 @@ bool SaveServerAddress(LoaderContext* context, const wchar_t* address) {
 
   // An address whose narrow form does not fit is not stored; the file keeps what it held.
   char narrow[MAX_PATH];
-  if (!platform::WideToNarrow(std::span<char>(narrow), address))
+  if (!platform::WideToNarrow(std::span<char>(narrow), address)) {
     return true;
+  }
 
   pugi::xml_node text = webHostName.first_child();
-  if (!text)
+  if (!text) {
     text = webHostName.append_child(pugi::node_pcdata);
+  }
   text.set_value(narrow);
 
   // Written whole to a new file and renamed over the old one: a loader that dies while saving

@@ -3,7 +3,7 @@
 
 #include "loader/loader_context.h"
 
-inline constexpr const char* SETTINGS_FILE_FORMAT = "%sRFConfig.xml";
+inline constexpr const char* kSettingsFileFormat = "%sRFConfig.xml";
 
 // Fills address (MAX_PATH characters) from the settings file in appDir, or in installDir when
 // that one does not load; leaves it untouched when neither loads. A file far larger or deeper

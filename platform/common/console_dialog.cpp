@@ -152,12 +152,19 @@ void ConsoleDialog::Show(WindowHandle window, bool visible) {
       false);
 }
 
+// A read waits for the updates posted before it (Show, EndDialog), queued behind them.
 bool ConsoleDialog::IsVisible(WindowHandle window) {
   if (window == nullptr) {
     return false;
   }
-  std::lock_guard lock(mutex_);
-  return WindowOf<Window>(window)->visible;
+  bool visible = false;
+  Perform(
+      [this, window, &visible] {
+        std::lock_guard lock(mutex_);
+        visible = WindowOf<Window>(window)->visible;
+      },
+      true);
+  return visible;
 }
 
 void ConsoleDialog::SetText(WindowHandle window, const wchar_t* text) {
@@ -185,8 +192,13 @@ int ConsoleDialog::GetText(WindowHandle window, std::span<wchar_t> text) {
   if (window == nullptr || text.empty()) {
     return 0;
   }
-  std::lock_guard lock(mutex_);
-  const std::wstring& current = WindowOf<Window>(window)->text;
+  std::wstring current;
+  Perform(
+      [this, window, &current] {
+        std::lock_guard lock(mutex_);
+        current = WindowOf<Window>(window)->text;
+      },
+      true);
   const std::size_t length = std::min(current.size(), text.size() - 1);
   std::copy_n(current.begin(), length, text.begin());
   text[length] = L'\0';

@@ -42,21 +42,31 @@ std::string UnderRoot(std::string relative) {
 }  // namespace
 
 bool ChooseDeviceRoot(const char* optionValue, const std::string& programPath, std::string& root) {
+  return ChooseDeviceRoot(
+      optionValue, [&programPath] { return programPath; }, root);
+}
+
+bool ChooseDeviceRoot(const char* optionValue, const std::function<std::string()>& programPath,
+                      std::string& root) {
   std::string named;
   if (optionValue != nullptr && *optionValue != '\0') {
     named = optionValue;
   } else {
     named = EnvironmentText("FERROVAN_DEVICE_ROOT");
   }
+  // A folder the user names is the user's choice, a volume of its own (a memory card, a small
+  // file system) included; only the system's own folders are refused.
   if (!named.empty()) {
     root = AbsoluteHostFolder(named);
-    return !IsVolumeOrSystemFolder(root);
+    return !IsSystemFolder(root);
   }
   // An installation in the system's own Program Files (X the top of a drive) is no emulated
-  // device: the device then lives in the user's data folder, as for a program anywhere else.
-  if (const std::string around = FolderAroundInstallFolder(programPath); !around.empty()) {
+  // device, nor is a whole volume that merely holds the program: the device then lives in the
+  // user's data folder, as for a program anywhere else.
+  if (const std::string around = FolderAroundInstallFolder(programPath ? programPath() : "");
+      !around.empty()) {
     root = AbsoluteHostFolder(around);
-    if (!IsVolumeOrSystemFolder(root)) {
+    if (!IsSystemFolder(root) && !IsMountedVolumeTop(root)) {
       return true;
     }
   }
@@ -76,7 +86,7 @@ const std::string& DeviceRoot() {
   // nothing is ever mapped onto the host's own top folder.
   RootState& state = State();
   std::call_once(state.chosen, [&state] {
-    if (!ChooseDeviceRoot(nullptr, {}, state.folder)) {
+    if (!ChooseDeviceRoot(nullptr, std::string(), state.folder)) {
       state.folder = AbsoluteHostFolder(DefaultDeviceRootFolder());
     }
   });

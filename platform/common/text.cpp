@@ -22,12 +22,19 @@ bool CopyText(std::span<wchar_t> out, const wchar_t* text) {
 }
 
 bool AppendText(std::span<wchar_t> out, const wchar_t* text) {
-  const auto end = std::find(out.begin(), out.end(), L'\0');
+  auto end = std::find(out.begin(), out.end(), L'\0');
   if (end == out.end()) {
     return false;
   }
-  // On failure CopyText empties the span from the old terminator on: the text stays as it was.
-  return CopyText(std::span<wchar_t>(end, out.end()), text);
+  // What fits is kept: a name too long for a message is cut rather than lost.
+  for (; text != nullptr && *text != L'\0'; ++text) {
+    if (end + 1 == out.end()) {
+      return false;
+    }
+    *end++ = *text;
+  }
+  *end = L'\0';
+  return true;
 }
 
 bool WideToUtf8(std::span<char> out, const wchar_t* text) {

@@ -9,15 +9,21 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
 
 #include "platform/device_lock.h"
 #include "platform/device_root.h"
+#include "platform/host.h"
 #include "platform/linux/descriptors.h"
 
 namespace platform {
 namespace {
 
 constexpr char kLockFile[] = "/.ferrovan-device.lock";
+// The holder's process id, in a field of fixed width that each holder overwrites whole.
+constexpr std::size_t kHolderFieldSize = 12;
 
 class FileLock final : public HeldDeviceLock {
  public:
@@ -37,7 +43,7 @@ int OpenLockFile() {
   // open; O_CLOEXEC keeps the programs the loader starts from holding the lock on.
   const int fd = RetryOnInterrupt([] {
     return open((DeviceRoot() + kLockFile).c_str(),
-                O_RDONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
+                O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
   });
   if (fd < 0) {
     return -1;
@@ -70,7 +76,20 @@ std::unique_ptr<HeldDeviceLock> LockDevice(bool wait, bool& heldElsewhere) {
     close(fd);
     return nullptr;
   }
+  // Only a loader that this one starts reads it: a failed write costs that loader no more than
+  // its quiet wait.
+  char holder[kHolderFieldSize + 1];
+  std::snprintf(holder, sizeof holder, "%-11ld\n", static_cast<long>(getpid()));
+  [[maybe_unused]] const ssize_t written = pwrite(fd, holder, kHolderFieldSize, 0);
   return std::make_unique<FileLock>(fd);
+}
+
+bool DeviceLockHeldByParent() {
+  std::string holder;
+  if (!ReadFileStart(DeviceRoot() + kLockFile, kHolderFieldSize, holder) || holder.empty()) {
+    return false;
+  }
+  return std::strtol(holder.c_str(), nullptr, 10) == static_cast<long>(getppid());
 }
 
 }  // namespace platform

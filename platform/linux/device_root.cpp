@@ -94,8 +94,8 @@ std::string DefaultDeviceRootFolder() {
   return dataHome + "/ferrovan/device";
 }
 
-bool IsVolumeOrSystemFolder(const std::string& folder) {
-  if (folder == "/" || folder == MakeAbsolute(HomeFolder()) || IsMountPoint(folder)) {
+bool IsSystemFolder(const std::string& folder) {
+  if (folder == "/" || folder == MakeAbsolute(HomeFolder())) {
     return true;
   }
   for (const char* tree : kSystemTrees) {
@@ -109,6 +109,10 @@ bool IsVolumeOrSystemFolder(const std::string& folder) {
     }
   }
   return false;
+}
+
+bool IsMountedVolumeTop(const std::string& folder) {
+  return IsMountPoint(folder);
 }
 
 std::string AbsoluteHostFolder(std::string_view folder) {

@@ -2,18 +2,46 @@
 // belongs to the file handle, not to a thread: the worker that takes it may end before the run
 // does, and the system lets it go when the holder's process ends, however it ends. The file
 // itself stays (deleting it would let two loaders lock two different files).
+// The system header below needs windows.h before it.
+#include "platform/windows_types.h"
+
+#include <tlhelp32.h>
+
+#include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "platform/device_lock.h"
 #include "platform/files.h"
 #include "platform/host.h"
+#include "platform/win32/handles.h"
 #include "platform/win32/wide_text.h"
-#include "platform/windows_types.h"
 
 namespace platform {
 namespace {
 
 constexpr wchar_t kLockFile[] = L"Temp\\ferrovan-device.lock";
+// The holder's process id follows the locked first byte, which no other process may read, in a
+// field of fixed width that each holder overwrites whole.
+constexpr DWORD kHolderFieldOffset = 1;
+constexpr DWORD kHolderFieldSize = 12;
+
+DWORD ParentProcessId() {
+  const OwnedHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  if (!snapshot.Valid()) {
+    return 0;
+  }
+  const DWORD self = GetCurrentProcessId();
+  PROCESSENTRY32W entry{};
+  entry.dwSize = sizeof entry;
+  for (BOOL more = Process32FirstW(snapshot.Get(), &entry); more;
+       more = Process32NextW(snapshot.Get(), &entry)) {
+    if (entry.th32ProcessID == self) {
+      return entry.th32ParentProcessID;
+    }
+  }
+  return 0;
+}
 
 class FileLock final : public HeldDeviceLock {
  public:
@@ -62,7 +90,33 @@ std::unique_ptr<HeldDeviceLock> LockDevice(bool wait, bool& heldElsewhere) {
     CloseHandle(file);
     return nullptr;
   }
+  // Only a loader that this one starts reads it: a failed write costs that loader no more than
+  // its quiet wait.
+  char holder[kHolderFieldSize + 1];
+  std::snprintf(holder, sizeof holder, "%-11lu\n", GetCurrentProcessId());
+  OVERLAPPED at{};
+  at.Offset = kHolderFieldOffset;
+  DWORD written = 0;
+  WriteFile(file, holder, kHolderFieldSize, &written, &at);
   return std::make_unique<FileLock>(file);
+}
+
+bool DeviceLockHeldByParent() {
+  const OwnedHandle file(CreateFileW(WideHostPath(kLockFile).c_str(), GENERIC_READ,
+                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.Valid()) {
+    return false;
+  }
+  char holder[kHolderFieldSize + 1] = {};
+  OVERLAPPED at{};
+  at.Offset = kHolderFieldOffset;
+  DWORD read = 0;
+  if (!ReadFile(file.Get(), holder, kHolderFieldSize, &read, &at) || read == 0) {
+    return false;
+  }
+  const DWORD parent = ParentProcessId();
+  return parent != 0 && std::strtoul(holder, nullptr, 10) == parent;
 }
 
 }  // namespace platform

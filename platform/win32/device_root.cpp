@@ -147,16 +147,9 @@ std::string DefaultDeviceRootFolder() {
   return WideToUtf8((folder.empty() ? std::wstring(L".") : folder) + L"\\ferrovan\\device");
 }
 
-bool IsVolumeOrSystemFolder(const std::string& folder) {
+bool IsSystemFolder(const std::string& folder) {
   const std::wstring path = MakeAbsolute(Utf8ToWide(folder));
   if (IsTopFolder(path) || IsTopFolder(path + L"\\")) {
-    return true;
-  }
-  // A folder on which a volume is mounted is the top of that volume. Only asked on a drive: for
-  // a share the system would ask the network.
-  wchar_t volume[MAX_PATH + 1] = L"";
-  if (path.size() > 3 && path[1] == L':' && GetVolumePathNameW(path.c_str(), volume, MAX_PATH) &&
-      SameName(MakeAbsolute(volume), path)) {
     return true;
   }
   wchar_t windows[MAX_PATH] = L"";
@@ -172,6 +165,15 @@ bool IsVolumeOrSystemFolder(const std::string& folder) {
     }
   }
   return false;
+}
+
+bool IsMountedVolumeTop(const std::string& folder) {
+  // A folder on which a volume is mounted is the top of that volume. Only asked on a drive: for
+  // a share the system would ask the network.
+  const std::wstring path = MakeAbsolute(Utf8ToWide(folder));
+  wchar_t volume[MAX_PATH + 1] = L"";
+  return path.size() > 3 && path[1] == L':' && GetVolumePathNameW(path.c_str(), volume, MAX_PATH) &&
+         SameName(MakeAbsolute(volume), path);
 }
 
 bool MakeFolderTree(const std::string& folderText) {

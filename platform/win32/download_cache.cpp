@@ -1,7 +1,7 @@
 #include "platform/win32/download_cache.h"
 
 #include "platform/host.h"
-#include "platform/win32/stored_files.h"
+#include "platform/win32/small_files.h"
 #include "platform/win32/wide_text.h"
 #include "platform/win32/windows_types.h"
 

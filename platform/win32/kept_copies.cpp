@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "platform/host.h"
-#include "platform/win32/stored_files.h"
+#include "platform/win32/small_files.h"
 #include "platform/win32/wide_text.h"
 
 namespace platform {

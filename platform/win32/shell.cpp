@@ -2,7 +2,7 @@
 
 #include "platform/common/shortcut_text.h"
 #include "platform/shell.h"
-#include "platform/win32/stored_files.h"
+#include "platform/win32/small_files.h"
 #include "platform/win32/wide_text.h"
 #include "platform/windows_types.h"
 

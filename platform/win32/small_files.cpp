@@ -7,7 +7,7 @@
 #include "platform/common/replacement_names.h"
 #include "platform/host.h"
 #include "platform/win32/handles.h"
-#include "platform/win32/stored_files.h"
+#include "platform/win32/small_files.h"
 #include "platform/windows_types.h"
 
 namespace platform {

@@ -1,5 +1,5 @@
-// The Windows host's entry: takes the host options off the command line, prepares the emulated
-// device and the front end, and hands the rest of the command line to the loader.
+// The Windows host's entry: where its texts go and how it ends, then the start-up both hosts
+// share.
 //
 // The program is a GUI one, so that a user who starts it from a shortcut sees the dialog and no
 // console window. Texts for the standard streams go to the handles it was given (pipes and files
@@ -10,25 +10,21 @@
 #include <string_view>
 #include <vector>
 
-#include "loader/start_up.h"
-#include "platform/device_root.h"
-#include "platform/front_end.h"
+#include "platform/device_lock.h"
 #include "platform/win32/console/console_front_end.h"
 #include "platform/win32/started_threads.h"
 #include "platform/win32/wide_text.h"
 #include "platform/windows_types.h"
-#include "program/host_options.h"
-#include "program/version_text.h"
+#include "program/host_start.h"
 
 // After the system's own headers, which it needs.
 #include <shellapi.h>
 
 namespace {
 
-constexpr const char* kProgram = "ferrovan-loader";
-// The longest command line the device's process start takes, terminator included.
-constexpr std::size_t kCommandLineSize = 32768;
 constexpr unsigned long kThreadEndWaitMilliseconds = 5000;
+// The newest loader this one starts waits quietly for its end only so long.
+static_assert(kThreadEndWaitMilliseconds < platform::kStartingLoaderEndMilliseconds);
 
 // Follows program::kHostHelp: what differs between the hosts.
 constexpr const char* kHostHelpEnd =
@@ -38,9 +34,10 @@ constexpr const char* kHostHelpEnd =
     "                        without both, the window when one can be opened, else the console\n"
     "\n"
     "Device root: --device-root, else FERROVAN_DEVICE_ROOT, else X when this program stands\n"
-    "in X\\Program Files\\FerroVanMobile\\, else %LOCALAPPDATA%\\ferrovan\\device. X is passed\n"
-    "over, and a named root refused, when it is the top of a volume (C:\\, a share, a mounted\n"
-    "folder) or a system folder (the Windows folder, Program Files, the user's profile).\n"
+    "in X\\Program Files\\FerroVanMobile\\, else %LOCALAPPDATA%\\ferrovan\\device. A named root\n"
+    "is refused, and X passed over, when it is a drive's or a share's top (C:\\) or a system\n"
+    "folder (the Windows folder, Program Files, the user's profile); X is passed over as well\n"
+    "when it is a mounted folder.\n"
     "Device paths map into it. Programs the loader starts see FERROVAN_DEVICE_ROOT and\n"
     "FERROVAN_UI. The loader exits with status 0; a bad host option gives status 2.\n";
 
@@ -89,35 +86,12 @@ void Print(DWORD stream, std::string_view text) {
               stream == STD_ERROR_HANDLE ? MB_OK | MB_ICONERROR : MB_OK);
 }
 
-[[noreturn]] void Refuse(const std::string& message) {
-  Print(STD_ERROR_HANDLE, std::string(kProgram) + ": " + message + "\n" + program::kHostUsage);
-  ExitProcess(2);
+void PrintText(bool error, std::string_view text) {
+  Print(error ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE, text);
 }
 
-std::string Variable(const wchar_t* name) {
-  const DWORD needed = GetEnvironmentVariableW(name, nullptr, 0);
-  if (needed == 0) {
-    return {};
-  }
-  std::wstring value(needed, L'\0');
-  const DWORD written = GetEnvironmentVariableW(name, value.data(), needed);
-  value.resize(written < needed ? written : 0);
-  return platform::WideToUtf8(value);
-}
-
-program::HostOptions ParseCommandLine(int argc, wchar_t** argv) {
-  std::vector<std::string> texts;
-  for (int index = 1; index < argc; ++index) {
-    texts.push_back(platform::WideToUtf8(argv[index]));
-  }
-  const std::vector<std::string_view> arguments(texts.begin(), texts.end());
-  const std::string ui = Variable(L"FERROVAN_UI");
-  program::HostOptions options;
-  std::string error;
-  if (!program::ParseHostOptions(arguments, ui.c_str(), options, error)) {
-    Refuse(error);
-  }
-  return options;
+void SetVariable(const char* name, const std::string& value) {
+  SetEnvironmentVariableW(platform::Utf8ToWide(name).c_str(), platform::Utf8ToWide(value).c_str());
 }
 
 std::string OwnProgramPath() {
@@ -135,23 +109,27 @@ std::string OwnProgramPath() {
   }
 }
 
-void ChooseFrontEnd(const program::HostOptions& options) {
-  // The console front end needs a console or the standard handles: one started from a shortcut
-  // gets a console of its own.
-  if (options.frontEnd == platform::FrontEndKind::Console && !UseParentConsole() &&
-      AllocConsole()) {
+// The window is tried whenever nothing names the front end.
+bool WindowLikely() {
+  return true;
+}
+
+// The console front end needs a console or the standard handles: one started from a shortcut
+// gets a console of its own.
+void PrepareConsole() {
+  if (!UseParentConsole() && AllocConsole()) {
     UseParentConsole();
   }
-  if (options.frontEnd) {
-    if (!platform::SelectFrontEnd(*options.frontEnd)) {
-      Print(STD_ERROR_HANDLE,
-            std::string(kProgram) + ": no window can be opened; using the console\n");
-    }
-    return;
-  }
-  if (!platform::SelectFrontEnd(platform::FrontEndKind::Window)) {
-    platform::SelectFrontEnd(platform::FrontEndKind::Console);
-  }
+}
+
+// The worker may still be finishing its last steps. Under Wine a process that ends while one of
+// its threads is still ending is now and then killed instead of ending with its status, so it
+// gets a bounded time to end; static destructors are still not run.
+void EndProcess(int status) {
+  platform::WaitForStartedThreads(kThreadEndWaitMilliseconds);
+  std::fflush(stdout);
+  std::fflush(stderr);
+  ExitProcess(static_cast<UINT>(status));
 }
 
 }  // namespace
@@ -160,51 +138,11 @@ void ChooseFrontEnd(const program::HostOptions& options) {
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   int argc = 0;
   wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
-  if (argv == nullptr) {
-    argc = 0;
+  std::vector<std::string> arguments;
+  for (int index = 1; argv != nullptr && index < argc; ++index) {
+    arguments.push_back(platform::WideToUtf8(argv[index]));
   }
-  const program::HostOptions options = ParseCommandLine(argc, argv);
   LocalFree(argv);
-  if (options.help) {
-    Print(STD_OUTPUT_HANDLE, std::string(program::kHostUsage) + program::kHostHelp + kHostHelpEnd);
-    return 0;
-  }
-  if (options.version) {
-    Print(STD_OUTPUT_HANDLE, program::VersionText(kProgram, FERROVAN_VERSION));
-    return 0;
-  }
-  std::wstring commandLine = platform::Utf8ToWide(options.text);
-  if (commandLine.size() >= kCommandLineSize) {
-    Refuse("the command line is too long (at most " + std::to_string(kCommandLineSize - 1) +
-           " characters)");
-  }
-
-  const char* rootOption = options.deviceRoot ? options.deviceRoot->c_str() : nullptr;
-  std::string root;
-  if (!platform::ChooseDeviceRoot(rootOption, OwnProgramPath(), root)) {
-    Refuse(program::kNotADeviceRoot + root);
-  }
-  platform::SetDeviceRoot(root);
-  if (!platform::CreateSystemFolders()) {
-    Print(STD_ERROR_HANDLE, std::string(kProgram) + ": cannot create the device root " +
-                                platform::DeviceRoot() + "\n");
-    return 1;
-  }
-  ChooseFrontEnd(options);
-  // Started programs inherit the process environment: they see the same device and front end.
-  SetEnvironmentVariableW(L"FERROVAN_DEVICE_ROOT",
-                          platform::Utf8ToWide(platform::DeviceRoot()).c_str());
-  SetEnvironmentVariableW(
-      L"FERROVAN_UI",
-      platform::Utf8ToWide(platform::FrontEndName(platform::SelectedFrontEnd())).c_str());
-
-  LoaderMain(commandLine.c_str());
-
-  // The worker may still be finishing its last steps. Under Wine a process that ends while one of
-  // its threads is still ending is now and then killed instead of ending with its status, so it
-  // gets a bounded time to end; static destructors are still not run.
-  platform::WaitForStartedThreads(kThreadEndWaitMilliseconds);
-  std::fflush(stdout);
-  std::fflush(stderr);
-  ExitProcess(0);
+  return program::StartHost(arguments, {kHostHelpEnd, SetVariable, OwnProgramPath, PrintText,
+                                        WindowLikely, PrepareConsole, EndProcess});
 }

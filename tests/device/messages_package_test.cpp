@@ -49,10 +49,10 @@ TEST_F(MessagesPackageTest, InstallsThePackageOfThePlatformAndDeletesIt) {
     std::int32_t kind;
     const wchar_t* package;
   };
-  for (const Case& c : {Case{PLATFORM_PLAIN_CE, L"NETCFv35.Messages.EN.cab"},
-                        Case{PLATFORM_POCKET_PC, L"NETCFv35.Messages.EN.wm.cab"},
-                        Case{PLATFORM_SMARTPHONE, L"NETCFv35.Messages.EN.wm.cab"},
-                        Case{PLATFORM_UNKNOWN, L"NETCFv35.Messages.EN.wm.cab"}}) {
+  for (const Case& c : {Case{kPlatformPlainCe, L"NETCFv35.Messages.EN.cab"},
+                        Case{kPlatformPocketPc, L"NETCFv35.Messages.EN.wm.cab"},
+                        Case{kPlatformSmartphone, L"NETCFv35.Messages.EN.wm.cab"},
+                        Case{kPlatformUnknown, L"NETCFv35.Messages.EN.wm.cab"}}) {
     SCOPED_TRACE(c.kind);
     context.platformKind = c.kind;
     processes.starts.clear();
@@ -85,7 +85,7 @@ TEST_F(MessagesPackageTest, InstallsThePackageOfThePlatformAndDeletesIt) {
 }
 
 TEST_F(MessagesPackageTest, TooLittleSpaceIsRaisedAfterTheOldCopyIsGone) {
-  context.platformKind = PLATFORM_POCKET_PC;
+  context.platformKind = kPlatformPocketPc;
   WriteFile(Install("NETCFv35.Messages.EN.wm.cab"), "old");
   files.freeBytes = 6291455;
   bool result = false;
@@ -96,7 +96,7 @@ TEST_F(MessagesPackageTest, TooLittleSpaceIsRaisedAfterTheOldCopyIsGone) {
 }
 
 TEST_F(MessagesPackageTest, FailedDownloadLeavesNoPackageAndInstallsNothing) {
-  context.platformKind = PLATFORM_PLAIN_CE;
+  context.platformKind = kPlatformPlainCe;
   std::filesystem::remove(server_ / "NETCFv35.Messages.EN.cab");
   bool result = true;
   EXPECT_EQ(RunInstall(result), L"");
@@ -104,12 +104,13 @@ TEST_F(MessagesPackageTest, FailedDownloadLeavesNoPackageAndInstallsNothing) {
   EXPECT_EQ(downloads.urls.size(), 1u);
   EXPECT_TRUE(Names(Install("")).empty());
   EXPECT_TRUE(processes.starts.empty());
-  for (const auto& text : StatusTexts())
+  for (const auto& text : StatusTexts()) {
     EXPECT_NE(text, INSTALLING);
+  }
 }
 
 TEST_F(MessagesPackageTest, InstallerThatCannotStartIsRaisedWithThePath) {
-  context.platformKind = PLATFORM_PLAIN_CE;
+  context.platformKind = kPlatformPlainCe;
   processes.startResult = false;
   bool result = false;
   EXPECT_EQ(RunInstall(result),

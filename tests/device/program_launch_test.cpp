@@ -25,8 +25,9 @@ TEST_F(ProgramLaunchTest, RunProgramStartsWithoutWaiting) {
   EXPECT_EQ(processes.starts[0].parameters, L"-NewLoader");
   EXPECT_EQ(processes.starts[1].parameters, L"");
   EXPECT_EQ(processes.starts[2].parameters, L"");
-  for (const auto& start : processes.starts)
+  for (const auto& start : processes.starts) {
     EXPECT_FALSE(start.wait);
+  }
 }
 
 TEST_F(ProgramLaunchTest, InstallerGetsTheQuotedPackageAndIsWaitedFor) {

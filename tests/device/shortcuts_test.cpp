@@ -31,7 +31,7 @@ class ShortcutsTest : public testing_support::DeviceTest {
 };
 
 TEST_F(ShortcutsTest, PlainCeGetsProgramsAndDesktopAndKeepsTheStartMenu) {
-  context.platformKind = PLATFORM_PLAIN_CE;
+  context.platformKind = kPlatformPlainCe;
   CreateShortcuts(&context);
   using Created = std::pair<std::wstring, std::wstring>;
   EXPECT_EQ(shell.created,
@@ -42,7 +42,7 @@ TEST_F(ShortcutsTest, PlainCeGetsProgramsAndDesktopAndKeepsTheStartMenu) {
 }
 
 TEST_F(ShortcutsTest, OtherKindsGetOneStartMenuShortcutAndLoseItsOlderNames) {
-  for (std::int32_t kind : {PLATFORM_POCKET_PC, PLATFORM_SMARTPHONE, PLATFORM_UNKNOWN}) {
+  for (std::int32_t kind : {kPlatformPocketPc, kPlatformSmartphone, kPlatformUnknown}) {
     SCOPED_TRACE(kind);
     context.platformKind = kind;
     shell.created.clear();
@@ -54,8 +54,9 @@ TEST_F(ShortcutsTest, OtherKindsGetOneStartMenuShortcutAndLoseItsOlderNames) {
     // the host does not tell case apart.
     std::vector<std::string> kept = {"Other.lnk", "Quillmar Transport.lnk",
                                      "Quillmar Transport.txt"};
-    if (testing_support::HostNamesTellCaseApart())
+    if (testing_support::HostNamesTellCaseApart()) {
       kept.push_back("quillmar transport x.lnk");
+    }
     EXPECT_EQ(Names(StartMenu()), kept);
     EXPECT_TRUE(Names(Device("Windows/Desktop")).empty());
     EXPECT_TRUE(Names(Device("Windows/Programs")).empty());
@@ -70,14 +71,14 @@ TEST_F(ShortcutsTest, RestoringMakesOnlyTheMissingShortcutsAndCleansNothingUp) {
     std::vector<std::string> present;  // shortcuts there before
     std::vector<std::wstring> restored;
   } cases[] = {
-      {PLATFORM_PLAIN_CE,
+      {kPlatformPlainCe,
        {"Windows/Desktop/Quillmar Transport.lnk"},
        {L"\\Windows\\Programs\\Quillmar Transport.lnk"}},
-      {PLATFORM_PLAIN_CE,
+      {kPlatformPlainCe,
        {"Windows/Desktop/Quillmar Transport.lnk", "Windows/Programs/Quillmar Transport.lnk"},
        {}},
-      {PLATFORM_POCKET_PC, {}, {L"\\Windows\\Start Menu\\Programs\\Quillmar Transport.lnk"}},
-      {PLATFORM_POCKET_PC, {"Windows/Start Menu/Programs/Quillmar Transport.lnk"}, {}},
+      {kPlatformPocketPc, {}, {L"\\Windows\\Start Menu\\Programs\\Quillmar Transport.lnk"}},
+      {kPlatformPocketPc, {"Windows/Start Menu/Programs/Quillmar Transport.lnk"}, {}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.kind);
@@ -105,7 +106,7 @@ TEST_F(ShortcutsTest, RestoringMakesOnlyTheMissingShortcutsAndCleansNothingUp) {
     EXPECT_EQ(std::vector<std::wstring>(texts.begin() + textsBefore, texts.end()),
               c.restored.empty() ? std::vector<std::wstring>{}
                                  : std::vector<std::wstring>{L"Creating shortcuts"});
-    EXPECT_EQ(Names(StartMenu()).size(), 5u + (c.kind == PLATFORM_POCKET_PC ? 1u : 0u))
+    EXPECT_EQ(Names(StartMenu()).size(), 5u + (c.kind == kPlatformPocketPc ? 1u : 0u))
         << "the older names stay";
   }
 }

@@ -20,12 +20,12 @@ using testing_support::Exists;
 using testing_support::ReadFile;
 using testing_support::WriteFile;
 
-const wchar_t* const THREE_FILES[] = {L"One.dll", L"Two.exe", L"Three.dll", nullptr};
+const wchar_t* const kThreeFiles[] = {L"One.dll", L"Two.exe", L"Three.dll", nullptr};
 
 class FileUpdateTest : public testing_support::DeviceTest {
  protected:
   FileUpdateTest() {
-    context.requiredFiles = THREE_FILES;
+    context.requiredFiles = kThreeFiles;
     platform::CopyText(context.serverAddress, L"server");
   }
   void Serve(const std::string& name, const std::string& content) {
@@ -146,7 +146,7 @@ TEST_F(FileUpdateTest, LongNameIsCutToTheStatusMessage) {
   EXPECT_FALSE(DownloadRequiredFiles(&context));
   const std::wstring prefix = L"Unable to download file: \r\n";
   EXPECT_EQ(context.statusMessage,
-            prefix + longName.substr(0, STATUS_MESSAGE_SIZE - 1 - prefix.size()));
+            prefix + longName.substr(0, kStatusMessageSize - 1 - prefix.size()));
 }
 
 TEST_F(FileUpdateTest, RefusesBeforeQueryingWithoutAnAddressOrSpace) {
@@ -182,8 +182,9 @@ class SignedFileUpdateTest : public FileUpdateTest {
                     const std::vector<std::pair<std::string, std::string>>& served,
                     const testing_support::ReleaseKey* key = nullptr) {
     std::string manifest = "ferrovan-release 1\nrelease " + std::to_string(release) + "\n";
-    if (!expires.empty())
+    if (!expires.empty()) {
       manifest += "expires " + expires + "\n";
+    }
     for (const auto& [name, content] : served) {
       Serve(name, content);
       manifest += testing_support::ManifestLine(name, content) + "\n";
@@ -199,8 +200,9 @@ class SignedFileUpdateTest : public FileUpdateTest {
   }
   std::vector<std::wstring> AskedFor() const {
     std::vector<std::wstring> names;
-    for (const std::wstring& url : downloads.urls)
+    for (const std::wstring& url : downloads.urls) {
       names.push_back(url.substr(url.rfind(L'/') + 1));
+    }
     return names;
   }
 
@@ -212,8 +214,9 @@ class SignedFileUpdateTest : public FileUpdateTest {
 
 TEST_F(SignedFileUpdateTest, AReleaseThatHoldsIsFetchedWithOneManifestAndNoOtherRequest) {
   ASSERT_TRUE(DownloadRequiredFiles(&context)) << testing_support::Narrow(context.statusMessage);
-  for (const char* name : {"One.dll", "Two.exe", "Three.dll"})
+  for (const char* name : {"One.dll", "Two.exe", "Three.dll"}) {
     EXPECT_EQ(ReadFile(Install(name)), std::string("content of ") + name);
+  }
   EXPECT_EQ(AskedFor(), (std::vector<std::wstring>{L"FerroVan.Mobile.Release",
                                                    L"FerroVan.Mobile.Release.minisig", L"One.dll",
                                                    L"Two.exe", L"Three.dll"}));
@@ -291,8 +294,9 @@ TEST_F(SignedFileUpdateTest, EveryRefusalSaysWhyAndKeepsTheOldFiles) {
     ServeRelease(5, "", release);
     clock.now = 1767225600;  // 2026-01-01T00:00:00Z
     clock.readable = true;
-    for (const char* name : {"One.dll", "Two.exe", "Three.dll"})
+    for (const char* name : {"One.dll", "Two.exe", "Three.dll"}) {
       WriteFile(Install(name), "old");
+    }
     c.spoil();
     ForgetRelease(&context);
     downloads.urls.clear();
@@ -301,8 +305,9 @@ TEST_F(SignedFileUpdateTest, EveryRefusalSaysWhyAndKeepsTheOldFiles) {
     EXPECT_EQ(AskedFor().size() > 2, c.filesAsked);
     EXPECT_TRUE(Names(Device("Temp")).empty()) << "a fetched copy was left";
     // The file that failed, and those after it, keep their old copies.
-    for (const char* name : {"Three.dll"})
+    for (const char* name : {"Three.dll"}) {
       EXPECT_EQ(ReadFile(Install(name)), "old");
+    }
   }
 }
 

@@ -20,20 +20,22 @@ using testing_support::TrustedCommentFor;
 std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> lines;
   std::size_t start = 0;
-  for (std::size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
+  for (std::size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
     lines.push_back(text.substr(start, end - start));
+  }
   return lines;
 }
 
 std::string Joined(const std::vector<std::string>& lines) {
   std::string text;
-  for (const std::string& line : lines)
+  for (const std::string& line : lines) {
     text += line + "\n";
+  }
   return text;
 }
 
 std::string Digest(const std::string& content) {
-  std::string digest(FILE_DIGEST_BYTES, '\0');
+  std::string digest(kFileDigestBytes, '\0');
   crypto_generichash(reinterpret_cast<std::uint8_t*>(digest.data()), digest.size(),
                      reinterpret_cast<const std::uint8_t*>(content.data()), content.size(), nullptr,
                      0);
@@ -90,20 +92,21 @@ TEST(MinisignKeys, TakesOneOrMoreKeysAndNothingElse) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    MinisignKey keys[MAX_RELEASE_KEYS];
+    MinisignKey keys[kMaxReleaseKeys];
     std::size_t count = 99;
     EXPECT_EQ(ParseMinisignKeys(c.text, keys, count), c.keys > 0);
     EXPECT_EQ(count, c.keys);
   }
-  MinisignKey keys[MAX_RELEASE_KEYS];
+  MinisignKey keys[kMaxReleaseKeys];
   std::size_t count = 0;
   ASSERT_TRUE(ParseMinisignKeys(first.publicKeyText, keys, count));
   EXPECT_EQ(std::memcmp(keys[0].keyId, first.keyId, sizeof first.keyId), 0);
 
   // More keys than a loader holds.
   std::string many;
-  for (std::size_t i = 0; i <= MAX_RELEASE_KEYS; ++i)
+  for (std::size_t i = 0; i <= kMaxReleaseKeys; ++i) {
     many += first.publicKeyText;
+  }
   EXPECT_FALSE(ParseMinisignKeys(many, keys, count));
 }
 
@@ -166,7 +169,7 @@ TEST(MinisignVerification, HoldsOnlyForTheSignedFileUnderItsNameWithATrustedKey)
   const ReleaseKey publisher = MakeReleaseKey();
   const ReleaseKey rotated = MakeReleaseKey();
   const ReleaseKey stranger = MakeReleaseKey();
-  MinisignKey keys[MAX_RELEASE_KEYS];
+  MinisignKey keys[kMaxReleaseKeys];
   std::size_t count = 0;
   ASSERT_TRUE(ParseMinisignKeys(rotated.publicKeyText + publisher.publicKeyText, keys, count));
   const std::string content = "the client's library";
@@ -210,8 +213,8 @@ TEST(MinisignVerification, HoldsOnlyForTheSignedFileUnderItsNameWithATrustedKey)
     const std::string digest = Digest(c.signedContent);
     EXPECT_EQ(VerifyMinisignSignature(
                   signature, std::span<const MinisignKey>(keys, count),
-                  std::span<const std::uint8_t, FILE_DIGEST_BYTES>(
-                      reinterpret_cast<const std::uint8_t*>(digest.data()), FILE_DIGEST_BYTES),
+                  std::span<const std::uint8_t, kFileDigestBytes>(
+                      reinterpret_cast<const std::uint8_t*>(digest.data()), kFileDigestBytes),
                   c.name),
               c.holds);
   }
@@ -225,8 +228,8 @@ TEST(MinisignVerification, HoldsOnlyForTheSignedFileUnderItsNameWithATrustedKey)
   const std::string digest = Digest(content);
   EXPECT_FALSE(VerifyMinisignSignature(
       forged, std::span<const MinisignKey>(keys, count),
-      std::span<const std::uint8_t, FILE_DIGEST_BYTES>(
-          reinterpret_cast<const std::uint8_t*>(digest.data()), FILE_DIGEST_BYTES),
+      std::span<const std::uint8_t, kFileDigestBytes>(
+          reinterpret_cast<const std::uint8_t*>(digest.data()), kFileDigestBytes),
       "Lib.dll"));
 }
 

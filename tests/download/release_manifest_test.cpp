@@ -8,7 +8,7 @@
 
 namespace {
 
-const wchar_t* const NAMES[] = {L"Load.exe", L"One.dll", L"Two.exe", L"Messages.cab"};
+const wchar_t* const kNames[] = {L"Load.exe", L"One.dll", L"Two.exe", L"Messages.cab"};
 constexpr std::size_t REQUIRED = 3;
 const std::string DIGEST(128, 'a');
 
@@ -23,7 +23,7 @@ std::string Manifest(const std::string& extra = "", const std::string& eol = "\n
 }
 
 bool Parses(const std::string& text, ReleaseManifest& manifest) {
-  return ParseReleaseManifest(text, NAMES, REQUIRED, manifest);
+  return ParseReleaseManifest(text, kNames, REQUIRED, manifest);
 }
 
 TEST(ReleaseManifestTest, TakesWhatThePublisherWrites) {

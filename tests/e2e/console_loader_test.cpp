@@ -77,8 +77,9 @@ TEST_F(ConsoleLoaderTest, TheDeviceRootIsTheOptionElseTheVariableElseThePrograms
   };
   for (Case& c : cases) {
     SCOPED_TRACE(c.what);
-    for (const std::string& root : {placed, option, variable, fromData})
+    for (const std::string& root : {placed, option, variable, fromData}) {
       fs::remove_all(root + "/Windows");
+    }
     c.args.insert(c.args.end(), {"--ui", "console"});
     RunOptions options;
     options.unsetEnv = {"FERROVAN_DEVICE_ROOT", "FERROVAN_UI", "DISPLAY", "WAYLAND_DISPLAY"};
@@ -87,8 +88,9 @@ TEST_F(ConsoleLoaderTest, TheDeviceRootIsTheOptionElseTheVariableElseThePrograms
     // No address anywhere: the prompt comes, and the end of input cancels it.
     const RunResult run = testing_support::Run(c.program, c.args, options);
     EXPECT_EQ(run.exitStatus, 0) << run.err;
-    for (const std::string& root : {placed, option, variable, fromData})
+    for (const std::string& root : {placed, option, variable, fromData}) {
       EXPECT_EQ(Exists(root + "/Windows/Desktop"), root == c.expected) << root;
+    }
   }
 }
 

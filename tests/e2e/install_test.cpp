@@ -37,20 +37,23 @@ class ShellStartedLoader {
                                      "console"};
     args.insert(args.end(), flags.begin(), flags.end());
     std::vector<char*> argv;
-    for (auto& arg : args)
+    for (auto& arg : args) {
       argv.push_back(arg.data());
+    }
     argv.push_back(nullptr);
     std::vector<std::string> envText;
     for (char** entry = environ; *entry != nullptr; ++entry) {
       const std::string text = *entry;
       const std::string name = text.substr(0, text.find('='));
       if (name != "FERROVAN_DEVICE_ROOT" && name != "FERROVAN_UI" && name != "DISPLAY" &&
-          name != "WAYLAND_DISPLAY")
+          name != "WAYLAND_DISPLAY") {
         envText.push_back(text);
+      }
     }
     std::vector<char*> envp;
-    for (auto& entry : envText)
+    for (auto& entry : envText) {
       envp.push_back(entry.data());
+    }
     envp.push_back(nullptr);
 
     int out[2];
@@ -62,8 +65,9 @@ class ShellStartedLoader {
       signal(SIGPIPE, SIG_DFL);
       signal(SIGXFSZ, SIG_DFL);
       const rlimit limit = {fileSizeLimit, fileSizeLimit};
-      if (setrlimit(RLIMIT_FSIZE, &limit) != 0)
+      if (setrlimit(RLIMIT_FSIZE, &limit) != 0) {
         _exit(125);
+      }
       dup2(devNull, 0);
       dup2(out[1], 1);
       dup2(out[1], 2);
@@ -92,8 +96,9 @@ class ShellStartedLoader {
         pending_.erase(0, end + 1);
         return line;
       }
-      if (!Fill(deadline))
+      if (!Fill(deadline)) {
         return {};
+      }
     }
   }
   // Everything it writes until the pipe's last writer has ended (at most 60 s).
@@ -105,16 +110,18 @@ class ShellStartedLoader {
   }
   // What `| head -3` does once it has its lines.
   void CloseOutput() {
-    if (out_ >= 0)
+    if (out_ >= 0) {
       close(out_);
+    }
     out_ = -1;
   }
   // The exit status, 128 + the signal that ended it, or -1 when it is still running after 60 s.
   int Wait() {
     int status = 0;
     if (!WaitUntil([&] { return waitpid(pid_, &status, WNOHANG) == pid_; },
-                   std::chrono::seconds(60)))
+                   std::chrono::seconds(60))) {
       return -1;
+    }
     ended_ = true;
     return WIFSIGNALED(status) ? 128 + WTERMSIG(status) : WEXITSTATUS(status);
   }
@@ -124,12 +131,14 @@ class ShellStartedLoader {
     const auto left =
         std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
     pollfd ready = {out_, POLLIN, 0};
-    if (left <= 0 || poll(&ready, 1, static_cast<int>(left)) <= 0)
+    if (left <= 0 || poll(&ready, 1, static_cast<int>(left)) <= 0) {
       return false;
+    }
     char buffer[4096];
     const ssize_t got = read(out_, buffer, sizeof buffer);
-    if (got <= 0)
+    if (got <= 0) {
       return false;
+    }
     pending_.append(buffer, static_cast<std::size_t>(got));
     return true;
   }
@@ -148,8 +157,9 @@ TEST(Install, AReaderThatGoesAwayMidInstallationLeavesItToFinish) {
   device.WriteSettings("Program Files/FerroVanMobile", service.Address());
 
   ShellStartedLoader loader(device, {});
-  for (int line = 0; line < 3; ++line)
+  for (int line = 0; line < 3; ++line) {
     EXPECT_FALSE(loader.ReadLine().empty());
+  }
   loader.CloseOutput();
 
   EXPECT_EQ(loader.Wait(), 0);
@@ -188,8 +198,9 @@ TEST(Install, MemoryStaysFlatWhateverTheFileSize) {
     {
       std::ofstream big(service.File(kClientLibraries[4]), std::ios::binary | std::ios::trunc);
       std::string chunk(1 << 20, 'x');
-      for (std::size_t written = 0; written < sizes[i]; written += chunk.size())
+      for (std::size_t written = 0; written < sizes[i]; written += chunk.size()) {
         big << chunk;
+      }
     }
     service.Start();
     device.WriteSettings("Program Files/FerroVanMobile", service.Address());

@@ -46,13 +46,15 @@ LoaderHost*& Chosen() {
 }  // namespace
 
 std::string LoaderHost::SignedReleaseMissing() const {
-  if (!Missing().empty())
+  if (!Missing().empty()) {
     return Missing();
+  }
   if (SignedLoaderProgram().empty() || !std::filesystem::is_regular_file(SignedLoaderProgram()) ||
       !std::filesystem::is_regular_file(SignedNextLoaderProgram()) ||
-      !std::filesystem::is_regular_file(ReleaseSecretKey()))
+      !std::filesystem::is_regular_file(ReleaseSecretKey())) {
     return "the signed loader and the tests' release key (the build makes them with minisign, "
            "Debian package minisign)";
+  }
   return "";
 }
 

@@ -45,8 +45,9 @@ void Device::InstallCopy(const std::string& source, const std::string& name) {
 
 void Device::InstallClient() {
   InstallCopy(Host().ClientProgram(), kClientExe);
-  for (const char* library : kClientLibraries)
+  for (const char* library : kClientLibraries) {
     WriteFile(Install(library), "library");
+  }
   WriteFile(root_ / "Windows/Start Menu/Programs/Quillmar Transport.lnk", kShortcutText);
 }
 
@@ -81,8 +82,9 @@ DownloadService::DownloadService(const std::vector<std::string>& switches, std::
   std::mt19937 random(7);
   for (const char* library : kClientLibraries) {
     std::string bytes(libraryBytes, '\0');
-    for (auto& byte : bytes)
+    for (auto& byte : bytes) {
       byte = static_cast<char>(random());
+    }
     WriteFile(folder_ / library, bytes);
   }
 }
@@ -111,8 +113,9 @@ void DownloadService::Start() {
 std::vector<std::string> DownloadService::Requests() const {
   std::vector<std::string> paths;
   std::istringstream log(Exists(log_ / "requests") ? ReadFile(log_ / "requests") : "");
-  for (std::string line; std::getline(log, line);)
+  for (std::string line; std::getline(log, line);) {
     paths.push_back(line.substr(line.find(' ') + 1));
+  }
   return paths;
 }
 
@@ -127,8 +130,9 @@ std::string Prompt(const std::string& text) {
 std::vector<std::string> FilesIn(const std::string& folder) {
   std::vector<std::string> names;
   std::error_code missing;
-  for (const auto& entry : fs::directory_iterator(folder, missing))
+  for (const auto& entry : fs::directory_iterator(folder, missing)) {
     names.push_back(entry.path().filename().string());
+  }
   std::sort(names.begin(), names.end());
   return names;
 }
@@ -136,8 +140,9 @@ std::vector<std::string> FilesIn(const std::string& folder) {
 std::vector<std::string> CacheCopies(const Device& device) {
   std::vector<std::string> copies;
   for (const std::string& name : FilesIn(device.Path("Temp"))) {
-    if (name.starts_with("ferrovan-cache."))
+    if (name.starts_with("ferrovan-cache.")) {
       copies.push_back(name);
+    }
   }
   return copies;
 }

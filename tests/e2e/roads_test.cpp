@@ -55,8 +55,9 @@ void ExpectStart(const std::vector<std::string>& start, const Device& device,
 // A device that knows the server and holds the client's files as served.
 void InstallFrom(Device& device, const DownloadService& service) {
   device.WriteSettings("Program Files/FerroVanMobile", service.Address());
-  for (const auto& name : RequiredFiles())
+  for (const auto& name : RequiredFiles()) {
     device.InstallCopy(service.File(name), name);
+  }
 }
 
 RunOptions WithoutDevice() {
@@ -90,8 +91,9 @@ TEST_F(Road, ATypedAddressIsSavedWhereTheDeviceKeepsItsSettings) {
     SCOPED_TRACE(c.savedIn);
     fs::remove_all(device.Root());
     fs::create_directory(device.Root());
-    if (c.applicationFolder)
+    if (c.applicationFolder) {
       fs::create_directories(At("Application"));
+    }
 
     // Nothing listens on port 1: the fetch fails and the prompt comes back, then input ends.
     const RunResult run = device.RunLoader({"-DoNotRunNewLoader"}, c.line);
@@ -143,10 +145,12 @@ TEST_F(Road, AMalformedSettingsFileGivesWayToTheInstallFolders) {
 TEST_F(Road, ADeeplyNestedSettingsFileIsRefusedAndTheSavedOneStaysSmall) {
   // 20,000 nested elements in 140 KB: indented as saved, it would take 400 MB.
   std::string nested = "<Config>";
-  for (int level = 0; level < 20000; ++level)
+  for (int level = 0; level < 20000; ++level) {
     nested += "<a>";
-  for (int level = 0; level < 20000; ++level)
+  }
+  for (int level = 0; level < 20000; ++level) {
     nested += "</a>";
+  }
   nested += "</Config>";
   WriteFile(device.Install("RFConfig.xml"), nested);
 
@@ -228,8 +232,9 @@ struct ShortcutPlaces {
 class FirstInstallation : public Road, public ::testing::WithParamInterface<ShortcutPlaces> {};
 
 TEST_P(FirstInstallation, TakesTwoLoadersAndEndsInTheClientThenEverydayStartsAreDirect) {
-  if (GetParam().platformType != nullptr)
+  if (GetParam().platformType != nullptr) {
     device.SetPlatformType(GetParam().platformType);
+  }
   const std::string startMenu = At(kStartMenu);
   WriteFile(startMenu + "Quillmar Transport (old).lnk", "1#x");
   WriteFile(startMenu + "quillmar transport (older).lnk", "1#x");
@@ -241,8 +246,11 @@ TEST_P(FirstInstallation, TakesTwoLoadersAndEndsInTheClientThenEverydayStartsAre
   ASSERT_EQ(first.exitStatus, 0) << first.err;
   EXPECT_TRUE(Contains(first.out, "Enter URL\n" + Prompt(""))) << first.out;
   EXPECT_TRUE(Contains(first.out, std::string(kLoaderExe) + "\nDownloaded ")) << first.out;
-  for (const auto& name : RequiredFiles())
+  for (const auto& name : RequiredFiles()) {
     EXPECT_TRUE(Contains(first.out, name + "\nDownloaded ")) << name << "\n" << first.out;
+  }
+  // The newest loader waits for the loader that started it without a word.
+  EXPECT_FALSE(Contains(first.out, "Waiting for another loader")) << first.out;
 
   auto starts = device.ProgramStarts();
   ASSERT_EQ(starts.size(), 1u) << first.out << first.err;
@@ -254,13 +262,15 @@ TEST_P(FirstInstallation, TakesTwoLoadersAndEndsInTheClientThenEverydayStartsAre
   expected.push_back(kNewLoaderExe);
   std::sort(expected.begin(), expected.end());
   EXPECT_EQ(FilesIn(At(kInstall)), expected);
-  for (const auto& name : RequiredFiles())
+  for (const auto& name : RequiredFiles()) {
     EXPECT_EQ(ReadFile(device.Install(name)), ReadFile(service.File(name))) << name;
+  }
   EXPECT_EQ(ReadFile(device.Install(kNewLoaderExe)), ReadFile(service.File(kLoaderExe)));
   EXPECT_EQ(ReadFile(device.Install("RFConfig.xml")), SettingsFile(service.Address()));
 
-  for (const auto& place : GetParam().made)
+  for (const auto& place : GetParam().made) {
     EXPECT_EQ(ReadFile(At(place)), kShortcutText) << place;
+  }
   // Elsewhere than on a plain device, the older Start-menu shortcuts go, found as the file
   // system finds names: in other letter case too where it does not tell case apart.
   const bool plain = GetParam().made.size() == 2;
@@ -272,8 +282,9 @@ TEST_P(FirstInstallation, TakesTwoLoadersAndEndsInTheClientThenEverydayStartsAre
   EXPECT_EQ(Exists(At("Windows/Desktop/Quillmar Transport.lnk")), plain);
   EXPECT_TRUE(CacheCopies(device).empty());
   // A loader without release keys asks for no signature.
-  for (const std::string& path : service.Requests())
+  for (const std::string& path : service.Requests()) {
     EXPECT_FALSE(path.ends_with(".minisig")) << path;
+  }
 
   RunResult second = device.RunLoader({});
   EXPECT_EQ(second.exitStatus, 0);
@@ -289,8 +300,9 @@ TEST_P(FirstInstallation, TakesTwoLoadersAndEndsInTheClientThenEverydayStartsAre
   RunResult third = device.RunLoader({});
   EXPECT_EQ(third.exitStatus, 0);
   EXPECT_FALSE(Contains(third.out, "Downloaded")) << third.out;
-  for (const auto& place : GetParam().made)
+  for (const auto& place : GetParam().made) {
     EXPECT_EQ(ReadFile(At(place)), kShortcutText) << place;
+  }
   EXPECT_TRUE(Exists(startMenu + "Quillmar Transport (newer).lnk"));
   starts = device.ProgramStarts();
   ASSERT_EQ(starts.size(), 3u) << third.out << third.err;
@@ -386,8 +398,9 @@ TEST_P(FirstSignedInstallation, EndsInTheClient) {
   if (c.throughNginx) {
     FERROVAN_SKIP_WHEN_MISSING(MissingNginx());
   }
-  if (!c.signedRelease)
+  if (!c.signedRelease) {
     device.UseLoader(Host().LoaderProgram());
+  }
   const std::vector<std::string> switches =
       c.breaking
           ? std::vector<std::string>{"--break-every", std::string(kClientLibraries[4]) + ":6000"}
@@ -411,8 +424,9 @@ TEST_P(FirstSignedInstallation, EndsInTheClient) {
   const auto starts = device.ProgramStarts();
   ASSERT_EQ(starts.size(), 1u) << run.out << run.err;
   ExpectStart(starts[0], device, kClientExe, {"-NewLoader"});
-  for (const auto& name : RequiredFiles())
+  for (const auto& name : RequiredFiles()) {
     EXPECT_EQ(ReadFile(device.Install(name)), ReadFile(service->File(name))) << name;
+  }
   EXPECT_EQ(ReadFile(device.Install(kNewLoaderExe)), ReadFile(service->File(kLoaderExe)));
   EXPECT_EQ(ReadFile(device.Install("RFConfig.xml")), SettingsFile(address));
   if (!c.throughNginx) {
@@ -434,8 +448,9 @@ TEST_P(FirstSignedInstallation, EndsInTheClient) {
     }
     aRun(files);
     std::vector<std::string> asked;
-    for (const std::string& path : service->Requests())
+    for (const std::string& path : service->Requests()) {
       asked.push_back(path.substr(path.rfind('/') + 1));
+    }
     EXPECT_EQ(asked, expected);
   }
 }
@@ -513,16 +528,18 @@ TEST_P(TamperedRelease, EndsInThePromptWithNothingStartedOrInstalled) {
   auto service = SignedService();
   TempDir keys;
   c.spoil(service->Folder(), keys);
-  if (HasFatalFailure())
+  if (HasFatalFailure()) {
     return;
+  }
   service->Start();
   device.SetPlatformType("PocketPC");
   device.WriteSettings("Program Files/FerroVanMobile", service->Address());
   const bool package = c.file == "NETCFv35.Messages.EN.wm.cab";
   if (package) {
     // The client's files are in place: only the package is fetched.
-    for (const auto& name : RequiredFiles())
+    for (const auto& name : RequiredFiles()) {
       device.InstallCopy(service->File(name), name);
+    }
     device.AddPackageInstaller();
   }
 
@@ -560,8 +577,9 @@ INSTANTIATE_TEST_SUITE_P(
                                   std::string manifest = "ferrovan-release 1\nrelease " +
                                                          std::to_string(kOwnRelease) + "\n" +
                                                          LineFor(folder, kLoaderExe) + "\n";
-                                  for (const auto& name : RequiredFiles())
+                                  for (const auto& name : RequiredFiles()) {
                                     manifest += LineFor(folder, name) + "\n";
+                                  }
                                   WriteFile(folder + "/" + kManifest, manifest);
                                   SignManifest(folder, Host().ReleaseSecretKey());
                                 },
@@ -687,8 +705,9 @@ TEST_F(Road, AForcedUpgradeFetchesEverythingAnewAndKeepsLoaderSettingsAndSubfold
   DownloadService service;
   service.Start();
   device.WriteSettings("Program Files/FerroVanMobile", service.Address());
-  for (const auto& name : RequiredFiles())
+  for (const auto& name : RequiredFiles()) {
     WriteFile(device.Install(name), "old " + name);
+  }
   WriteFile(device.Install(kLoaderExe), "the installed loader");
   WriteFile(device.Install("Data/orders.db"), "kept");
   const std::string settings = ReadFile(device.Install("RFConfig.xml"));
@@ -696,8 +715,9 @@ TEST_F(Road, AForcedUpgradeFetchesEverythingAnewAndKeepsLoaderSettingsAndSubfold
   const RunResult run = device.RunLoader({"-ForceToUpgrade", "-DoNotRunNewLoader"});
   EXPECT_EQ(run.exitStatus, 0);
   EXPECT_TRUE(Contains(run.out, "Clearing folders\n")) << run.out;
-  for (const auto& name : RequiredFiles())
+  for (const auto& name : RequiredFiles()) {
     EXPECT_EQ(ReadFile(device.Install(name)), ReadFile(service.File(name))) << name;
+  }
   EXPECT_EQ(ReadFile(device.Install(kLoaderExe)), "the installed loader");
   EXPECT_EQ(ReadFile(device.Install("RFConfig.xml")), settings);
   EXPECT_EQ(ReadFile(device.Install("Data/orders.db")), "kept");
@@ -730,20 +750,23 @@ TEST_P(AForcedUpgrade, MovesOnlyWhatChangedOrWasDamaged) {
     std::istringstream text(Exists(logs / "answers") ? ReadFile(logs / "answers") : "");
     for (std::string line; std::getline(text, line);) {
       const std::string name = line.substr(line.rfind('/') + 1);
-      if (!name.starts_with(kManifest))
+      if (!name.starts_with(kManifest)) {
         lines.push_back(line.substr(0, 3) + " " + name);
+      }
     }
     return std::vector<std::string>(lines.begin() + static_cast<std::ptrdiff_t>(skip), lines.end());
   };
   const auto upgrade = [&] {
     const RunResult run = device.RunLoader({"-ForceToUpgrade", "-DoNotRunNewLoader"});
     EXPECT_EQ(run.exitStatus, 0) << run.out << run.err;
-    for (const auto& name : RequiredFiles())
+    for (const auto& name : RequiredFiles()) {
       EXPECT_EQ(ReadFile(device.Install(name)), ReadFile(service->File(name))) << name;
+    }
   };
   std::vector<std::string> everyFile;
-  for (const auto& name : RequiredFiles())
+  for (const auto& name : RequiredFiles()) {
     everyFile.push_back("200 " + name);
+  }
 
   upgrade();
   std::size_t seen = answersSince(0).size();
@@ -751,8 +774,9 @@ TEST_P(AForcedUpgrade, MovesOnlyWhatChangedOrWasDamaged) {
 
   std::vector<std::string> nothingChanged;
   if (!signedRelease) {
-    for (const auto& name : RequiredFiles())
+    for (const auto& name : RequiredFiles()) {
       nothingChanged.push_back("304 " + name);
+    }
   }
   upgrade();
   EXPECT_EQ(answersSince(seen), nothingChanged);
@@ -760,15 +784,17 @@ TEST_P(AForcedUpgrade, MovesOnlyWhatChangedOrWasDamaged) {
 
   // One library changed on the server, another damaged on the device.
   WriteFile(service->File(kClientLibraries[4]), "a new GUI library");
-  if (signedRelease)
+  if (signedRelease) {
     SignRelease(service->Folder(), Host().ReleaseSecretKey(), kOwnRelease);
+  }
   WriteFile(device.Install(kClientLibraries[1]), "damaged");
   std::vector<std::string> twoMoved;
   for (const auto& name : RequiredFiles()) {
-    if (name == kClientLibraries[4] || name == kClientLibraries[1])
+    if (name == kClientLibraries[4] || name == kClientLibraries[1]) {
       twoMoved.push_back("200 " + name);
-    else if (!signedRelease)
+    } else if (!signedRelease) {
       twoMoved.push_back("304 " + name);
+    }
   }
   upgrade();
   EXPECT_EQ(answersSince(seen), twoMoved);
@@ -809,8 +835,9 @@ TEST_P(ABrokenInstallation, GoesOnFromWhatArrivedAtTheNextStart) {
     std::vector<std::string> statuses;
     std::istringstream text(Exists(logs / "answers") ? ReadFile(logs / "answers") : "");
     for (std::string line; std::getline(text, line);) {
-      if (line.ends_with("/" + name))
+      if (line.ends_with("/" + name)) {
         statuses.push_back(line.substr(0, 3));
+      }
     }
     return statuses;
   };
@@ -821,14 +848,16 @@ TEST_P(ABrokenInstallation, GoesOnFromWhatArrivedAtTheNextStart) {
       << first.out;
   EXPECT_TRUE(device.ProgramStarts().empty());
   EXPECT_EQ(answersFor(kClientLibraries[4]).size(), static_cast<std::size_t>(c.breaks));
-  if (c.changes)
+  if (c.changes) {
     WriteFile(service.File(kClientLibraries[4]), std::string(30000, 'n'));
+  }
 
   const RunResult next = device.RunLoader({"-DoNotRunNewLoader"});
   EXPECT_EQ(next.exitStatus, 0);
   ASSERT_EQ(device.ProgramStarts().size(), 1u) << next.out << next.err;
-  for (const auto& name : RequiredFiles())
+  for (const auto& name : RequiredFiles()) {
     EXPECT_EQ(ReadFile(device.Install(name)), ReadFile(service.File(name))) << name;
+  }
   const std::vector<std::string> answers = answersFor(kClientLibraries[4]);
   ASSERT_EQ(answers.size(), static_cast<std::size_t>(c.breaks) + 1);
   EXPECT_EQ(answers.back(), c.lastAnswer);
@@ -918,8 +947,9 @@ TEST_F(Road, AForcedUpgradeStopsOnlyTheClientsOfItsOwnDevice) {
 // "SIZE:HASH" as the demo client describes a file (64-bit FNV-1a, in hex).
 std::string Describe(const std::string& content) {
   std::uint64_t hash = 0xcbf29ce484222325u;
-  for (unsigned char byte : content)
+  for (unsigned char byte : content) {
     hash = (hash ^ byte) * 0x100000001b3u;
+  }
   char text[64];
   std::snprintf(text, sizeof text, "%zu:%016llx", content.size(),
                 static_cast<unsigned long long>(hash));
@@ -967,8 +997,9 @@ TEST_P(TwoLoaders, NeverStartTheClientOnAnIncompleteInstallFolder) {
   // The newest loader has fetched the client's first file and is fetching the others.
   const bool installing = WaitUntil([&] { return Exists(device.Install(kClientLibraries[0])); },
                                     std::chrono::seconds(60));
-  if (installing)
+  if (installing) {
     second = device.RunLoader(GetParam().flags, "", env);
+  }
   firstLoader.join();
   ASSERT_TRUE(installing) << first.out;
 
@@ -980,8 +1011,9 @@ TEST_P(TwoLoaders, NeverStartTheClientOnAnIncompleteInstallFolder) {
   EXPECT_EQ(first.err + second.err, "");
 
   std::map<std::string, std::string> whole;
-  for (const std::string& name : RequiredFiles())
+  for (const std::string& name : RequiredFiles()) {
     whole[name] = Describe(ReadFile(service.File(name)));
+  }
   const auto starts = device.ProgramStarts();
   const auto inventories = InventoriesAtStart(device);
   EXPECT_LE(starts.size(), 2u);
@@ -995,8 +1027,9 @@ TEST_P(TwoLoaders, NeverStartTheClientOnAnIncompleteInstallFolder) {
           << "start " << start << ": " << name;
     }
   }
-  for (const auto& [name, description] : whole)
+  for (const auto& [name, description] : whole) {
     EXPECT_EQ(Describe(ReadFile(device.Install(name))), description) << name;
+  }
   EXPECT_TRUE(CacheCopies(device).empty());
 }
 
@@ -1107,8 +1140,9 @@ TEST_P(HostileServers, EndInThePromptWithTheirTextAndLeaveNoCopy) {
   EXPECT_EQ(run.exitStatus, 0);
   EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(60));
   if (c.status.empty()) {
-    for (const auto& name : RequiredFiles())
+    for (const auto& name : RequiredFiles()) {
       EXPECT_EQ(ReadFile(device.Install(name)), ReadFile(service.File(name))) << name;
+    }
     ASSERT_EQ(device.ProgramStarts().size(), 1u) << run.out << run.err;
   } else {
     EXPECT_TRUE(Contains(run.out, c.status + Prompt(service.Address() + "/"))) << run.out;
@@ -1223,8 +1257,9 @@ TEST_F(Road, AKilledDownloadsCopyIsSweptByTheNextLoader) {
   device.SetPlatformType("PocketPC");
   device.AddPackageInstaller();
   device.WriteSettings("Program Files/FerroVanMobile", service.Address());
-  for (const auto& name : RequiredFiles())
+  for (const auto& name : RequiredFiles()) {
     device.InstallCopy(service.File(name), name);
+  }
   const std::vector<std::string> installed = FilesIn(device.Install(""));
 
   RunOptions options;
@@ -1237,8 +1272,9 @@ TEST_F(Road, AKilledDownloadsCopyIsSweptByTheNextLoader) {
   ASSERT_TRUE(WaitUntil(
       [&] {
         for (const std::string& path : service.Requests()) {
-          if (path.ends_with("NETCFv35.Messages.EN.wm.cab"))
+          if (path.ends_with("NETCFv35.Messages.EN.wm.cab")) {
             return true;
+          }
         }
         return false;
       },

@@ -54,8 +54,9 @@ TEST(StoredFiles, LinksPlantedOnTheDeviceAreReplacedNotWrittenThrough) {
   expected.push_back("RFConfig.xml");
   std::sort(expected.begin(), expected.end());
   EXPECT_EQ(FilesIn(device.Path(kInstall)), expected);
-  for (const std::string& name : RequiredFiles())
+  for (const std::string& name : RequiredFiles()) {
     EXPECT_EQ(ReadFile(device.Install(name)), ReadFile(service.File(name))) << name;
+  }
   EXPECT_EQ(FilesIn(device.Path("Windows/Start Menu/Programs")),
             std::vector<std::string>{"Quillmar Transport.lnk"});
   // Temp holds what the downloads keep for the next one to ask about: a hard link of each
@@ -86,8 +87,9 @@ TEST(StoredFiles, ALinkedDeviceFolderIsReportedAndNothingIsDeletedThroughIt) {
     TempDir elsewhere;
     const std::vector<std::string> precious = {"Solvane.Mobile.Common.dll",
                                                std::string(kCachePrefix) + "abcdefghijkl-x.dll"};
-    for (const std::string& name : precious)
+    for (const std::string& name : precious) {
       WriteFile(elsewhere / name, "precious");
+    }
     MakeFolders(device.Path("Program Files"));
     MakeFolders(device.Path("Application/FerroVanMobile"));
     fs::remove_all(device.Path(linked.folder));

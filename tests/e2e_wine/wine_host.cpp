@@ -27,8 +27,10 @@ bool OnPath(const std::string& program) {
   for (std::size_t start = 0; start <= path.size();) {
     std::size_t end = path.find(':', start);
     end = end == std::string::npos ? path.size() : end;
-    if (end > start && access((path.substr(start, end - start) + "/" + program).c_str(), X_OK) == 0)
+    if (end > start &&
+        access((path.substr(start, end - start) + "/" + program).c_str(), X_OK) == 0) {
       return true;
+    }
     start = end + 1;
   }
   return false;
@@ -50,8 +52,10 @@ std::set<std::string> ProgramsOn(const std::string& root) {
     std::string text = ReadFile((entry.path() / "cmdline").string());
     std::replace(text.begin(), text.end(), '\0', ' ');
     text = Lower(text);
-    if (text.find(windowsRoot) != std::string::npos || text.find(Lower(root)) != std::string::npos)
+    if (text.find(windowsRoot) != std::string::npos ||
+        text.find(Lower(root)) != std::string::npos) {
       programs.insert(entry.path().filename().string());
+    }
   }
   return programs;
 }
@@ -59,8 +63,9 @@ std::set<std::string> ProgramsOn(const std::string& root) {
 std::string WithPlainLineEnds(const std::string& text) {
   std::string plain;
   for (std::size_t i = 0; i < text.size(); ++i) {
-    if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n'))
+    if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')) {
       plain += text[i];
+    }
   }
   return plain;
 }
@@ -68,13 +73,16 @@ std::string WithPlainLineEnds(const std::string& text) {
 class WineHost final : public LoaderHost {
  public:
   std::string Missing() const override {
-    if (!OnPath("wineserver") || (!OnPath("wine64") && !OnPath("wine")))
+    if (!OnPath("wineserver") || (!OnPath("wine64") && !OnPath("wine"))) {
       return "Wine (Debian packages wine, wine64)";
+    }
     if (WindowsBuild().empty() || !fs::is_regular_file(LoaderProgram()) ||
-        !fs::is_regular_file(ClientProgram()))
+        !fs::is_regular_file(ClientProgram())) {
       return "the Windows build (scripts/build-windows.sh; FERROVAN_WINDOWS_BUILD_DIR names it)";
-    if (WinePrefix().empty())
+    }
+    if (WinePrefix().empty()) {
       return "a Wine prefix (FERROVAN_WINEPREFIX, made by scripts/test.sh)";
+    }
     return "";
   }
   std::string LoaderProgram() const override { return WindowsBuild() + "/ferrovan-loader.exe"; }

@@ -42,8 +42,9 @@ TEST_F(WineLoader, InstalledInTheSystemsProgramFilesItKeepsItsDeviceInTheUsersDa
   const std::vector<std::string> system = {"windows/Desktop", "windows/Programs",
                                            "windows/Start Menu", "Temp"};
   std::vector<bool> there;
-  for (const std::string& folder : system)
+  for (const std::string& folder : system) {
     there.push_back(Exists(DriveC(folder)));
+  }
 
   RunOptions options;
   options.unsetEnv = {"FERROVAN_DEVICE_ROOT", "FERROVAN_UI", "DISPLAY", "WAYLAND_DISPLAY"};
@@ -51,8 +52,9 @@ TEST_F(WineLoader, InstalledInTheSystemsProgramFilesItKeepsItsDeviceInTheUsersDa
   EXPECT_EQ(run.exitStatus, 0) << run.err;
   EXPECT_TRUE(Contains(run.out, "Enter URL\n" + Prompt(""))) << run.out << run.err;
 
-  for (std::size_t i = 0; i < system.size(); ++i)
+  for (std::size_t i = 0; i < system.size(); ++i) {
     EXPECT_EQ(Exists(DriveC(system[i])), there[i]) << "C:\\" << system[i] << " was made";
+  }
   EXPECT_FALSE(Exists(DriveC("Program Files/FerroVanMobile/RFConfig.xml")));
   bool inUserData = false;
   for (const auto& user : fs::directory_iterator(userData)) {

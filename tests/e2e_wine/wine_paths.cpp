@@ -28,8 +28,9 @@ std::string WinePath(const std::string& hostPath) {
 bool SameWindowsPath(std::string a, std::string b) {
   for (std::string* path : {&a, &b}) {
     std::replace(path->begin(), path->end(), '/', '\\');
-    while (path->size() > 3 && path->back() == '\\')
+    while (path->size() > 3 && path->back() == '\\') {
       path->pop_back();
+    }
     std::transform(path->begin(), path->end(), path->begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
   }

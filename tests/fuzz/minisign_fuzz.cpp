@@ -82,12 +82,12 @@ std::optional<std::string> Tagged(std::string_view line, std::size_t size, const
 }
 
 void CheckKeys(std::string_view text) {
-  MinisignKey keys[MAX_RELEASE_KEYS];
+  MinisignKey keys[kMaxReleaseKeys];
   std::size_t count = 0;
   const bool taken = ParseMinisignKeys(text, keys, count);
 
   const std::vector<std::string_view> lines = Lines(text);
-  bool expected = !lines.empty() && lines.size() % 2 == 0 && lines.size() / 2 <= MAX_RELEASE_KEYS;
+  bool expected = !lines.empty() && lines.size() % 2 == 0 && lines.size() / 2 <= kMaxReleaseKeys;
   std::vector<std::string> decoded;
   for (std::size_t i = 0; expected && i < lines.size(); i += 2) {
     const std::optional<std::string> key = Tagged(lines[i + 1], 42, "Ed");
@@ -115,7 +115,7 @@ void CheckSignature(std::string_view text, const MinisignKey& key) {
   const std::vector<std::string_view> lines = Lines(text);
   std::optional<std::string> body, global;
   std::optional<std::string_view> trusted;
-  const bool expected = text.size() <= MINISIGN_MAX_SIGNATURE_FILE && lines.size() == 4 &&
+  const bool expected = text.size() <= kMinisignMaxSignatureFile && lines.size() == 4 &&
                         Comment(lines[0], "untrusted comment: ") &&
                         (body = Tagged(lines[1], 74, "ED")) &&
                         (trusted = Comment(lines[2], "trusted comment: ")) &&
@@ -133,7 +133,7 @@ void CheckSignature(std::string_view text, const MinisignKey& key) {
           std::string_view(signature.trustedComment, signature.trustedCommentLength) == *trusted,
       "took other fields than those written");
   // Whatever it holds, a check against a key that signed nothing of it never holds.
-  const std::uint8_t digest[FILE_DIGEST_BYTES] = {};
+  const std::uint8_t digest[kFileDigestBytes] = {};
   fuzzing::Check(!VerifyMinisignSignature(signature, std::span<const MinisignKey>(&key, 1), digest,
                                           "File.dll"),
                  "a made-up signature held");
@@ -142,7 +142,7 @@ void CheckSignature(std::string_view text, const MinisignKey& key) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  if (size > 2 * MINISIGN_MAX_SIGNATURE_FILE) {
+  if (size > 2 * kMinisignMaxSignatureFile) {
     return -1;
   }
   const std::string_view text = fuzzing::Bytes(data, size);

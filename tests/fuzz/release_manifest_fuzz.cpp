@@ -18,15 +18,15 @@
 
 namespace {
 
-const wchar_t* const NAMES[] = {L"FerroVan.Mobile.Client.Load.exe",
-                                REQUIRED_FILES[0],
-                                REQUIRED_FILES[1],
-                                REQUIRED_FILES[2],
-                                REQUIRED_FILES[3],
-                                REQUIRED_FILES[4],
-                                REQUIRED_FILES[5],
-                                MESSAGES_PACKAGES[0],
-                                MESSAGES_PACKAGES[1]};
+const wchar_t* const kNames[] = {L"FerroVan.Mobile.Client.Load.exe",
+                                 kRequiredFiles[0],
+                                 kRequiredFiles[1],
+                                 kRequiredFiles[2],
+                                 kRequiredFiles[3],
+                                 kRequiredFiles[4],
+                                 kRequiredFiles[5],
+                                 kMessagesPackages[0],
+                                 kMessagesPackages[1]};
 constexpr std::size_t REQUIRED = 7;
 
 struct Expected {
@@ -111,10 +111,10 @@ std::optional<Expected> Read(std::string_view input) {
       return std::nullopt;
     }
     std::size_t index = 0;
-    while (index < std::size(NAMES) && Narrow(NAMES[index]) != match[1].str()) {
+    while (index < std::size(kNames) && Narrow(kNames[index]) != match[1].str()) {
       ++index;
     }
-    if (index == std::size(NAMES) || !seen.insert(index).second) {
+    if (index == std::size(kNames) || !seen.insert(index).second) {
       return std::nullopt;
     }
     expected.files.emplace_back(index, std::stoull(match[2]), match[3].str());
@@ -127,7 +127,7 @@ std::optional<Expected> Read(std::string_view input) {
   return expected;
 }
 
-std::string Hex(const std::uint8_t (&digest)[FILE_DIGEST_BYTES]) {
+std::string Hex(const std::uint8_t (&digest)[kFileDigestBytes]) {
   static constexpr char kDigits[] = "0123456789abcdef";
   std::string text;
   for (const std::uint8_t byte : digest) {
@@ -142,7 +142,7 @@ std::string Hex(const std::uint8_t (&digest)[FILE_DIGEST_BYTES]) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view input = fuzzing::Bytes(data, size);
   ReleaseManifest manifest;
-  const bool parsed = ParseReleaseManifest(input, NAMES, REQUIRED, manifest);
+  const bool parsed = ParseReleaseManifest(input, kNames, REQUIRED, manifest);
   const std::optional<Expected> expected = Read(input);
   fuzzing::Check(parsed == expected.has_value(),
                  parsed ? "a manifest off the grammar was taken" : "a good manifest was refused");
@@ -157,7 +157,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (const auto& [index, fileSize, digest] : expected->files) {
     const ReleaseFileLine* line = FindReleaseFile(manifest, index);
     fuzzing::Check(line != nullptr && line->size == fileSize && Hex(line->digest) == digest,
-                   "another line for a file", NAMES[index]);
+                   "another line for a file", kNames[index]);
   }
   return 0;
 }

@@ -49,7 +49,7 @@ TEST_F(LoaderContextTest, StartsWithTheFoldersNamesAndIdsOfTheBuild) {
   EXPECT_EQ(context.urlEditId, 1003);
   EXPECT_EQ(context.okButtonId, 1001);
   EXPECT_EQ(context.cancelButtonId, 1002);
-  EXPECT_EQ(context.platformKind, PLATFORM_POCKET_PC);
+  EXPECT_EQ(context.platformKind, kPlatformPocketPc);
 }
 
 TEST(RequiredFilesTest, NamesTheSixClientFilesInOrder) {
@@ -62,10 +62,10 @@ TEST(RequiredFilesTest, NamesTheSixClientFilesInOrder) {
       L"Solvane.Ferrovan.Mobile.GUI.dll",
   };
   for (std::size_t i = 0; i < std::size(expected); ++i) {
-    ASSERT_NE(REQUIRED_FILES[i], nullptr);
-    EXPECT_STREQ(REQUIRED_FILES[i], expected[i]);
+    ASSERT_NE(kRequiredFiles[i], nullptr);
+    EXPECT_STREQ(kRequiredFiles[i], expected[i]);
   }
-  EXPECT_EQ(REQUIRED_FILES[std::size(expected)], nullptr);
+  EXPECT_EQ(kRequiredFiles[std::size(expected)], nullptr);
 }
 
 TEST(ClassifyPlatformTest, CoversEveryQueryOutcomeAndPlatformType) {
@@ -74,18 +74,18 @@ TEST(ClassifyPlatformTest, CoversEveryQueryOutcomeAndPlatformType) {
     const wchar_t* type;
     std::int32_t expected;
   } cases[] = {
-      {false, true, true, L"PocketPC", PLATFORM_UNKNOWN},
-      {true, false, true, L"PocketPC", PLATFORM_UNKNOWN},
-      {true, true, false, L"PocketPC", PLATFORM_UNKNOWN},
-      {true, true, true, L"Smartphone", PLATFORM_SMARTPHONE},
-      {true, true, true, L"SMARTPHONE", PLATFORM_SMARTPHONE},
-      {true, true, true, L"sMaRtPhOnE", PLATFORM_SMARTPHONE},
-      {true, true, true, L"Smartphone2", PLATFORM_PLAIN_CE},
-      {true, true, true, L"PocketPC", PLATFORM_POCKET_PC},
-      {true, true, true, L"pocketpc", PLATFORM_PLAIN_CE},
-      {true, true, true, L"POCKETPC", PLATFORM_PLAIN_CE},
-      {true, true, true, L"", PLATFORM_PLAIN_CE},
-      {true, true, true, L"Jupiter", PLATFORM_PLAIN_CE},
+      {false, true, true, L"PocketPC", kPlatformUnknown},
+      {true, false, true, L"PocketPC", kPlatformUnknown},
+      {true, true, false, L"PocketPC", kPlatformUnknown},
+      {true, true, true, L"Smartphone", kPlatformSmartphone},
+      {true, true, true, L"SMARTPHONE", kPlatformSmartphone},
+      {true, true, true, L"sMaRtPhOnE", kPlatformSmartphone},
+      {true, true, true, L"Smartphone2", kPlatformPlainCe},
+      {true, true, true, L"PocketPC", kPlatformPocketPc},
+      {true, true, true, L"pocketpc", kPlatformPlainCe},
+      {true, true, true, L"POCKETPC", kPlatformPlainCe},
+      {true, true, true, L"", kPlatformPlainCe},
+      {true, true, true, L"Jupiter", kPlatformPlainCe},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(ClassifyPlatform(c.versionOk, c.isWindowsCe, c.typeOk, c.type), c.expected)
@@ -100,12 +100,12 @@ TEST_F(LoaderContextTest, DetectsThePlatformOnceFromTheSystemQueries) {
     std::int32_t expected;
     bool plainCe;
   } cases[] = {
-      {true, true, true, L"smartphone", PLATFORM_SMARTPHONE, false},
-      {true, true, true, L"PocketPC", PLATFORM_POCKET_PC, false},
-      {true, true, true, L"CEPC", PLATFORM_PLAIN_CE, true},
-      {true, true, false, L"CEPC", PLATFORM_UNKNOWN, false},
-      {true, false, true, L"CEPC", PLATFORM_UNKNOWN, false},
-      {false, true, true, L"CEPC", PLATFORM_UNKNOWN, false},
+      {true, true, true, L"smartphone", kPlatformSmartphone, false},
+      {true, true, true, L"PocketPC", kPlatformPocketPc, false},
+      {true, true, true, L"CEPC", kPlatformPlainCe, true},
+      {true, true, false, L"CEPC", kPlatformUnknown, false},
+      {true, false, true, L"CEPC", kPlatformUnknown, false},
+      {false, true, true, L"CEPC", kPlatformUnknown, false},
   };
   for (const Case& c : cases) {
     systemInfo.versionOk = c.versionOk;

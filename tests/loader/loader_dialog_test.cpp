@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "loader/status_line.h"
 #include "loader/worker.h"
 #include "tests/loader/loader_fixture.h"
 

@@ -28,11 +28,11 @@ class LoadingSequenceTest : public LoaderTest {
     context.urlEdit = FakeFrontEnd::Handle(1003);
     context.okButton = FakeFrontEnd::Handle(1001);
     context.cancelButton = FakeFrontEnd::Handle(1002);
-    context.requiredFiles = REQUIRED_FILES;
+    context.requiredFiles = kRequiredFiles;
     context.updateLoader = true;
   }
   void AllFilesPresent() {
-    for (const wchar_t* const* name = REQUIRED_FILES; *name != nullptr; ++name) {
+    for (const wchar_t* const* name = kRequiredFiles; *name != nullptr; ++name) {
       files.present.insert(kInstall + *name);
     }
   }
@@ -211,8 +211,9 @@ TEST_F(LoadingSequenceTest, AProgramThatCannotBeStartedRaisesAFailureWithItsPath
     SCOPED_TRACE(std::string(c.program.begin(), c.program.end()));
     WriteSettings("server.example");
     files.present.clear();
-    if (c.filesPresent)
+    if (c.filesPresent) {
       AllFilesPresent();
+    }
     downloads.succeed = true;
     processes.unstartable = {c.program};
     processes.starts.clear();

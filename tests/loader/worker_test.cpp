@@ -41,7 +41,7 @@ class WorkerTest : public LoaderTest {
 TEST_F(WorkerTest, ARaisedFailureIsShownOnceAndClosesTheLoader) {
   WriteSettings("server.example");
   // Files missing and the free-space query failing: fetching the client's files raises.
-  EXPECT_EQ(RunLoaderDialog(&context, L"-DoNotRunNewLoader", REQUIRED_FILES, nullptr), 0);
+  EXPECT_EQ(RunLoaderDialog(&context, L"-DoNotRunNewLoader", kRequiredFiles, nullptr), 0);
   ASSERT_TRUE(WaitForThreadsEnded(1));
 
   EXPECT_EQ(
@@ -84,7 +84,7 @@ class WorkerLockTest : public WorkerTest, public ::testing::WithParamInterface<L
 
 TEST_P(WorkerLockTest, TheClientIsStartedUnderTheDeviceLockOnceItCanBeHadOrWithoutOne) {
   WriteSettings("server.example");
-  for (const wchar_t* const* name = REQUIRED_FILES; *name != nullptr; ++name) {
+  for (const wchar_t* const* name = kRequiredFiles; *name != nullptr; ++name) {
     files.present.insert(std::wstring(L"Program Files\\FerroVanMobile\\") + *name);
   }
   // New files of a save and of a shortcut's write whose loader died before the move.
@@ -96,7 +96,7 @@ TEST_P(WorkerLockTest, TheClientIsStartedUnderTheDeviceLockOnceItCanBeHadOrWitho
   }
   deviceLock.heldElsewhere = GetParam().heldElsewhere;
   deviceLock.available = GetParam().available;
-  EXPECT_EQ(RunLoaderDialog(&context, L"", REQUIRED_FILES, nullptr), 0);
+  EXPECT_EQ(RunLoaderDialog(&context, L"", kRequiredFiles, nullptr), 0);
   ASSERT_TRUE(WaitForThreadsEnded(1));
   // What killed loaders left is swept once the lock is held, and only then.
   EXPECT_EQ(downloads.sweeps, GetParam().available ? 1 : 0);
@@ -137,12 +137,12 @@ INSTANTIATE_TEST_SUITE_P(LockStates, WorkerLockTest,
 TEST_F(WorkerTest, OkOnThePromptRunsTheWholeSequenceAgainInANewWorker) {
   testing_support::MakeFolders(InstallFolder());
   files.folderResults[L"Application\\FerroVanMobile\\"] = CreateFolderResult::PathNotFound;
-  for (const wchar_t* const* name = REQUIRED_FILES; *name != nullptr; ++name) {
+  for (const wchar_t* const* name = kRequiredFiles; *name != nullptr; ++name) {
     files.present.insert(std::wstring(L"Program Files\\FerroVanMobile\\") + *name);
   }
 
   std::intptr_t result = -2;
-  std::thread dialog([&] { result = RunLoaderDialog(&context, L"", REQUIRED_FILES, nullptr); });
+  std::thread dialog([&] { result = RunLoaderDialog(&context, L"", kRequiredFiles, nullptr); });
   ASSERT_TRUE(frontEnd.WaitFor([](FakeFrontEnd& f) {
     return f.ThreadsEnded() == 1 && f.Visible(1003) && f.Visible(1001) && f.Visible(1002);
   }));
@@ -185,11 +185,11 @@ TEST_P(WorkerLinkedFolderTest, ALinkedDeviceFolderEndsTheRunInThePromptBeforeAny
 
   std::intptr_t result = -2;
   std::thread dialog(
-      [&] { result = RunLoaderDialog(&context, L"-ForceToUpgrade", REQUIRED_FILES, nullptr); });
+      [&] { result = RunLoaderDialog(&context, L"-ForceToUpgrade", kRequiredFiles, nullptr); });
   ASSERT_TRUE(
       frontEnd.WaitFor([](FakeFrontEnd& f) { return f.ThreadsEnded() == 1 && f.Visible(1003); }));
   EXPECT_EQ(frontEnd.TextOf(1004), GetParam().shown);
-  EXPECT_LE(wcslen(GetParam().shown), STATUS_MESSAGE_SIZE - 1);
+  EXPECT_LE(wcslen(GetParam().shown), kStatusMessageSize - 1);
   EXPECT_EQ(downloads.sweeps, 0);
   EXPECT_TRUE(testing_support::Exists(abandoned));
   EXPECT_TRUE(files.createdFolders.empty());

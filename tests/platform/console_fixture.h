@@ -29,7 +29,7 @@ class ConsoleFixture : public ::testing::Test {
   std::intptr_t Run(std::function<void(platform::WindowHandle)> workerBody) {
     worker = std::move(workerBody);
     const std::intptr_t result =
-        console->RunModal(*resources::FindDialogTemplate(resources::LOADER_DIALOG_ID), &Proc, 0);
+        console->RunModal(*resources::FindDialogTemplate(resources::kLoaderDialogId), &Proc, 0);
     if (thread.joinable()) {
       thread.join();
     }

@@ -57,8 +57,9 @@ class LinuxConsoleTest : public console_testing::ConsoleFixture {
   ~LinuxConsoleTest() override {
     for (int* ends : {in, out, err}) {
       close(ends[0]);
-      if (ends[1] >= 0)
+      if (ends[1] >= 0) {
         close(ends[1]);
+      }
     }
   }
 
@@ -87,8 +88,9 @@ TEST_F(LinuxConsoleTest, ALongLineKeepsWhatTheEditBoxHoldsAndLeavesTheNextLineTo
       ASSERT_GE(ends[0], 0);
     }
     std::thread writer([&] {
-      if (ends[1] < 0)
+      if (ends[1] < 0) {
         return;
+      }
       Put(ends[1], input);
       close(ends[1]);
     });

@@ -90,6 +90,29 @@ TEST_F(ConsoleTest, WorkerCallsAreCarriedOutInOrderBeforeTheyReturnAndEndDialogE
   EXPECT_TRUE(commands.empty());
 }
 
+// Show is posted to the loop's thread; a read that follows it waits for it, and a text set from
+// the worker is the worker's copy.
+TEST_F(ConsoleTest, AReadFromTheWorkerSeesEveryUpdateItMadeBefore) {
+  Run([this](WindowHandle dialog) {
+    const WindowHandle ok = console->GetItem(dialog, kOk);
+    const WindowHandle edit = console->GetItem(dialog, kEdit);
+    for (int round = 0; round < 200; ++round) {
+      const bool visible = round % 2 == 0;
+      console->Show(ok, visible);
+      ASSERT_EQ(console->IsVisible(ok), visible) << round;
+    }
+    wchar_t buffer[16] = L"typed";
+    console->SetText(edit, buffer);
+    buffer[0] = L'X';
+    wchar_t read[16];
+    EXPECT_EQ(console->GetText(edit, read), 5);
+    EXPECT_STREQ(read, L"typed");
+    console->Show(ok, false);
+    console->EndDialog(dialog, 3);
+  });
+  EXPECT_TRUE(commands.empty());
+}
+
 TEST_F(ConsoleTest, NoPromptWhileItIsHidden) {
   Run([this](WindowHandle dialog) {
     ShowPrompt(dialog, L"Enter URL", L"a");

@@ -5,11 +5,15 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <chrono>
+#include <thread>
 
 #include <filesystem>
 #include <memory>
@@ -116,5 +120,95 @@ INSTANTIATE_TEST_SUITE_P(Roots, DeviceLockOwnerTest,
                          [](const ::testing::TestParamInfo<RootCase>& rootCase) {
                            return std::string(rootCase.param.what);
                          });
+
+// A child that takes the lock as a loader does and reports on its pipe: 'w' when it says that
+// it waits, 't' once it has the lock. It keeps no other descriptor of this process: a lock
+// shared with it would outlive the parent's.
+pid_t TakeInChild(const int (&report)[2]) {
+  const pid_t child = fork();
+  if (child != 0) {
+    return child;
+  }
+  const int out = report[1];
+  for (int fd = 3; fd < 1024; ++fd) {
+    if (fd != out) {
+      close(fd);
+    }
+  }
+  const auto lock = platform::DeviceLock().Take(
+      [out] { [[maybe_unused]] const ssize_t written = write(out, "w", 1); });
+  _exit(lock != nullptr && write(out, "t", 1) == 1 ? 0 : 3);
+}
+
+// What the pipe has brought within milliseconds.
+std::string ReadReport(int fd, int milliseconds) {
+  std::string got;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+  for (;;) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    pollfd ready{fd, POLLIN, 0};
+    char byte = 0;
+    if (left.count() <= 0 || poll(&ready, 1, static_cast<int>(left.count())) <= 0 ||
+        read(fd, &byte, 1) != 1) {
+      return got;
+    }
+    got += byte;
+  }
+}
+
+// A loader started by the lock's holder (the newest loader) waits for it without a word; one
+// started by anything else says at once that it waits.
+TEST(DeviceLockStartedLoader, OnlyALoaderStartedByTheHolderWaitsQuietly) {
+  for (const bool holderStartsIt : {true, false}) {
+    SCOPED_TRACE(holderStartsIt ? "started by the holder" : "started by another process");
+    TempDir root;
+    platform::SetDeviceRoot(root.Path());
+    std::unique_ptr<platform::HeldDeviceLock> ownLock;
+    pid_t holder = -1;
+    int hold[2];
+    ASSERT_EQ(pipe2(hold, O_CLOEXEC), 0);
+    if (holderStartsIt) {
+      ownLock = platform::DeviceLock().Take(nullptr);
+      ASSERT_NE(ownLock, nullptr);
+    } else {
+      // A sibling holds it: the taker's parent (this test) does not.
+      holder = fork();
+      ASSERT_GE(holder, 0);
+      if (holder == 0) {
+        close(hold[1]);
+        const auto lock = platform::DeviceLock().Take(nullptr);
+        char byte = 0;
+        while (read(hold[0], &byte, 1) > 0) {
+        }
+        _exit(lock != nullptr ? 0 : 3);
+      }
+      ASSERT_TRUE(testing_support::WaitUntil([&] {
+        bool heldElsewhere = false;
+        return platform::LockDevice(false, heldElsewhere) == nullptr && heldElsewhere;
+      }));
+    }
+    close(hold[0]);
+    int report[2];
+    ASSERT_EQ(pipe2(report, O_CLOEXEC), 0);
+    const pid_t taker = TakeInChild(report);
+    ASSERT_GT(taker, 0);
+    close(report[1]);
+    // Well within the quiet wait's bound.
+    const std::string early = ReadReport(report[0], 1500);
+    ownLock.reset();
+    close(hold[1]);
+    const std::string late = ReadReport(report[0], 20000);
+    close(report[0]);
+    EXPECT_EQ(early, holderStartsIt ? "" : "w");
+    EXPECT_EQ(late, "t");
+    int status = 0;
+    EXPECT_EQ(waitpid(taker, &status, 0), taker);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    if (holder > 0) {
+      EXPECT_EQ(waitpid(holder, &status, 0), holder);
+    }
+  }
+}
 
 }  // namespace

@@ -4,6 +4,10 @@
 #include "platform/device_root.h"
 
 #include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -11,6 +15,7 @@
 #include <string>
 
 #include "platform/host.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 
@@ -128,6 +133,48 @@ TEST(DeviceRoot, ChoosesTheRootInOrder) {
     EXPECT_EQ(platform::ChooseDeviceRoot(c.option, c.program, chosen), c.usable);
     EXPECT_EQ(chosen, c.expected);
   }
+}
+
+// In a child with a mount namespace of its own, a small tmpfs mounted on card: named, it is the
+// root; as the folder around an installation, it is passed over. The child's exit status carries
+// the first check that failed.
+TEST(DeviceRoot, NamedMountPointIsTakenButNeverDerived) {
+  ASSERT_EQ(geteuid(), 0u) << "needs root, to mount a file system";
+  testing_support::TempDir scratch;
+  const std::string card = scratch / "card";
+  const std::string xdg = scratch / "xdg";
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    if (unshare(CLONE_NEWNS) != 0 ||
+        mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        mkdir(card.c_str(), 0700) != 0 ||
+        mount("ferrovan-card", card.c_str(), "tmpfs", 0, "size=64k") != 0) {
+      _exit(10);
+    }
+    setenv("XDG_DATA_HOME", xdg.c_str(), 1);
+    unsetenv("FERROVAN_DEVICE_ROOT");
+    std::string chosen;
+    if (!platform::ChooseDeviceRoot(card.c_str(), "", chosen) || chosen != card) {
+      _exit(11);
+    }
+    setenv("FERROVAN_DEVICE_ROOT", card.c_str(), 1);
+    if (!platform::ChooseDeviceRoot(nullptr, "", chosen) || chosen != card) {
+      _exit(12);
+    }
+    unsetenv("FERROVAN_DEVICE_ROOT");
+    if (!platform::ChooseDeviceRoot(nullptr, card + "/Program Files/FerroVanMobile/l.exe",
+                                    chosen) ||
+        chosen != xdg + "/ferrovan/device") {
+      _exit(13);
+    }
+    _exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status)) << status;
+  EXPECT_EQ(WEXITSTATUS(status), 0)
+      << "10: no tmpfs; 11: refused by option; 12: refused by variable; 13: derived";
 }
 
 TEST(DeviceRoot, RelativeProgramPathIsResolvedBeforeLookingForTheInstallFolder) {

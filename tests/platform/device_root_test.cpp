@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <string>
 
+#include "platform/host.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -30,6 +31,22 @@ TEST(DeviceRoot, CreatesTheSystemFoldersButNotApplication) {
   EXPECT_FALSE(platform::CreateSystemFolders());
   platform::SetDeviceRoot(temp / "plain-file");
   EXPECT_FALSE(platform::CreateSystemFolders());
+}
+
+// Finding the program's own path costs a look-up: a named root spares it.
+TEST(DeviceRoot, AsksForTheProgramPathOnlyWhenNothingNamesTheRoot) {
+  TempDir temp;
+  const std::string named = temp / "named";
+  int asked = 0;
+  const auto programPath = [&asked] {
+    ++asked;
+    return std::string();
+  };
+  std::string chosen;
+  EXPECT_TRUE(platform::ChooseDeviceRoot(named.c_str(), programPath, chosen));
+  EXPECT_EQ(asked, 0);
+  EXPECT_TRUE(platform::ChooseDeviceRoot("", programPath, chosen));
+  EXPECT_EQ(asked, platform::EnvironmentText("FERROVAN_DEVICE_ROOT").empty() ? 1 : 0);
 }
 
 }  // namespace

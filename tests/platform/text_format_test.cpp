@@ -128,7 +128,7 @@ TEST(FormatNarrow, FormatsAndCutsWithinTheSpan) {
   EXPECT_EQ(small[5], '#');
 }
 
-TEST(CopyAndAppend, RefuseWhatDoesNotFit) {
+TEST(CopyAndAppend, CopyRefusesAndAppendCutsWhatDoesNotFit) {
   std::array<wchar_t, 6> out;
   EXPECT_TRUE(CopyText(out, L"abcde"));
   EXPECT_STREQ(out.data(), L"abcde");
@@ -139,6 +139,10 @@ TEST(CopyAndAppend, RefuseWhatDoesNotFit) {
   EXPECT_TRUE(platform::AppendText(out, L"cde"));
   EXPECT_STREQ(out.data(), L"abcde");
   EXPECT_FALSE(platform::AppendText(out, L"f"));
+  EXPECT_STREQ(out.data(), L"abcde");
+  // What fits of a longer text is kept.
+  ASSERT_TRUE(CopyText(out, L"ab"));
+  EXPECT_FALSE(platform::AppendText(out, L"cdefg"));
   EXPECT_STREQ(out.data(), L"abcde");
 
   std::array<wchar_t, 3> unterminated = {L'x', L'y', L'z'};

@@ -29,10 +29,12 @@ const std::string kInstall = "Program Files/FerroVanMobile/";
 const std::string kShortcut = "Windows/Start Menu/Programs/Quillmar Transport.lnk";
 
 std::string MissingForMounts() {
-  if (!fs::exists("/dev/fuse"))
+  if (!fs::exists("/dev/fuse")) {
     return "the FUSE device /dev/fuse";
-  if (!fs::exists("/usr/bin/fusermount3"))
+  }
+  if (!fs::exists("/usr/bin/fusermount3")) {
     return "fusermount3 (Debian package fuse3)";
+  }
   return "";
 }
 
@@ -45,10 +47,12 @@ class CutStorage {
     fs::create_directories(mount_);
     fs::create_directories(out_);
     std::vector<std::string> args = {image, mount_, out_};
-    if (!cut.empty())
+    if (!cut.empty()) {
       args.insert(args.end(), {"--cut", cut});
-    if (ignoreFileFlushes)
+    }
+    if (ignoreFileFlushes) {
       args.push_back("--ignore-file-flushes");
+    }
     process_ = std::make_unique<BackgroundProcess>(FERROVAN_POWERCUT_FS, args);
     ready_ = process_->ReadLine() == "ready";
   }
@@ -58,8 +62,9 @@ class CutStorage {
 
   // Unmounts and waits for the file system to write what storage kept.
   void Unmount() {
-    if (!process_)
+    if (!process_) {
       return;
+    }
     Run("/usr/bin/fusermount3", {"-u", "-z", mount_});
     process_->Wait();
     process_.reset();
@@ -76,10 +81,11 @@ class CutStorage {
     std::istringstream ops(Exists(out_ + "/ops") ? ReadFile(out_ + "/ops") : "");
     bool moved = false;
     for (std::string line; std::getline(ops, line);) {
-      if (line.find(" rename ") != std::string::npos && line.ends_with("/RFConfig.xml"))
+      if (line.find(" rename ") != std::string::npos && line.ends_with("/RFConfig.xml")) {
         moved = true;
-      else if (moved && line.find(" fsync folder ") != std::string::npos)
+      } else if (moved && line.find(" fsync folder ") != std::string::npos) {
         return true;
+      }
     }
     return false;
   }
@@ -88,8 +94,9 @@ class CutStorage {
     std::istringstream text(Exists(out_ + "/counts") ? ReadFile(out_ + "/counts") : "");
     std::string kind;
     long count = 0;
-    while (text >> kind >> count)
+    while (text >> kind >> count) {
       counts[kind] = count;
+    }
     return counts;
   }
 
@@ -140,12 +147,14 @@ class PowerCut : public ::testing::Test {
   void PrepareImage(const Scenario& scenario) {
     const std::string root = image_ / "device";
     MakeFolders(root);
-    if (scenario.before == Before::Nothing)
+    if (scenario.before == Before::Nothing) {
       return;
+    }
     MakeFolders(root + "/" + kInstall);
     WriteFile(root + "/" + kInstall + "RFConfig.xml", SettingsFile(service_.Address()));
-    if (scenario.before == Before::Settings)
+    if (scenario.before == Before::Settings) {
       return;
+    }
     if (scenario.before == Before::BrokenPart || scenario.before == Before::Installed) {
       // The run that leaves what the next one takes: a kept part of the GUI library, or a kept
       // copy of the client.
@@ -165,8 +174,9 @@ class PowerCut : public ::testing::Test {
       return;
     }
     fs::copy_file(service_.File(kClientExe), root + "/" + kInstall + kClientExe);
-    for (const char* library : kClientLibraries)
+    for (const char* library : kClientLibraries) {
       WriteFile(root + "/" + kInstall + library, "an older release");
+    }
     MakeFolders(root + "/Windows/Start Menu/Programs");
     WriteFile(root + "/" + kShortcut, kShortcutText);
   }
@@ -181,10 +191,12 @@ class PowerCut : public ::testing::Test {
     std::vector<std::string> faults;
     const std::string settingsPath = kept + "/" + kInstall + "RFConfig.xml";
     const bool settingsKept = Exists(settingsPath);
-    if (settingsStored && !settingsKept)
+    if (settingsStored && !settingsKept) {
       faults.push_back("the stored RFConfig.xml is lost");
-    if (settingsKept && ReadFile(settingsPath) != SettingsFile(service_.Address()))
+    }
+    if (settingsKept && ReadFile(settingsPath) != SettingsFile(service_.Address())) {
       faults.push_back("RFConfig.xml is not whole: '" + ReadFile(settingsPath) + "'");
+    }
 
     TempDir device;
     fs::copy(kept, device.Path(), fs::copy_options::recursive);
@@ -192,24 +204,28 @@ class PowerCut : public ::testing::Test {
     const RunResult run = RunLoaderOn(device.Path(), scenario.flags, "");
 
     bool clientStarted = false;
-    for (const auto& start : DemoClientStarts(device.Path()))
+    for (const auto& start : DemoClientStarts(device.Path())) {
       clientStarted = clientStarted || (!start.empty() && start[0] == kClientExe);
+    }
     if (clientStarted) {
       for (const std::string& name : RequiredFiles()) {
         const std::string path = device / (kInstall + name);
-        if (!Exists(path) || ReadFile(path) != ReadFile(service_.File(name)))
+        if (!Exists(path) || ReadFile(path) != ReadFile(service_.File(name))) {
           faults.push_back("the client started with " + name + " not as served");
+        }
       }
-      if (!Exists(device / kShortcut))
+      if (!Exists(device / kShortcut)) {
         faults.push_back("the client started on a device without its shortcut");
+      }
     } else if (settingsKept || !Contains(run.out, Prompt(""))) {
       faults.push_back("the restart ended in neither the client nor the first prompt: " + run.out +
                        run.err);
     }
     for (const auto& entry : fs::recursive_directory_iterator(device.Path())) {
       const std::string name = entry.path().filename().string();
-      if (name.starts_with("ferrovan-cache.") || name.ends_with(".tmp"))
+      if (name.starts_with("ferrovan-cache.") || name.ends_with(".tmp")) {
         faults.push_back("left behind: " + entry.path().string().substr(device.Path().size()));
+      }
     }
     return faults;
   }
@@ -228,11 +244,13 @@ class PowerCut : public ::testing::Test {
       storage.Unmount();
       const auto counts = storage.Counts();
       EXPECT_GT(counts.at("meta"), 10);
-      for (long meta = 0; meta < counts.at("meta"); ++meta)
+      for (long meta = 0; meta < counts.at("meta"); ++meta) {
         cuts.push_back("meta:" + std::to_string(meta));
+      }
       const long writes = counts.at("write");
-      for (long write = 0; write < writes; write += writes / 8 + 1)
+      for (long write = 0; write < writes; write += writes / 8 + 1) {
         cuts.push_back("write:" + std::to_string(write));
+      }
       std::cout << cuts.size() << " cuts: before each of " << counts.at("meta")
                 << " changes but data writes, before " << cuts.size() - counts.at("meta") - 1
                 << " of " << writes << " data writes, and after the end\n";
@@ -247,8 +265,9 @@ class PowerCut : public ::testing::Test {
       storage.Unmount();
       for (const char* model : {"flushed", "folders"}) {
         for (const std::string& fault :
-             CheckRecovery(scenario, storage.Kept(model), storage.SettingsStored()))
+             CheckRecovery(scenario, storage.Kept(model), storage.SettingsStored())) {
           faults.push_back(std::string(model) + ", cut before " + storage.Cut() + ": " + fault);
+        }
       }
     }
     return faults;
@@ -260,8 +279,9 @@ class PowerCut : public ::testing::Test {
 
 std::string Lines(const std::vector<std::string>& lines) {
   std::string text;
-  for (const std::string& line : lines)
+  for (const std::string& line : lines) {
     text += line + "\n";
+  }
   return text;
 }
 

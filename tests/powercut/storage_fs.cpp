@@ -89,8 +89,9 @@ NodePtr Load(const fs::path& path) {
   const auto status = fs::symlink_status(path);
   if (fs::is_directory(status)) {
     NodePtr folder = NewNode(S_IFDIR | 0755);
-    for (const auto& entry : fs::directory_iterator(path))
+    for (const auto& entry : fs::directory_iterator(path)) {
       folder->entries[entry.path().filename().string()] = Load(entry.path());
+    }
     folder->durableEntries = folder->entries;
     return folder;
   }
@@ -104,8 +105,9 @@ NodePtr Load(const fs::path& path) {
 void Save(const Node& node, const fs::path& path, bool keptFolders) {
   if (node.IsFolder()) {
     fs::create_directories(path);
-    for (const auto& [name, child] : keptFolders ? node.entries : node.durableEntries)
+    for (const auto& [name, child] : keptFolders ? node.entries : node.durableEntries) {
       Save(*child, path / name, keptFolders);
+    }
     return;
   }
   std::ofstream(path, std::ios::binary) << node.durable;
@@ -129,16 +131,18 @@ void LosePower(const std::string& before) {
 // Counts a change of the given kind; false when power is lost before it (or was already).
 bool Change(const char* kind, const std::string& what) {
   State& s = S();
-  if (s.frozen)
+  if (s.frozen) {
     return false;
+  }
   long& count = std::strcmp(kind, "meta") == 0 ? s.metaCount : s.writeCount;
   const long index = count++;
   if (kind == s.cutKind && index == s.cutIndex) {
     LosePower(std::string(kind) + " " + std::to_string(index) + " " + what);
     return false;
   }
-  if (std::strcmp(kind, "meta") == 0)
+  if (std::strcmp(kind, "meta") == 0) {
     s.ops << index << " " << what << "\n";
+  }
   return true;
 }
 
@@ -147,26 +151,30 @@ std::vector<std::string> Split(const char* path) {
   std::string part;
   for (const char* c = path; *c != '\0'; ++c) {
     if (*c == '/') {
-      if (!part.empty())
+      if (!part.empty()) {
         parts.push_back(part);
+      }
       part.clear();
     } else {
       part += *c;
     }
   }
-  if (!part.empty())
+  if (!part.empty()) {
     parts.push_back(part);
+  }
   return parts;
 }
 
 NodePtr Find(const char* path) {
   NodePtr node = S().root;
   for (const std::string& part : Split(path)) {
-    if (!node->IsFolder())
+    if (!node->IsFolder()) {
       return nullptr;
+    }
     const auto found = node->entries.find(part);
-    if (found == node->entries.end())
+    if (found == node->entries.end()) {
       return nullptr;
+    }
     node = found->second;
   }
   return node;
@@ -175,12 +183,14 @@ NodePtr Find(const char* path) {
 // The folder that holds path's last component, and that component.
 NodePtr Parent(const char* path, std::string& name) {
   std::vector<std::string> parts = Split(path);
-  if (parts.empty())
+  if (parts.empty()) {
     return nullptr;
+  }
   name = parts.back();
   std::string folder = "/";
-  for (std::size_t i = 0; i + 1 < parts.size(); ++i)
+  for (std::size_t i = 0; i + 1 < parts.size(); ++i) {
     folder += parts[i] + "/";
+  }
   NodePtr parent = Find(folder.c_str());
   return parent && parent->IsFolder() ? parent : nullptr;
 }
@@ -188,8 +198,9 @@ NodePtr Parent(const char* path, std::string& name) {
 NodePtr Handle(const fuse_file_info* fi, const char* path) {
   if (fi != nullptr) {
     const auto found = S().handles.find(fi->fh);
-    if (found != S().handles.end())
+    if (found != S().handles.end()) {
       return found->second.node;
+    }
   }
   return path != nullptr ? Find(path) : nullptr;
 }
@@ -202,8 +213,9 @@ std::uint64_t Open(NodePtr node, const char* path) {
 
 // The path a request names, or the one its open file was opened by.
 std::string PathOf(const char* path, const fuse_file_info* fi) {
-  if (path != nullptr)
+  if (path != nullptr) {
     return path;
+  }
   const auto found = fi != nullptr ? S().handles.find(fi->fh) : S().handles.end();
   return found != S().handles.end() ? found->second.path : "?";
 }
@@ -221,16 +233,19 @@ void* Init(fuse_conn_info*, fuse_config* config) {
 }
 
 void Destroy(void*) {
-  if (!S().frozen)
+  if (!S().frozen) {
     LosePower("end");
+  }
 }
 
 int GetAttributes(const char* path, struct stat* st, fuse_file_info* fi) {
-  if (S().frozen)
+  if (S().frozen) {
     return -EIO;
+  }
   NodePtr node = Handle(fi, path);
-  if (!node)
+  if (!node) {
     return -ENOENT;
+  }
   std::memset(st, 0, sizeof *st);
   st->st_ino = node->ino;
   st->st_mode = node->mode;
@@ -245,30 +260,37 @@ int GetAttributes(const char* path, struct stat* st, fuse_file_info* fi) {
 
 int ReadFolder(const char* path, void* buffer, fuse_fill_dir_t fill, off_t, fuse_file_info* fi,
                fuse_readdir_flags) {
-  if (S().frozen)
+  if (S().frozen) {
     return -EIO;
+  }
   NodePtr folder = Handle(fi, path);
-  if (!folder || !folder->IsFolder())
+  if (!folder || !folder->IsFolder()) {
     return -ENOTDIR;
+  }
   fill(buffer, ".", nullptr, 0, static_cast<fuse_fill_dir_flags>(0));
   fill(buffer, "..", nullptr, 0, static_cast<fuse_fill_dir_flags>(0));
-  for (const auto& [name, child] : folder->entries)
+  for (const auto& [name, child] : folder->entries) {
     fill(buffer, name.c_str(), nullptr, 0, static_cast<fuse_fill_dir_flags>(0));
+  }
   return 0;
 }
 
 // Opens the node at path when it is a folder (folder) or a file (!folder).
 int OpenNode(const char* path, fuse_file_info* fi, bool folder) {
-  if (S().frozen)
+  if (S().frozen) {
     return -EIO;
+  }
   NodePtr node = Find(path);
-  if (!node)
+  if (!node) {
     return -ENOENT;
-  if (node->IsFolder() != folder)
+  }
+  if (node->IsFolder() != folder) {
     return folder ? -ENOTDIR : -EISDIR;
+  }
   if (!folder && (fi->flags & O_TRUNC) != 0) {
-    if (!Change("meta", std::string("truncate ") + path))
+    if (!Change("meta", std::string("truncate ") + path)) {
       return -EIO;
+    }
     node->data.clear();
   }
   fi->fh = Open(node, path);
@@ -291,14 +313,18 @@ int Release(const char*, fuse_file_info* fi) {
 int MakeFolder(const char* path, mode_t mode) {
   std::string name;
   NodePtr parent = Parent(path, name);
-  if (S().frozen)
+  if (S().frozen) {
     return -EIO;
-  if (!parent)
+  }
+  if (!parent) {
     return -ENOENT;
-  if (parent->entries.count(name) != 0)
+  }
+  if (parent->entries.count(name) != 0) {
     return -EEXIST;
-  if (!Change("meta", std::string("mkdir ") + path))
+  }
+  if (!Change("meta", std::string("mkdir ") + path)) {
     return -EIO;
+  }
   parent->entries[name] = NewNode(S_IFDIR | (mode & 07777));
   return 0;
 }
@@ -306,23 +332,29 @@ int MakeFolder(const char* path, mode_t mode) {
 int Create(const char* path, mode_t mode, fuse_file_info* fi) {
   std::string name;
   NodePtr parent = Parent(path, name);
-  if (S().frozen)
+  if (S().frozen) {
     return -EIO;
-  if (!parent)
+  }
+  if (!parent) {
     return -ENOENT;
+  }
   auto found = parent->entries.find(name);
   if (found != parent->entries.end()) {
-    if ((fi->flags & O_EXCL) != 0)
+    if ((fi->flags & O_EXCL) != 0) {
       return -EEXIST;
-    if ((fi->flags & O_TRUNC) != 0 && !Change("meta", std::string("truncate ") + path))
+    }
+    if ((fi->flags & O_TRUNC) != 0 && !Change("meta", std::string("truncate ") + path)) {
       return -EIO;
-    if ((fi->flags & O_TRUNC) != 0)
+    }
+    if ((fi->flags & O_TRUNC) != 0) {
       found->second->data.clear();
+    }
     fi->fh = Open(found->second, path);
     return 0;
   }
-  if (!Change("meta", std::string("create ") + path))
+  if (!Change("meta", std::string("create ") + path)) {
     return -EIO;
+  }
   NodePtr file = NewNode(S_IFREG | (mode & 07777));
   parent->entries[name] = file;
   fi->fh = Open(file, path);
@@ -330,14 +362,17 @@ int Create(const char* path, mode_t mode, fuse_file_info* fi) {
 }
 
 int Read(const char* path, char* buffer, size_t size, off_t offset, fuse_file_info* fi) {
-  if (S().frozen)
+  if (S().frozen) {
     return -EIO;
+  }
   NodePtr file = Handle(fi, path);
-  if (!file)
+  if (!file) {
     return -EBADF;
+  }
   const auto at = static_cast<std::size_t>(offset);
-  if (at >= file->data.size())
+  if (at >= file->data.size()) {
     return 0;
+  }
   const std::size_t count = std::min(size, file->data.size() - at);
   std::memcpy(buffer, file->data.data() + at, count);
   return static_cast<int>(count);
@@ -345,13 +380,16 @@ int Read(const char* path, char* buffer, size_t size, off_t offset, fuse_file_in
 
 int Write(const char* path, const char* buffer, size_t size, off_t offset, fuse_file_info* fi) {
   NodePtr file = Handle(fi, path);
-  if (S().frozen || !Change("write", "write"))
+  if (S().frozen || !Change("write", "write")) {
     return -EIO;
-  if (!file)
+  }
+  if (!file) {
     return -EBADF;
+  }
   const auto at = static_cast<std::size_t>(offset);
-  if (file->data.size() < at + size)
+  if (file->data.size() < at + size) {
     file->data.resize(at + size);
+  }
   std::memcpy(file->data.data() + at, buffer, size);
   return static_cast<int>(size);
 }
@@ -361,12 +399,15 @@ int Write(const char* path, const char* buffer, size_t size, off_t offset, fuse_
 template <typename Action>
 int ChangeNode(const char* path, fuse_file_info* fi, int missing, const char* what, Action action) {
   NodePtr node = Handle(fi, path);
-  if (S().frozen)
+  if (S().frozen) {
     return -EIO;
-  if (!node)
+  }
+  if (!node) {
     return missing;
-  if (!Change("meta", what + PathOf(path, fi)))
+  }
+  if (!Change("meta", what + PathOf(path, fi))) {
     return -EIO;
+  }
   action(*node);
   return 0;
 }
@@ -378,8 +419,9 @@ int Truncate(const char* path, off_t size, fuse_file_info* fi) {
 
 int SyncFile(const char* path, int, fuse_file_info* fi) {
   return ChangeNode(path, fi, -EBADF, "fsync ", [](Node& file) {
-    if (!S().ignoreFileFlushes)
+    if (!S().ignoreFileFlushes) {
       file.durable = file.data;
+    }
   });
 }
 
@@ -392,17 +434,22 @@ int SyncFolder(const char* path, int, fuse_file_info* fi) {
 int RemoveEntry(const char* path, bool folder) {
   std::string name;
   NodePtr parent = Parent(path, name);
-  if (S().frozen)
+  if (S().frozen) {
     return -EIO;
-  if (!parent || parent->entries.count(name) == 0)
+  }
+  if (!parent || parent->entries.count(name) == 0) {
     return -ENOENT;
+  }
   const NodePtr& node = parent->entries[name];
-  if (node->IsFolder() != folder)
+  if (node->IsFolder() != folder) {
     return folder ? -ENOTDIR : -EISDIR;
-  if (folder && !node->entries.empty())
+  }
+  if (folder && !node->entries.empty()) {
     return -ENOTEMPTY;
-  if (!Change("meta", (folder ? "rmdir " : "unlink ") + std::string(path)))
+  }
+  if (!Change("meta", (folder ? "rmdir " : "unlink ") + std::string(path))) {
     return -EIO;
+  }
   parent->entries.erase(name);
   return 0;
 }
@@ -420,24 +467,31 @@ int Rename(const char* from, const char* to, unsigned int flags) {
   std::string toName;
   NodePtr fromParent = Parent(from, fromName);
   NodePtr toParent = Parent(to, toName);
-  if (S().frozen)
+  if (S().frozen) {
     return -EIO;
-  if (!fromParent || !toParent || fromParent->entries.count(fromName) == 0)
+  }
+  if (!fromParent || !toParent || fromParent->entries.count(fromName) == 0) {
     return -ENOENT;
-  if ((flags & ~static_cast<unsigned int>(RENAME_NOREPLACE)) != 0)
+  }
+  if ((flags & ~static_cast<unsigned int>(RENAME_NOREPLACE)) != 0) {
     return -EINVAL;
+  }
   NodePtr moved = fromParent->entries[fromName];
   const auto existing = toParent->entries.find(toName);
   if (existing != toParent->entries.end()) {
-    if ((flags & RENAME_NOREPLACE) != 0)
+    if ((flags & RENAME_NOREPLACE) != 0) {
       return -EEXIST;
-    if (existing->second->IsFolder() && !existing->second->entries.empty())
+    }
+    if (existing->second->IsFolder() && !existing->second->entries.empty()) {
       return -ENOTEMPTY;
-    if (existing->second->IsFolder() != moved->IsFolder())
+    }
+    if (existing->second->IsFolder() != moved->IsFolder()) {
       return moved->IsFolder() ? -ENOTDIR : -EISDIR;
+    }
   }
-  if (!Change("meta", std::string("rename ") + from + " -> " + to))
+  if (!Change("meta", std::string("rename ") + from + " -> " + to)) {
     return -EIO;
+  }
   fromParent->entries.erase(fromName);
   toParent->entries[toName] = moved;
   return 0;
@@ -447,16 +501,21 @@ int Link(const char* from, const char* to) {
   std::string name;
   NodePtr file = Find(from);
   NodePtr parent = Parent(to, name);
-  if (S().frozen)
+  if (S().frozen) {
     return -EIO;
-  if (!file || !parent)
+  }
+  if (!file || !parent) {
     return -ENOENT;
-  if (file->IsFolder())
+  }
+  if (file->IsFolder()) {
     return -EPERM;
-  if (parent->entries.count(name) != 0)
+  }
+  if (parent->entries.count(name) != 0) {
     return -EEXIST;
-  if (!Change("meta", std::string("link ") + from + " -> " + to))
+  }
+  if (!Change("meta", std::string("link ") + from + " -> " + to)) {
     return -EIO;
+  }
   parent->entries[name] = file;
   return 0;
 }

@@ -79,8 +79,9 @@ TEST_F(SettingsFileTest, SaveReplacesLinksAndNeverWritesThroughThem) {
     EXPECT_FALSE(std::filesystem::is_symlink(InstallFile()));
     EXPECT_EQ(ReadFile(InstallFile()), FromScratch("srv/"));
     std::vector<std::string> expected = {"RFConfig.xml"};
-    if (std::string(c.linkName) != "RFConfig.xml")
+    if (std::string(c.linkName) != "RFConfig.xml") {
       expected.insert(expected.begin(), c.linkName);
+    }
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(Names(Install("")), expected);
   }
@@ -96,11 +97,13 @@ TEST_F(SettingsFileTest, FilesFarLargerOrDeeperThanTheLoadersOwnDoNotLoad) {
   };
   const auto nested = [](std::size_t levels, bool closed) {
     std::string text = "<Config><WebHostName>app-server</WebHostName>";
-    for (std::size_t level = 2; level <= levels; ++level)
+    for (std::size_t level = 2; level <= levels; ++level) {
       text += "<a>";
+    }
     if (closed) {
-      for (std::size_t level = 2; level <= levels; ++level)
+      for (std::size_t level = 2; level <= levels; ++level) {
         text += "</a>";
+      }
       text += "</Config>";
     }
     return text;

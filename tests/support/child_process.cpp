@@ -33,23 +33,28 @@ pid_t Spawn(const std::string& program, const std::vector<std::string>& args,
   argvText.push_back(program);
   argvText.insert(argvText.end(), args.begin(), args.end());
   std::vector<char*> argv;
-  for (auto& a : argvText)
+  for (auto& a : argvText) {
     argv.push_back(a.data());
+  }
   argv.push_back(nullptr);
 
   pid_t pid = fork();
-  if (pid < 0)
+  if (pid < 0) {
     throw std::runtime_error("fork failed");
+  }
   if (pid == 0) {
     dup2(in, 0);
     dup2(out, 1);
     dup2(err, 2);
-    for (const auto& name : options.unsetEnv)
+    for (const auto& name : options.unsetEnv) {
       unsetenv(name.c_str());
-    for (const auto& [name, value] : options.env)
+    }
+    for (const auto& [name, value] : options.env) {
       setenv(name.c_str(), value.c_str(), 1);
-    if (!options.workingFolder.empty() && chdir(options.workingFolder.c_str()) != 0)
+    }
+    if (!options.workingFolder.empty() && chdir(options.workingFolder.c_str()) != 0) {
       _exit(126);
+    }
     execv(program.c_str(), argv.data());
     _exit(127);
   }
@@ -81,8 +86,9 @@ RunResult Run(const std::string& program, const std::vector<std::string>& args,
     size_t done = 0;
     while (done < input.size()) {
       ssize_t n = write(fd, input.data() + done, input.size() - done);
-      if (n <= 0)
+      if (n <= 0) {
         break;
+      }
       done += static_cast<size_t>(n);
     }
     close(fd);
@@ -100,11 +106,13 @@ RunResult Run(const std::string& program, const std::vector<std::string>& args,
       kill(pid, SIGKILL);
       break;
     }
-    if (ready < 0 && errno == EINTR)
+    if (ready < 0 && errno == EINTR) {
       continue;
+    }
     for (int i = 0; i < 2; ++i) {
-      if (fds[i].fd < 0 || (fds[i].revents & (POLLIN | POLLHUP | POLLERR)) == 0)
+      if (fds[i].fd < 0 || (fds[i].revents & (POLLIN | POLLHUP | POLLERR)) == 0) {
         continue;
+      }
       char buffer[4096];
       ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
       if (n > 0) {
@@ -117,8 +125,9 @@ RunResult Run(const std::string& program, const std::vector<std::string>& args,
     }
   }
   for (auto& fd : fds) {
-    if (fd.fd >= 0)
+    if (fd.fd >= 0) {
       close(fd.fd);
+    }
   }
   int status = 0;
   rusage usage{};
@@ -133,8 +142,9 @@ BackgroundProcess::BackgroundProcess(const std::string& program,
                                      const std::vector<std::string>& args,
                                      const RunOptions& options) {
   int outPipe[2];
-  if (pipe2(outPipe, O_CLOEXEC) != 0)
+  if (pipe2(outPipe, O_CLOEXEC) != 0) {
     throw std::runtime_error("pipe failed");
+  }
   int devNull = open("/dev/null", O_RDONLY | O_CLOEXEC);
   pid_ = Spawn(program, args, options, devNull, outPipe[1], 2);
   close(devNull);
@@ -160,12 +170,14 @@ std::string BackgroundProcess::ReadLine(std::chrono::milliseconds timeout) {
       return line;
     }
     pollfd fd = {outFd_, POLLIN, 0};
-    if (poll(&fd, 1, RemainingMs(deadline)) <= 0)
+    if (poll(&fd, 1, RemainingMs(deadline)) <= 0) {
       return {};
+    }
     char buffer[1024];
     ssize_t n = read(outFd_, buffer, sizeof buffer);
-    if (n <= 0)
+    if (n <= 0) {
       return {};
+    }
     pending_.append(buffer, static_cast<size_t>(n));
   }
 }

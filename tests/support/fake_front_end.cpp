@@ -45,8 +45,9 @@ void FakeFrontEnd::Move(platform::WindowHandle window, int x, int y, int width, 
   Record(L"Move " + std::to_wstring(IdOf(window)) + L" " + std::to_wstring(x) + L" " +
          std::to_wstring(y) + L" " + std::to_wstring(width) + L" " + std::to_wstring(height));
   std::lock_guard lock(mutex_);
-  if (IdOf(window) == 0)
+  if (IdOf(window) == 0) {
     dialogSize_ = {width, height};
+  }
 }
 
 void FakeFrontEnd::Show(platform::WindowHandle window, bool visible) {
@@ -69,8 +70,9 @@ void FakeFrontEnd::SetText(platform::WindowHandle window, const wchar_t* text) {
 
 int FakeFrontEnd::GetText(platform::WindowHandle window, std::span<wchar_t> text) {
   std::wstring current = TextOf(IdOf(window));
-  if (text.empty())
+  if (text.empty()) {
     return 0;
+  }
   std::size_t length = std::min(current.size(), text.size() - 1);
   current.copy(text.data(), length);
   text[length] = L'\0';
@@ -119,8 +121,9 @@ bool FakeFrontEnd::WaitFor(const std::function<bool(FakeFrontEnd&)>& predicate,
                            std::chrono::milliseconds timeout) {
   const auto deadline = std::chrono::steady_clock::now() + timeout;
   for (;;) {
-    if (predicate(*this))
+    if (predicate(*this)) {
       return true;
+    }
     std::unique_lock lock(mutex_);
     if (changed_.wait_until(lock, deadline) == std::cv_status::timeout) {
       lock.unlock();

@@ -108,8 +108,9 @@ class SpaceFiles : public platform::FileService {
   }
   bool FreeBytesAvailable(const wchar_t* path, std::uint64_t& bytes) override {
     freeQueries.emplace_back(path);
-    if (!freeBytes)
+    if (!freeBytes) {
       return false;
+    }
     bytes = *freeBytes;
     return true;
   }
@@ -149,27 +150,31 @@ class FakeProcesses : public platform::ProcessService {
     platform::ProcessEntry entry{};
     entry.processId = id;
     exeFile.copy(entry.exeFile, exeFile.size());
-    if (!table)
+    if (!table) {
       table.emplace();
+    }
     table->push_back(entry);
   }
 
   bool Start(const wchar_t* file, const wchar_t* parameters, bool wait) override {
     EXPECT_NE(parameters, nullptr);
     starts.push_back({file, parameters != nullptr ? parameters : L"<null>", wait});
-    if (onStart)
+    if (onStart) {
       onStart(starts.back());
+    }
     return startResult && unstartable.count(file) == 0;
   }
   std::unique_ptr<platform::ProcessSnapshot> TakeSnapshot() override {
-    if (!table)
+    if (!table) {
       return nullptr;
+    }
     return std::make_unique<platform::ProcessSnapshot>(*table);
   }
   bool Terminate(std::uint32_t processId) override {
     terminated.push_back(processId);
-    if (onTerminate)
+    if (onTerminate) {
       onTerminate(processId);
+    }
     return true;
   }
 };
@@ -217,8 +222,9 @@ class FolderDownloads : public platform::DownloadService {
                               IBindStatusCallback* callback,
                               platform::DownloadContentSink* sink) override {
     std::string content;
-    if (!Fetch(url, callback, content) || !Show(sink, content))
+    if (!Fetch(url, callback, content) || !Show(sink, content)) {
       return E_FAIL;
+    }
     std::wstring devicePath = L"\\Temp\\cache" + std::to_wstring(urls.size());
     WriteFile(platform::ToHostPath(std::wstring_view(devicePath)), content);
     devicePath.copy(cachePath.data(), devicePath.size());
@@ -228,8 +234,9 @@ class FolderDownloads : public platform::DownloadService {
   HRESULT DownloadToFile(const wchar_t* url, const wchar_t* target, IBindStatusCallback* callback,
                          platform::DownloadContentSink* sink) override {
     std::string content;
-    if (!Fetch(url, callback, content) || !Show(sink, content))
+    if (!Fetch(url, callback, content) || !Show(sink, content)) {
       return E_FAIL;  // the target stays as it was
+    }
     WriteFile(platform::ToHostPath(std::wstring_view(target)), content);
     return S_OK;
   }
@@ -239,14 +246,16 @@ class FolderDownloads : public platform::DownloadService {
   // The body as the host's downloads show it to a sink: in pieces, as it would arrive, cut off
   // at the sink's bound, and judged by the sink once whole.
   static bool Show(platform::DownloadContentSink* sink, const std::string& content) {
-    if (sink == nullptr)
+    if (sink == nullptr) {
       return true;
+    }
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(content.data());
     const std::size_t shown =
         static_cast<std::size_t>(std::min<std::uint64_t>(content.size(), sink->MaxBytes()));
     for (std::size_t at = 0; at < shown; at += 1000) {
-      if (!sink->Take({bytes + at, std::min<std::size_t>(1000, shown - at)}))
+      if (!sink->Take({bytes + at, std::min<std::size_t>(1000, shown - at)})) {
         return false;
+      }
     }
     if (shown < content.size()) {
       sink->TooLarge();
@@ -258,8 +267,9 @@ class FolderDownloads : public platform::DownloadService {
     urls.emplace_back(url);
     std::wstring address(url);
     std::string path = folder_ + "/" + Narrow(address.substr(address.rfind(L'/') + 1));
-    if (!std::filesystem::is_regular_file(path))
+    if (!std::filesystem::is_regular_file(path)) {
       return false;
+    }
     content = ReadFile(path);
     auto size = static_cast<std::uint32_t>(content.size());
     if (callback != nullptr) {
@@ -332,10 +342,12 @@ class FakeDeviceLock : public platform::DeviceLockService {
   explicit FakeDeviceLock(testing_support::FakeFrontEnd& frontEnd)
       : records_(std::make_shared<Records>(Records{frontEnd, {}, {}})) {}
   std::unique_ptr<platform::HeldDeviceLock> Take(const std::function<void()>& waiting) override {
-    if (heldElsewhere && waiting)
+    if (heldElsewhere && waiting) {
       waiting();
-    if (!available)
+    }
+    if (!available) {
       return nullptr;
+    }
     records_->takenAt.push_back(records_->frontEnd.Calls().size());
     return std::make_unique<Held>(records_);
   }
@@ -359,8 +371,9 @@ class FakeDeviceLock : public platform::DeviceLockService {
    public:
     explicit Held(const std::shared_ptr<Records>& records) : records_(records) {}
     ~Held() override {
-      if (auto records = records_.lock())
+      if (auto records = records_.lock()) {
         records->releasedAt.push_back(records->frontEnd.Calls().size());
+      }
     }
 
    private:

@@ -36,7 +36,7 @@ XServer* server = nullptr;
 platform::DialogFrontEnd* frontEnd = nullptr;
 
 const platform::DialogTemplate& Template() {
-  return *resources::FindDialogTemplate(resources::LOADER_DIALOG_ID);
+  return *resources::FindDialogTemplate(resources::kLoaderDialogId);
 }
 
 platform::PixelRect Rect(int id) {
@@ -221,6 +221,13 @@ TEST_F(WindowFrontEndTest, ATextSetFromAnyThreadIsCopiedAndInPlaceForTheNextRead
     other.join();
     frontEnd->SetText(status, L"done");
     EXPECT_EQ(TextOf(status), L"done");
+
+    // Show is posted as well: the read behind it sees it.
+    WindowHandle ok = s.Item(kOk);
+    for (const bool visible : {true, false, true, false}) {
+      frontEnd->Show(ok, visible);
+      EXPECT_EQ(frontEnd->IsVisible(ok), visible);
+    }
   };
   EXPECT_EQ(RunDialog(script), 7);
   EXPECT_TRUE(server->FindWindows(kDialogClass).empty());

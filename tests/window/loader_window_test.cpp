@@ -155,8 +155,9 @@ TEST_F(LoaderWindowTest, KeysAndClicksWhileTheLoaderWorksChangeNothing) {
   auto loader = StartLoader({}, {{"FERROVAN_DOWNLOAD_STALL_SECONDS", "3"}});
   ASSERT_TRUE(WaitUntil([&] { return !service.Requests().empty(); }));
 
-  for (int press = 0; press < 3; ++press)
+  for (int press = 0; press < 3; ++press) {
     server_->Key("Return");
+  }
   ClickCenter(kOk);
   ClickCenter(kCancel);
 

@@ -271,8 +271,8 @@ XServer* SharedServer(std::string& why) {
 
 platform::PixelRect LoaderControlRect(int controlId) {
   platform::PixelRect rect;
-  platform::WindowControlRect(*resources::FindDialogTemplate(resources::LOADER_DIALOG_ID),
-                              controlId, rect);
+  platform::WindowControlRect(*resources::FindDialogTemplate(resources::kLoaderDialogId), controlId,
+                              rect);
   return rect;
 }
 

@@ -268,23 +268,6 @@ void WindowFrontEnd::Command(unsigned code, int id, Control* control) {
         reinterpret_cast<std::intptr_t>(control != nullptr ? ToHandle(control) : nullptr));
 }
 
-bool WindowFrontEnd::ControlRect(const DialogTemplate& dialogTemplate, int controlId,
-                                 PixelRect& rect) {
-  Fl::lock();
-  OpenToolkit();
-  Fl::unlock();
-  int x = 0, y = 0, width = 0, height = 0;
-  Fl::screen_xywh(x, y, width, height, 0);
-  const DialogFont font = MeasureDialogFont(dialogTemplate, width, height);
-  for (const ControlTemplate& item : dialogTemplate.controls) {
-    if (item.id == controlId) {
-      rect = ToPixels(font, item.x, item.y, item.width, item.height);
-      return true;
-    }
-  }
-  return false;
-}
-
 bool WindowFrontEndBuilt() {
   return true;
 }
@@ -306,8 +289,8 @@ DialogFrontEnd* OpenWindowFrontEnd() {
   return theFrontEnd;
 }
 
-bool WindowControlRect(const DialogTemplate& dialogTemplate, int controlId, PixelRect& rect) {
-  return theFrontEnd != nullptr && theFrontEnd->ControlRect(dialogTemplate, controlId, rect);
+bool WindowFrontEndOpen() {
+  return theFrontEnd != nullptr;
 }
 
 }  // namespace platform

@@ -42,6 +42,8 @@ class WindowFrontEnd;
 // Hands the display that OpenWindowFrontEnd opened to the toolkit, once; before any other use of
 // the toolkit, with Fl::lock held.
 void OpenToolkit();
+// Whether OpenWindowFrontEnd has opened the front end.
+bool WindowFrontEndOpen();
 
 // What a window handle points to: one per control and one for the dialog, kept until the front
 // end goes, so that a handle stays a valid pointer even after its dialog has closed.
@@ -86,8 +88,6 @@ class WindowFrontEnd final : public DialogFrontEnd {
   int GetText(WindowHandle window, std::span<wchar_t> text) override;
   void EndDialog(WindowHandle dialog, std::intptr_t result) override;
   void MessageBox(const wchar_t* text, const wchar_t* caption) override;
-
-  bool ControlRect(const DialogTemplate& dialogTemplate, int controlId, PixelRect& rect);
 
  private:
   // Work for the window's thread. run returns true when the task is complete at once; a message

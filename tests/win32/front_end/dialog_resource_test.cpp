@@ -81,8 +81,8 @@ std::wstring ClassOf(platform::ControlKind kind) {
 
 TEST(DialogResourceTest, TheCompiledDialogIsTheTemplateOfTheOtherFrontEnds) {
   const platform::DialogTemplate& expected =
-      *resources::FindDialogTemplate(resources::LOADER_DIALOG_ID);
-  ASSERT_EQ(expected.resourceId, resources::LOADER_DIALOG_ID);
+      *resources::FindDialogTemplate(resources::kLoaderDialogId);
+  ASSERT_EQ(expected.resourceId, resources::kLoaderDialogId);
   const std::vector<std::uint8_t> bytes = LoadOwnResource(expected.resourceId, RT_DIALOG);
   ASSERT_FALSE(bytes.empty()) << "no dialog resource " << expected.resourceId;
 
@@ -123,7 +123,7 @@ TEST(DialogResourceTest, TheCompiledDialogIsTheTemplateOfTheOtherFrontEnds) {
 
 TEST(DialogResourceTest, TheIconHoldsFourSquareImagesOf24Bits) {
   const std::vector<std::uint8_t> group =
-      LoadOwnResource(resources::LOADER_ICON_ID, MAKEINTRESOURCEW(14));  // RT_GROUP_ICON
+      LoadOwnResource(resources::kLoaderIconId, MAKEINTRESOURCEW(14));  // RT_GROUP_ICON
   ASSERT_FALSE(group.empty());
   Reader entries(group.data(), group.size());
   EXPECT_EQ(entries.Word(), 0u);

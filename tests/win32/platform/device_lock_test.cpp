@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <memory>
 #include <thread>
 
@@ -52,6 +53,45 @@ TEST(Win32DeviceLockTest, AnotherProcessHoldsItUntilItEnds) {
       holder.reset();
     }
     EXPECT_TRUE(WaitUntil([&] { return taker.taken(); }));
+  }
+}
+
+// A loader started by the lock's holder (the newest loader) waits for it without a word; one
+// started by anything else says at once that it waits.
+TEST(Win32DeviceLockTest, OnlyALoaderStartedByTheHolderWaitsQuietly) {
+  for (const bool holderStartsIt : {true, false}) {
+    SCOPED_TRACE(holderStartsIt ? "started by the holder" : "started by another process");
+    TempDir root;
+    platform::SetDeviceRoot(root.Path());
+    const std::wstring ready = Wide(root / "ready");
+    const std::wstring go = Wide(root / "go");
+    const std::wstring waited = Wide(root / "waited");
+    const std::wstring taken = Wide(root / "taken");
+    std::unique_ptr<platform::HeldDeviceLock> ownLock;
+    std::unique_ptr<HelperProcess> holder;
+    if (holderStartsIt) {
+      ownLock = platform::DeviceLock().Take(nullptr);
+      ASSERT_NE(ownLock, nullptr);
+    } else {
+      holder = std::make_unique<HelperProcess>(L"lock \"" + Wide(root.Path()) + L"\" \"" + ready +
+                                               L"\" \"" + go + L"\"");
+      ASSERT_TRUE(WaitUntil([&] { return Exists(ready); }));
+    }
+    HelperProcess taker(L"take \"" + Wide(root.Path()) + L"\" \"" + waited + L"\" \"" + taken +
+                        L"\"");
+    ASSERT_TRUE(taker.started());
+    if (holderStartsIt) {
+      Sleep(1500);
+      EXPECT_FALSE(Exists(waited));
+      ownLock.reset();
+    } else {
+      // Well within the quiet wait's bound.
+      EXPECT_TRUE(WaitUntil([&] { return Exists(waited); }, std::chrono::seconds(5)));
+      service_tests::WriteBytes(go, "");
+    }
+    EXPECT_TRUE(taker.WaitForEnd());
+    EXPECT_TRUE(Exists(taken));
+    EXPECT_EQ(Exists(waited), !holderStartsIt);
   }
 }
 

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -72,6 +73,27 @@ TEST(Win32DeviceRootTest, ChoosesOptionThenVariableThenProgramFolderThenLocalApp
     EXPECT_EQ(platform::ChooseDeviceRoot(c.option, c.program, chosen), c.usable);
     EXPECT_EQ(chosen, c.expected);
   }
+}
+
+// The install folder of FERROVAN_TEST_TWO_VOLUME_ROOT is a volume of its own, mounted on that
+// folder: named, it is the root; as the folder around an installation, it is passed over.
+TEST(Win32DeviceRootMountedFolder, NamedIsTakenButNeverDerived) {
+  const char* twoVolumes = std::getenv("FERROVAN_TEST_TWO_VOLUME_ROOT");
+  ASSERT_NE(twoVolumes, nullptr) << "run through run_on_two_volumes.sh";
+  const std::string mounted = std::string(twoVolumes) + "\\Program Files\\FerroVanMobile";
+  ScopedVariable appData(L"LOCALAPPDATA", L"C:\\Users\\someone\\AppData\\Local");
+  ScopedVariable rootVariable(L"FERROVAN_DEVICE_ROOT", nullptr);
+  std::string chosen;
+  EXPECT_TRUE(platform::ChooseDeviceRoot(mounted.c_str(), "", chosen));
+  EXPECT_EQ(chosen, mounted);
+  {
+    ScopedVariable named(L"FERROVAN_DEVICE_ROOT", Wide(mounted).c_str());
+    EXPECT_TRUE(platform::ChooseDeviceRoot(nullptr, "", chosen));
+    EXPECT_EQ(chosen, mounted);
+  }
+  EXPECT_TRUE(platform::ChooseDeviceRoot(
+      nullptr, mounted + "\\Program Files\\FerroVanMobile\\l.exe", chosen));
+  EXPECT_EQ(chosen, "C:\\Users\\someone\\AppData\\Local\\ferrovan\\device");
 }
 
 TEST(Win32DeviceRootTest, MapsDevicePathsIntoTheRoot) {

@@ -3,6 +3,8 @@
 //   service_helper record FILE [ARGS...]  writes its folder, FERROVAN_DEVICE_ROOT and ARGS to FILE
 //   service_helper lock ROOT READY GO     takes ROOT's device lock, creates READY, runs until GO
 //                                         exists and ends without letting the lock go
+//   service_helper take ROOT WAITED TAKEN takes ROOT's device lock as a loader does: creates
+//                                         WAITED when it says that it waits, TAKEN once it has it
 // The system header below needs windows.h before it.
 #include "platform/windows_types.h"
 
@@ -83,6 +85,12 @@ int main() {
     WaitForFile(args[4]);
     // Ends with the lock still held: the system must let it go with the process.
     ExitProcess(0);
+  }
+  if (mode == L"take" && count == 5) {
+    platform::SetDeviceRoot(platform::WideToUtf8(args[2]));
+    const std::wstring waited = args[3];
+    auto lock = platform::DeviceLock().Take([&waited] { Write(waited, "waited"); });
+    return lock != nullptr && Write(args[4], "taken") ? 0 : 3;
   }
   return 2;
 }
