@@ -197,8 +197,10 @@ std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* user
         transfer.refused = true;
         return 0;
       }
-    } else if (transfer.status >= 200 && transfer.status != 204 &&
+    } else if (transfer.status >= 200 && (transfer.status != 204 || transfer.resuming) &&
                !(transfer.status >= 300 && transfer.status < 400)) {
+      // A resumed request is answered with the rest of the file or the whole of it: a 204 to it
+      // would pass a part off as the whole file.
       curl_off_t length = -1;
       CurlApi().easy_getinfo(transfer.easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
       if (!TakeResponse(transfer, static_cast<std::uint64_t>(length), length >= 0)) {

@@ -311,9 +311,10 @@ bool Fetch(const wchar_t* url, const FileDescriptor& file, IBindStatusCallback* 
                         (transfer.total == kUnknownLength || transfer.total == transfer.received);
   if (!complete) {
     // Broken where a later try can go on: what arrived is written out for the caller to keep.
+    // Status 0: no server answered this try, which went on from a kept part; that part stays.
     if (version != nullptr && BrokenConnection(result) && !transfer.refused &&
-        (transfer.status == 200 || transfer.status == 206) && transfer.received != 0 &&
-        !Validator(transfer).empty() && WriteUnwritten(transfer)) {
+        (transfer.status == 200 || transfer.status == 206 || transfer.status == 0) &&
+        transfer.received != 0 && !Validator(transfer).empty() && WriteUnwritten(transfer)) {
       version->broken = true;
       version->etag = transfer.fileEtag;
       version->lastModified = transfer.fileModified;

@@ -244,10 +244,11 @@ HRESULT Fetch(const wchar_t* url, IBindStatusCallback* callback, DownloadContent
   }
   if (result != S_OK) {
     const DWORD status = bridge->HttpStatus();
-    // Broken where a later try can go on: what arrived is kept as url's part.
+    // Broken where a later try can go on: what arrived is kept as url's part. Status 0: no
+    // server answered this try, which went on from a kept part; that part stays.
     if (version != nullptr && !version->refused && !bridge->BodyRefused() &&
-        !bridge->RedirectRefused() && (status == 200 || status == 206) && bridge->Received() != 0 &&
-        !bridge->Validator().empty()) {
+        !bridge->RedirectRefused() && (status == 200 || status == 206 || status == 0) &&
+        bridge->Received() != 0 && !bridge->Validator().empty()) {
       KeptRecord record;
       record.etag = WideToUtf8(bridge->FileEtag());
       record.lastModified = WideToUtf8(bridge->FileModified());

@@ -24,6 +24,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/common/kept_copies.h"
 #include "platform/device_root.h"
 #include "platform/download.h"
 #include "platform/linux/download_cache.h"
@@ -198,6 +199,24 @@ class Listener {
   Listener(const Listener&) = delete;
   Listener& operator=(const Listener&) = delete;
   int Port() const { return port_; }
+  // Accepts one connection, reads its request and answers it with response.
+  void AnswerOnce(const std::string& response) const {
+    const int client = accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
+    if (client < 0) {
+      return;
+    }
+    std::string request;
+    char chunk[1024];
+    ssize_t got = 0;
+    while (request.find("\r\n\r\n") == std::string::npos &&
+           (got = read(client, chunk, sizeof chunk)) > 0) {
+      request.append(chunk, static_cast<std::size_t>(got));
+    }
+    if (write(client, response.data(), response.size()) < 0) {
+      ADD_FAILURE() << "cannot answer";
+    }
+    close(client);
+  }
   bool Connected() const {
     pollfd ready = {fd_, POLLIN, 0};
     return poll(&ready, 1, 0) > 0;
@@ -240,6 +259,60 @@ TEST_F(LinuxDownloadTest, FailuresLeaveNoCacheCopy) {
     }
   }
   EXPECT_FALSE(ftp.Connected()) << "an ftp address was fetched";
+}
+
+// A part kept for an address that the next try finds no server at stays for the try after; a
+// resumed request answered 204 is no file, however the part looked.
+TEST_F(LinuxDownloadTest, APartOutlivesATryWithoutAServerAndA204IsNoFile) {
+  Listener server;
+  const std::string path = "/FerroVanService/WebService/Downloads/Client.exe";
+  const std::string at204 = "http://127.0.0.1:" + std::to_string(server.Port()) + path;
+  const std::string nowhere =
+      "http://127.0.0.1:" + std::to_string(testing_support::UnusedPort()) + path;
+  const struct {
+    const char* what;
+    std::string url;
+    bool answers;
+    bool partStays;
+  } cases[] = {
+      {"no server answers", nowhere, false, true},
+      {"a 204 to the range", at204, true, false},
+  };
+  const std::wstring target = L"Program Files\\FerroVanMobile\\Client.exe";
+  testing_support::MakeFolders(device_.Root() + "/Program Files/FerroVanMobile");
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::wstring url = Wide(c.url);
+    // What a broken try kept: the file's first 300 kB, of the version "v1".
+    const std::string part =
+        device_.Root() + "/Temp/" + platform::KeptCopyName(url.c_str(), platform::Kept::kPart);
+    const std::string bytes = body_.substr(0, 300000);
+    WriteFile(part, bytes);
+    platform::KeptRecord record;
+    record.url = c.url;
+    record.etag = "\"v1\"";
+    record.size = bytes.size();
+    platform::KeptDigest digest;
+    digest.Add({reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()});
+    record.digest = digest.Hex();
+    WriteFile(part + platform::kKeptRecordSuffix, platform::FormatKeptRecord(record));
+
+    std::thread answer;
+    if (c.answers) {
+      answer = std::thread([&] {
+        server.AnswerOnce("HTTP/1.1 204 No Content\r\nETag: \"v1\"\r\nConnection: close\r\n\r\n");
+      });
+    }
+    EXPECT_NE(platform::Downloads().DownloadToFile(url.c_str(), target.c_str(), nullptr, nullptr),
+              S_OK);
+    if (answer.joinable()) {
+      answer.join();
+    }
+    EXPECT_FALSE(testing_support::Exists(device_.Host(target)));
+    EXPECT_EQ(testing_support::Exists(part), c.partStays);
+    EXPECT_TRUE(!c.partStays || ReadFile(part) == bytes);
+    EXPECT_TRUE(device_.TempFiles().empty());
+  }
 }
 
 TEST_F(LinuxDownloadTest, ARefusedConnectionFails) {

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "platform/common/cache_file_name.h"
+#include "platform/common/kept_copies.h"
 #include "platform/device_root.h"
 #include "platform/host.h"
 #include "tests/platform/download_host.h"
@@ -545,6 +546,32 @@ TEST_F(DownloadContractTest, APartOfABrokenDownloadIsResumedByTheNextOne) {
     }
     EXPECT_TRUE(CopiesInTemp().empty()) << "a copy is left in Temp";
   }
+}
+
+// A part kept for an address stays when the next try finds no server there (a hand-held still out
+// of reach when the user presses Ok), for the try after.
+TEST_F(DownloadContractTest, APartOutlivesATryThatFindsNoServer) {
+  const std::string url = "http://127.0.0.1:1/FerroVanService/WebService/Downloads/away.bin";
+  const std::wstring wideUrl = platform::Utf8ToWide(url);
+  const fs::path part = fs::u8path(Host(L"Temp") + "/" +
+                                   platform::KeptCopyName(wideUrl.c_str(), platform::Kept::kPart));
+  const std::string bytes = Pattern(300000, 43);
+  WriteFile(part.string(), bytes);
+  platform::KeptRecord record;
+  record.url = url;
+  record.etag = "\"v1\"";
+  record.size = bytes.size();
+  platform::KeptDigest digest;
+  digest.Add({reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()});
+  record.digest = digest.Hex();
+  WriteFile(part.string() + platform::kKeptRecordSuffix, platform::FormatKeptRecord(record));
+
+  KeepingSink sink(true);
+  EXPECT_NE(ToFile(wideUrl, Target("away.dll"), nullptr, &sink), S_OK);
+  EXPECT_FALSE(testing_support::Exists(Host(Target("away.dll"))));
+  ASSERT_TRUE(fs::exists(part)) << "the part was lost";
+  EXPECT_TRUE(ReadFile(part.string()) == bytes);
+  EXPECT_TRUE(CopiesInTemp().empty()) << "a copy is left in Temp";
 }
 
 }  // namespace
