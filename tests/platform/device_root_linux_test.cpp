@@ -146,29 +146,37 @@ TEST(DeviceRoot, NamedMountPointIsTakenButNeverDerived) {
   const pid_t child = fork();
   ASSERT_GE(child, 0);
   if (child == 0) {
-    if (unshare(CLONE_NEWNS) != 0 ||
-        mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-        mkdir(card.c_str(), 0700) != 0 ||
+    if (unshare(CLONE_NEWNS) != 0) {
+      _exit(10);
+    }
+    // Kept from the other namespaces where "/" is a mount point; in a chroot it is not, and the
+    // tmpfs is then unmounted before the child ends, whatever it would reach.
+    mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr);
+    if (mkdir(card.c_str(), 0700) != 0 ||
         mount("ferrovan-card", card.c_str(), "tmpfs", 0, "size=64k") != 0) {
       _exit(10);
     }
+    const auto finish = [&](int status) {
+      umount2(card.c_str(), MNT_DETACH);
+      _exit(status);
+    };
     setenv("XDG_DATA_HOME", xdg.c_str(), 1);
     unsetenv("FERROVAN_DEVICE_ROOT");
     std::string chosen;
     if (!platform::ChooseDeviceRoot(card.c_str(), "", chosen) || chosen != card) {
-      _exit(11);
+      finish(11);
     }
     setenv("FERROVAN_DEVICE_ROOT", card.c_str(), 1);
     if (!platform::ChooseDeviceRoot(nullptr, "", chosen) || chosen != card) {
-      _exit(12);
+      finish(12);
     }
     unsetenv("FERROVAN_DEVICE_ROOT");
     if (!platform::ChooseDeviceRoot(nullptr, card + "/Program Files/FerroVanMobile/l.exe",
                                     chosen) ||
         chosen != xdg + "/ferrovan/device") {
-      _exit(13);
+      finish(13);
     }
-    _exit(0);
+    finish(0);
   }
   int status = 0;
   ASSERT_EQ(waitpid(child, &status, 0), child);
