@@ -123,8 +123,6 @@ class HeaderList {
   curl_slist* list_ = nullptr;
 };
 
-// Fetches url into the open file, which stays open. True only when the whole body has arrived,
-// is on disk and the sink has judged it.
 // The kept copy's bytes as the body, in place of a transfer: written and shown to the sink as a
 // body that arrived would be.
 bool FillFromKept(Transfer& transfer, int keptFd, const KeptRecord& record) {
@@ -199,6 +197,8 @@ bool TakeKept(Transfer& transfer, FetchedVersion& version) {
   return true;
 }
 
+// Fetches url into the open file, which stays open. True only when the whole body has arrived,
+// is on disk and the sink has judged it.
 bool Fetch(const wchar_t* url, const FileDescriptor& file, IBindStatusCallback* callback,
            DownloadContentSink* content, FetchedVersion* version = nullptr) {
   std::size_t wideLength = std::wcslen(url);
