@@ -18,10 +18,15 @@ add_custom_command(OUTPUT ${key_dir}/release.pub ${key_dir}/release.key
   COMMAND ${CMAKE_COMMAND} -E rm -f ${key_dir}/release.pub ${key_dir}/release.key
   COMMAND ${FERROVAN_MINISIGN} -G -W -p ${key_dir}/release.pub -s ${key_dir}/release.key
   COMMENT "Making the tests' release key pair" VERBATIM)
+# One target makes the pair: two targets building the same output at once would each delete
+# what the other made.
+add_custom_target(ferrovan_test_release_key_pair DEPENDS ${key_dir}/release.pub ${key_dir}/release.key)
 ferrovan_release_keys(ferrovan_test_release_keys ${key_dir}/release.pub)
+add_dependencies(ferrovan_test_release_keys ferrovan_test_release_key_pair)
 ferrovan_add_loader(ferrovan-loader-signed ferrovan_test_release_keys)
 math(EXPR next_release "${FERROVAN_RELEASE_NUMBER} + 1")
 ferrovan_release_keys(ferrovan_test_release_keys_next ${key_dir}/release.pub ${next_release})
+add_dependencies(ferrovan_test_release_keys_next ferrovan_test_release_key_pair)
 ferrovan_add_loader(ferrovan-loader-signed-next ferrovan_test_release_keys_next)
 set(FERROVAN_TEST_RELEASE_KEY ${key_dir}/release.key)
 set(FERROVAN_SIGNED_LOADER_PATH $<TARGET_FILE:ferrovan-loader-signed>)
