@@ -4,6 +4,10 @@
 
 #include "platform/clock.h"
 
+// The device's clock must read past 2038 on a 32-bit processor too: this file alone is built with a
+// 64-bit time_t (it hands no time_t to a library).
+static_assert(sizeof(timespec::tv_sec) >= 8, "the clock would stop in 2038");
+
 namespace platform {
 namespace {
 

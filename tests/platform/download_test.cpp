@@ -531,7 +531,8 @@ TEST_F(DownloadContractTest, APartOfABrokenDownloadIsResumedByTheNextOne) {
     const fs::path part = partOf(c.name);
     EXPECT_EQ(part.empty() ? 0 : fs::file_size(part), c.partAfter);
     if (c.partAfter != 0 && !part.empty()) {
-      EXPECT_TRUE(ReadFile(part.string()) == c.content->substr(0, c.partAfter))
+      EXPECT_TRUE(ReadFile(part.string()) ==
+                  c.content->substr(0, static_cast<std::size_t>(c.partAfter)))
           << "the part is not the file's start";
     }
     if (c.fetched) {

@@ -192,3 +192,17 @@ TEST_F(FilesTest, FreeBytesNeedsAnExistingPath) {
 }
 
 }  // namespace
+
+// A 32-bit processor's file calls refuse a file past 2 GiB unless built for 64-bit offsets.
+TEST_F(FilesTest, AFileOver2GiBIsAFileLikeAnyOther) {
+  const std::string big = root_ / "Temp/big.cab";
+  WriteFile(big, "");
+  std::filesystem::resize_file(big, (std::uintmax_t{3} << 30) + 1);  // sparse where it can be
+
+  EXPECT_EQ(Files().GetAttributes(L"Temp\\big.cab"), FILE_ATTRIBUTE_NORMAL);
+  EXPECT_EQ(Found(L"Temp\\*.cab"), std::vector<std::wstring>{L"big.cab"});
+  EXPECT_TRUE(Files().MoveFile(L"Temp\\big.cab", L"Temp\\moved.cab"));
+  EXPECT_EQ(std::filesystem::file_size(root_ / "Temp/moved.cab"), (std::uintmax_t{3} << 30) + 1);
+  EXPECT_TRUE(Files().DeleteFile(L"Temp\\moved.cab"));
+  EXPECT_FALSE(Exists(root_ / "Temp/moved.cab"));
+}
