@@ -1,6 +1,6 @@
+#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -22,43 +22,61 @@ extern char** environ;
 namespace platform {
 namespace {
 
-class SpawnSettings {
- public:
-  SpawnSettings() {
-    posix_spawn_file_actions_init(&actions_);
-    posix_spawnattr_init(&attributes_);
-    // The program starts with default signal handling and nothing blocked, whatever the
-    // loader's threads (or its download library) have set up for themselves.
-    sigset_t all;
+// Starts program with argv in folder and returns its process id, or -1 when it cannot be run
+// (missing, no execute right, not a program); never falls back to running a non-program through
+// a shell. The program gets the standard streams and nothing else the loader holds (no download
+// connection, file or pipe), default signal handling and nothing blocked, whatever the loader's
+// threads or its download library set up for themselves.
+//
+// fork and exec, with exec's error carried back through a close-on-exec pipe. posix_spawn
+// reports that error through memory it shares with its child, which an emulator running this
+// program (qemu-user, for another processor's build) does not share: there a program that could
+// not start looked started.
+pid_t Spawn(const std::string& program, char* const argv[], const std::string& folder) {
+  int report[2];
+  if (pipe2(report, O_CLOEXEC) != 0) {
+    return -1;
+  }
+  const pid_t child = fork();
+  if (child == 0) {
+    // Only async-signal-safe calls from here on: the loader has other threads.
     sigset_t none;
-    sigfillset(&all);
     sigemptyset(&none);
-    posix_spawnattr_setsigdefault(&attributes_, &all);
-    posix_spawnattr_setsigmask(&attributes_, &none);
-    posix_spawnattr_setflags(&attributes_, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+    struct sigaction byDefault {};
+    byDefault.sa_handler = SIG_DFL;
+    for (int signal = 1; signal < NSIG; ++signal) {
+      sigaction(signal, &byDefault, nullptr);
+    }
+    sigprocmask(SIG_SETMASK, &none, nullptr);
+    constexpr unsigned kFirstToClose = STDERR_FILENO + 1;
+    const unsigned kept = static_cast<unsigned>(report[1]);
+    int error = 0;
+    if ((kept > kFirstToClose && close_range(kFirstToClose, kept - 1, 0) != 0) ||
+        close_range(kept >= kFirstToClose ? kept + 1 : kFirstToClose, ~0U, 0) != 0 ||
+        chdir(folder.c_str()) != 0) {
+      error = errno;
+    } else {
+      execve(program.c_str(), argv, environ);
+      error = errno;
+    }
+    while (write(report[1], &error, sizeof error) < 0 && errno == EINTR) {
+    }
+    _exit(127);
   }
-  ~SpawnSettings() {
-    posix_spawnattr_destroy(&attributes_);
-    posix_spawn_file_actions_destroy(&actions_);
+  close(report[1]);
+  int error = 0;
+  ssize_t got = -1;
+  if (child > 0) {
+    got = RetryOnInterrupt([&] { return read(report[0], &error, sizeof error); });
   }
-  SpawnSettings(const SpawnSettings&) = delete;
-  SpawnSettings& operator=(const SpawnSettings&) = delete;
-
-  // The program gets the standard streams and nothing else the loader holds: no download
-  // connection, file or pipe.
-  bool InheritOnlyStandardStreams() {
-    return posix_spawn_file_actions_addclosefrom_np(&actions_, STDERR_FILENO + 1) == 0;
+  close(report[0]);
+  if (child > 0 && got != 0) {
+    // The child reported why it could not run the program (or the report was lost): reap it.
+    RetryOnInterrupt([&] { return waitpid(child, nullptr, 0); });
+    return -1;
   }
-  bool WorkIn(const std::string& folder) {
-    return posix_spawn_file_actions_addchdir_np(&actions_, folder.c_str()) == 0;
-  }
-  const posix_spawn_file_actions_t* Actions() const { return &actions_; }
-  const posix_spawnattr_t* Attributes() const { return &attributes_; }
-
- private:
-  posix_spawn_file_actions_t actions_;
-  posix_spawnattr_t attributes_;
-};
+  return child;
+}
 
 constexpr int kTerminateWaitMilliseconds = 2000;
 
@@ -77,15 +95,8 @@ class LinuxProcesses final : public ProcessService {
     }
     argv.push_back(nullptr);
 
-    SpawnSettings settings;
-    if (!settings.InheritOnlyStandardStreams() || !settings.WorkIn(DeviceRoot())) {
-      return false;
-    }
-    pid_t child = -1;
-    // posix_spawn reports a failed exec (missing file, no execute right, not a program) as its
-    // result, and does not fall back to running a non-program through a shell.
-    if (posix_spawn(&child, program.c_str(), settings.Actions(), settings.Attributes(), argv.data(),
-                    environ) != 0) {
+    const pid_t child = Spawn(program, argv.data(), DeviceRoot());
+    if (child < 0) {
       return false;
     }
     if (wait) {
