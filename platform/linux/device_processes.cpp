@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/device_root.h"
+#include "platform/linux/binary_formats.h"
 #include "platform/linux/descriptors.h"
 
 namespace platform {
@@ -105,6 +106,26 @@ Script FindScript(const std::string& processFolder, const std::vector<std::strin
   return {};
 }
 
+// For a program that the kernel started through a binfmt_misc interpreter (another processor's
+// program under qemu-user), the kernel runs the interpreter with the program's path as the first
+// argument. The candidate counts when the running executable is the interpreter of a format the
+// file has: a process that merely has such a file as an argument keeps its own name.
+Script FindEmulatedProgram(const std::string& processFolder, const std::string& executable,
+                           const std::vector<std::string>& args,
+                           const std::vector<BinaryFormat>& formats) {
+  if (args.size() < 2 || args[1].empty()) {
+    return {};
+  }
+  const std::string& candidate = args[1];
+  std::string path = candidate.front() == '/' ? candidate : processFolder + "/cwd/" + candidate;
+  for (const BinaryFormat& format : formats) {
+    if (format.interpreter == executable && IsOfFormat(format, path)) {
+      return {std::move(path), LastComponent(candidate)};
+    }
+  }
+  return {};
+}
+
 // The executable's path, canonical as the kernel keeps it; empty when it cannot be read
 // (kernel threads, ended processes, another user's).
 std::string ExecutablePath(const std::string& processFolder) {
@@ -134,13 +155,18 @@ bool ParseProcessId(const char* text, std::uint32_t& processId) {
 }
 
 // Fills process when the process in processFolder runs from a file inside root.
-bool Describe(const std::string& processFolder, const std::string& root, DeviceProcess& process) {
+bool Describe(const std::string& processFolder, const std::string& root,
+              const std::vector<BinaryFormat>& formats, DeviceProcess& process) {
   const std::string executable = ExecutablePath(processFolder);
   if (executable.empty()) {
     return false;
   }
   struct stat file {};
-  const Script script = FindScript(processFolder, LeadingArguments(processFolder));
+  const std::vector<std::string> args = LeadingArguments(processFolder);
+  Script script = FindScript(processFolder, args);
+  if (script.path.empty()) {
+    script = FindEmulatedProgram(processFolder, executable, args, formats);
+  }
   if (!script.path.empty()) {
     process.programFile = Canonical(script.path);
     if (process.programFile.empty() || stat(process.programFile.c_str(), &file) != 0) {
@@ -148,8 +174,15 @@ bool Describe(const std::string& processFolder, const std::string& root, DeviceP
     }
     process.name = script.name;
   } else {
-    // The link leads to the running file itself, even after it was renamed or deleted.
-    if (stat((processFolder + "/exe").c_str(), &file) != 0) {
+    // The link leads to the running file itself, even after it was renamed or deleted. Opened,
+    // not merely looked at: an emulator (qemu-user) shows a program the file it runs when it
+    // opens its own link, but a stat of the link would see the emulator's file.
+    const int opened = open((processFolder + "/exe").c_str(), O_PATH | O_CLOEXEC);
+    const bool known = opened >= 0 && fstat(opened, &file) == 0;
+    if (opened >= 0) {
+      close(opened);
+    }
+    if (!known) {
       return false;
     }
     process.programFile = executable;
@@ -169,12 +202,14 @@ bool ForEachDeviceProcess(const std::function<bool(const DeviceProcess&)>& visit
   }
   // A root that does not exist holds no program files, so no process belongs to it.
   const std::string root = Canonical(DeviceRoot());
+  const std::vector<BinaryFormat> formats = ReadBinaryFormats("/proc/sys/fs/binfmt_misc");
   while (const dirent* entry = root.empty() ? nullptr : readdir(proc)) {
     DeviceProcess process{};
     if (!ParseProcessId(entry->d_name, process.processId)) {
       continue;
     }
-    if (Describe(std::string("/proc/") + entry->d_name, root, process) && !visit(process)) {
+    if (Describe(std::string("/proc/") + entry->d_name, root, formats, process) &&
+        !visit(process)) {
       break;
     }
   }
