@@ -23,6 +23,9 @@ packages=(
   # The Windows build and its tests under Wine: the cross compiler, dpkg-source to unpack
   # pugixml's source package, Wine and the TLS library its HTTPS downloads load.
   g++-mingw-w64-x86-64-posix dpkg-dev wine wine64 libgnutls30
+  # The armel build (a hand-held's processor class): the cross compiler, the tool that makes its
+  # sysroot of armel packages, and qemu-user to run what it builds.
+  g++-arm-linux-gnueabi mmdebstrap qemu-user-static
 )
 
 missing=()

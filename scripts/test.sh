@@ -3,7 +3,8 @@
 # ways: a normal build with warnings as errors, a build with AddressSanitizer and
 # UndefinedBehaviorSanitizer, and the threaded tests under ThreadSanitizer; then the Windows build
 # (scripts/build-windows.sh) with its tests and the Windows loader end to end, under Wine in a
-# prefix made for this run; then runs the fuzz programs for a bounded time (scripts/fuzz.sh).
+# prefix made for this run; then the armel build (scripts/build-armel.sh) with its tests under
+# qemu-user; then runs the fuzz programs for a bounded time (scripts/fuzz.sh).
 #
 # Nothing is left out quietly: every build has the window front end, and a test that would skip
 # itself for want of an outside program fails here instead (FERROVAN_REQUIRE_TOOLS).
@@ -45,6 +46,11 @@ need fuse3 "the FUSE device /dev/fuse (the kernel's fuse module)" test -c /dev/f
 for tool in x86_64-w64-mingw32-g++-posix:g++-mingw-w64-x86-64-posix \
   x86_64-w64-mingw32-objdump:binutils-mingw-w64-x86-64 wineserver:wine64 wineboot:wine \
   dpkg-source:dpkg-dev; do
+  need "${tool#*:}" "${tool%%:*}" on_path "${tool%%:*}"
+done
+# The armel build and its tests under qemu-user.
+for tool in arm-linux-gnueabi-g++:g++-arm-linux-gnueabi qemu-arm-static:qemu-user-static \
+  mmdebstrap:mmdebstrap; do
   need "${tool#*:}" "${tool%%:*}" on_path "${tool%%:*}"
 done
 need wine64 "Wine's 64-bit loader" test -x /usr/lib/wine/wine64
@@ -111,6 +117,20 @@ echo "=== build: the Windows loader end to end under Wine" >&2
 FERROVAN_WINDOWS_BUILD_DIR=$PWD/build-windows \
   ctest --test-dir build --output-on-failure -j "$jobs" -L wine
 scripts/wine-run.sh --remove "$FERROVAN_WINEPREFIX"
+trap - EXIT
+
+# The Linux host built for armel (a hand-held's processor class) and its tests under qemu-user,
+# all but the power cuts (minutes each on this machine already). While they run, the machine
+# starts armel programs by itself (binfmt_misc, registered here and removed at the end, whatever
+# happened), as the loader starts the newest loader and the client. The download service stands
+# for the server: this machine's own build of it.
+FERROVAN_ARMEL_BUILD_DIR=$PWD/build-armel scripts/build-armel.sh >/dev/null
+echo "=== build-armel: tests under qemu-user" >&2
+trap 'scripts/arm-binfmt.sh --remove' EXIT
+scripts/arm-binfmt.sh --register
+QEMU_LD_PREFIX=$PWD/build-armel/sysroot FERROVAN_DOWNLOAD_SERVICE=$PWD/build/ferrovan-download-service \
+  ctest --test-dir build-armel --output-on-failure -j "$jobs" -LE 'wine|powercut'
+scripts/arm-binfmt.sh --remove
 trap - EXIT
 
 scripts/fuzz.sh

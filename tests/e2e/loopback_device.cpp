@@ -4,6 +4,7 @@
 #include "tests/support/demo_client_log.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -89,10 +90,19 @@ DownloadService::DownloadService(const std::vector<std::string>& switches, std::
   }
 }
 
+// The download service stands for a server, which need not share the device's processor: a
+// cross build's tests name this machine's own build of it in FERROVAN_DOWNLOAD_SERVICE (a 32-bit
+// build of it cannot announce a length past 4 GiB).
+static std::string DownloadServiceProgram() {
+  const char* named = std::getenv("FERROVAN_DOWNLOAD_SERVICE");
+  return named != nullptr && *named != '\0'
+             ? std::string(named)
+             : std::string(FERROVAN_BINARY_DIR) + "/ferrovan-download-service";
+}
+
 std::unique_ptr<BackgroundProcess> StartDownloadService(const std::vector<std::string>& args,
                                                         std::string& origin) {
-  auto process = std::make_unique<BackgroundProcess>(
-      std::string(FERROVAN_BINARY_DIR) + "/ferrovan-download-service", args);
+  auto process = std::make_unique<BackgroundProcess>(DownloadServiceProgram(), args);
   const std::string line = process->ReadLine();
   const std::string lead = "listening on ";
   if (line.rfind(lead, 0) != 0) {
