@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building, the demo and the tests need. Quiet when they are
-# all present; works as root or through sudo.
+# all present; works as root or through sudo. A package named NAME:i386 comes from the i386
+# architecture, which is added to dpkg's first when it lacks it.
 set -euo pipefail
 
 packages=(
@@ -23,6 +24,9 @@ packages=(
   # The Windows build and its tests under Wine: the cross compiler, dpkg-source to unpack
   # pugixml's source package, Wine and the TLS library its HTTPS downloads load.
   g++-mingw-w64-x86-64-posix dpkg-dev wine wine64 libgnutls30
+  # The 32-bit Windows build (scripts/build-windows.sh --arch i686) and Wine's 32-bit side, which
+  # runs its programs in the same prefix, with the 32-bit TLS library of its HTTPS downloads.
+  g++-mingw-w64-i686-posix binutils-mingw-w64-i686 wine32:i386 libgnutls30:i386
 )
 
 missing=()
@@ -44,5 +48,8 @@ fi
 
 echo "install-deps: installing ${missing[*]}" >&2
 export DEBIAN_FRONTEND=noninteractive
+if [[ " ${missing[*]}" == *:i386* ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+  "${as_root[@]}" dpkg --add-architecture i386
+fi
 "${as_root[@]}" apt-get update -qq
 "${as_root[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
