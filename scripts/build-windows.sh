@@ -51,7 +51,7 @@ for program in ferrovan-loader.exe ferrovan-demo-client.exe; do
   [ -f "$file" ] || { echo "build-windows: $file was not built" >&2 && exit 1; }
   # A folder configured for the other arch keeps its compiler whatever toolchain is named now.
   if ! "$objdump" -f "$file" | grep -q "file format pei-$machine\$"; then
-    echo "build-windows: $file is not a $arch program ($build was configured for another arch?)" >&2
+    echo "build-windows: $file is not built for $arch ($build was configured for another arch?)" >&2
     exit 1
   fi
   foreign=$("$objdump" -p "$file" | sed -n 's/^[[:space:]]*DLL Name: //p' |
