@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building, the demo and the tests need. Quiet when they are
-# all present; works as root or through sudo.
+# all present; works as root or through sudo. A package named NAME:i386 comes from the i386
+# architecture, which is added to dpkg's first when it lacks it.
 set -euo pipefail
 
 packages=(
@@ -26,6 +27,9 @@ packages=(
   # The armel build (a hand-held's processor class): the cross compiler, the tool that makes its
   # sysroot of armel packages, and qemu-user to run what it builds.
   g++-arm-linux-gnueabi mmdebstrap qemu-user-static
+  # The 32-bit Windows build (scripts/build-windows.sh --arch i686) and Wine's 32-bit side, which
+  # runs its programs in the same prefix, with the 32-bit TLS library of its HTTPS downloads.
+  g++-mingw-w64-i686-posix binutils-mingw-w64-i686 wine32:i386 libgnutls30:i386
 )
 
 missing=()
@@ -47,5 +51,8 @@ fi
 
 echo "install-deps: installing ${missing[*]}" >&2
 export DEBIAN_FRONTEND=noninteractive
+if [[ " ${missing[*]}" == *:i386* ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+  "${as_root[@]}" dpkg --add-architecture i386
+fi
 "${as_root[@]}" apt-get update -qq
 "${as_root[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

@@ -1,18 +1,21 @@
 #!/usr/bin/env bash
 # Usage: scripts/wine-run.sh PROGRAM.exe [ARGS...]
 #        scripts/wine-run.sh --init DIR | --remove DIR
-# Runs a Windows program under Wine and exits with its status. The Wine prefix is
-# $FERROVAN_WINEPREFIX, made on first use; without it a prefix is made for this one run in a
-# temporary folder and removed afterwards (Wine's first start in a prefix takes ~15 s).
+# Runs a Windows program under Wine and exits with its status: a 64-bit program with Wine's 64-bit
+# loader, a 32-bit one with its 32-bit loader (Debian's wine32), both in the same prefix. The
+# Wine prefix is $FERROVAN_WINEPREFIX, made on first use; without it a prefix is made for this one
+# run in a temporary folder and removed afterwards (Wine's first start in a prefix takes ~15 s).
 # --init DIR makes DIR a ready prefix with its wineserver and one desktop (without a display) kept
 # running, for many programs in turn and at once; --remove DIR stops them and removes DIR.
 # No Mono or Gecko prompt, no Wine debug output, no display needed.
 set -euo pipefail
 
-usage() { sed -n '2,9s/^# \{0,1\}//p' "$0"; }
+usage() { sed -n '2,11s/^# \{0,1\}//p' "$0"; }
 
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-# Debian installs the 64-bit loader as wine64 outside PATH; `wine` would warn about wine32.
+# Debian installs both loaders outside PATH, and its `wine` and `wineboot` take the 32-bit one
+# whenever wine32 is installed: every prefix is made, and every 64-bit program run, by the 64-bit
+# loader itself, so that each prefix is a 64-bit one that runs 32-bit programs too.
 wine_program=$(command -v wine64 || true)
 [ -n "$wine_program" ] || [ ! -x /usr/lib/wine/wine64 ] || wine_program=/usr/lib/wine/wine64
 [ -n "$wine_program" ] || wine_program=$(command -v wine || true)
@@ -20,6 +23,40 @@ if [ -z "$wine_program" ] || ! command -v wineserver >/dev/null; then
   echo "wine-run: Wine is not installed (Debian packages wine, wine64)" >&2
   exit 127
 fi
+wine32_program=/usr/lib/wine/wine
+
+# pe_machine FILE: i386 or x86_64 for a Windows program of that machine, nothing for anything else
+# (a name that Wine finds in the prefix, such as cmd.exe, is no file here).
+pe_machine() {
+  local file=$1 header_at signature
+  [ -f "$file" ] && [ "$(head -c 2 "$file" 2>/dev/null)" = MZ ] || return 0
+  header_at=$(od -An -tu4 -j60 -N4 "$file" | tr -d ' ')
+  [ -n "$header_at" ] || return 0
+  # "PE\0\0" and the COFF header's machine, little-endian.
+  signature=$(od -An -tx1 -j"$header_at" -N6 "$file" | tr -d ' \n')
+  case $signature in
+    504500004c01) echo i386 ;;
+    504500006486) echo x86_64 ;;
+  esac
+}
+
+# The loader for PROGRAM: the 32-bit one for a 32-bit program, which it must be able to start.
+loader_for() {  # loader_for PROGRAM
+  [ "$(pe_machine "$1")" = i386 ] || { echo "$wine_program" && return 0; }
+  if [ ! -x "$wine32_program" ]; then
+    echo "wine-run: $1 is a 32-bit program and Wine's 32-bit loader is missing" \
+      "(Debian package wine32:i386, scripts/install-deps.sh)" >&2
+    return 127
+  fi
+  # Without the kernel's IA-32 emulation no 32-bit program starts at all; say so rather than
+  # leave it to Wine's "Application could not be started".
+  if ! "$wine32_program" --version >/dev/null 2>&1; then
+    echo "wine-run: $1 is a 32-bit program and this kernel cannot run Wine's 32-bit loader" \
+      "($wine32_program): it runs no 32-bit program (IA-32 emulation is off)" >&2
+    return 126
+  fi
+  echo "$wine32_program"
+}
 
 # make_prefix DIR: runs Wine's first start in the empty prefix DIR (WINEPREFIX) until its registry
 # is written. A first start that fails is said with what Wine printed and tried again from an
@@ -30,7 +67,8 @@ make_prefix() {
   for try in 1 2 3; do
     status=0
     # Without a display, wineboot cannot show its progress window and says so: not an error.
-    DISPLAY="" WAYLAND_DISPLAY="" timeout 300 wineboot -i >"$log" 2>&1 || status=$?
+    DISPLAY="" WAYLAND_DISPLAY="" timeout 300 "$wine_program" wineboot.exe -i >"$log" 2>&1 ||
+      status=$?
     # wineboot returns while the set-up still runs; the registry is written when the server
     # that did it ends.
     [ "$status" -ne 0 ] || timeout 300 wineserver -w || status=$?
@@ -125,15 +163,16 @@ case ${1:-} in
     ;;
 esac
 
+status=0
+loader=$(loader_for "$1") || exit
 if [ -n "${FERROVAN_WINEPREFIX:-}" ]; then
   [ -f "$FERROVAN_WINEPREFIX/system.reg" ] || init_prefix "$FERROVAN_WINEPREFIX"
   export WINEPREFIX=$FERROVAN_WINEPREFIX
-  exec "$wine_program" "$@"
+  exec "$loader" "$@"
 fi
 
 own_prefix=$(mktemp -d "${TMPDIR:-/tmp}/ferrovan-wine-XXXXXX")
 trap 'remove_prefix "$own_prefix"' EXIT
 init_prefix "$own_prefix"
-status=0
-"$wine_program" "$@" || status=$?
+"$loader" "$@" || status=$?
 exit "$status"

@@ -79,7 +79,10 @@ xvfb_pid=$!
 wait_for grep -qs '[0-9]' "$work/display" || fail "Xvfb did not start"
 export DISPLAY=":$(head -n 1 "$work/display")"
 export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-wineboot -i >/dev/null 2>&1 || fail "wineboot failed"
+# The 64-bit Wine loader makes the prefix and names the device root, and wine-run.sh starts the
+# loader on the Wine loader of its machine: with wine32 installed, Debian's wineboot and winepath
+# would take the 32-bit one.
+"$wine_program" wineboot.exe -i >/dev/null 2>&1 || fail "wineboot failed"
 
 # The service takes every request for the newest loader and never answers it.
 mkdir -p "$work/served"
@@ -96,8 +99,10 @@ requests() { grep -c . "$work/requests.log" 2>/dev/null || true; }
 
 mkdir -p "$work/device"
 settings="$work/device/Program Files/FerroVanMobile/RFConfig.xml"
-FERROVAN_DOWNLOAD_STALL_SECONDS=3 "$wine_program" "$loader" \
-  --device-root "$(winepath -w "$work/device")" </dev/null >"$work/loader.log" 2>&1 &
+device_root=$("$wine_program" winepath.exe -w "$work/device" 2>/dev/null)
+FERROVAN_DOWNLOAD_STALL_SECONDS=3 FERROVAN_WINEPREFIX=$WINEPREFIX \
+  "$(dirname "$0")/wine-run.sh" "$loader" --device-root "$device_root" </dev/null \
+  >"$work/loader.log" 2>&1 &
 loader_pid=$!
 
 dialog_window() { xdotool search --onlyvisible --classname ferrovan-loader.exe 2>/dev/null | head -n 1; }

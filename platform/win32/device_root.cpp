@@ -157,9 +157,11 @@ bool IsSystemFolder(const std::string& folder) {
   if (length > 0 && length < MAX_PATH && IsSameOrInside(path, MakeAbsolute(windows))) {
     return true;
   }
+  // A 32-bit program on 64-bit Windows is told of the 32-bit Program Files only; the 64-bit one
+  // is ProgramW6432, which every program there has.
   for (const std::wstring& system :
        {KnownFolder(FOLDERID_ProgramFiles), KnownFolder(FOLDERID_ProgramFilesX86),
-        KnownFolder(FOLDERID_Profile), Variable(L"USERPROFILE")}) {
+        Variable(L"ProgramW6432"), KnownFolder(FOLDERID_Profile), Variable(L"USERPROFILE")}) {
     if (!system.empty() && SameName(path, MakeAbsolute(system))) {
       return true;
     }

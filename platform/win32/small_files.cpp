@@ -1,5 +1,6 @@
 // Small files on the Win32 host: read through one handle, replaced through a new file under an
 // exclusive name beside the old one, flushed, then moved over it.
+#include <cstdint>
 #include <random>
 #include <string>
 #include <string_view>
@@ -40,8 +41,11 @@ bool ReadFileStart(const std::string& hostPath, std::size_t limit, std::string& 
       !GetFileSizeEx(file.Get(), &size) || size.QuadPart < 0) {
     return false;
   }
-  // The buffer starts at the size the file has now and grows only if the file does.
-  if (!ReadUpTo(file.Get(), limit, bytes, static_cast<std::size_t>(size.QuadPart) + 1)) {
+  // The buffer starts at the size the file has now and grows only if the file does. The size is
+  // bounded in 64 bits: a size_t of 32 would wrap a file of 4 GiB and more.
+  const auto fileSize = static_cast<std::uint64_t>(size.QuadPart);
+  const std::size_t initialSize = fileSize < limit ? static_cast<std::size_t>(fileSize) + 1 : limit;
+  if (!ReadUpTo(file.Get(), limit, bytes, initialSize)) {
     bytes.clear();
     return false;
   }

@@ -311,6 +311,37 @@ TEST_F(SignedFileUpdateTest, EveryRefusalSaysWhyAndKeepsTheOldFiles) {
   }
 }
 
+// The expiry and the clock are compared as 64-bit seconds on every build: a date past 2038 holds
+// to its last second, and a clock past a signed 32-bit count's end is past an earlier expiry.
+TEST_F(SignedFileUpdateTest, ExpiriesAndClocksPast2038AreComparedWhole) {
+  const struct {
+    const char* expires;
+    std::int64_t now;
+    const char* when;
+    bool taken;
+  } cases[] = {
+      {"2040-02-29T23:59:59Z", 2147483648, "2038-01-19T03:14:08Z", true},
+      {"2040-02-29T23:59:59Z", 2214172799, "2040-02-29T23:59:59Z", true},
+      {"2040-02-29T23:59:59Z", 2214172800, "2040-03-01T00:00:00Z", false},
+      {"2037-12-31T23:59:59Z", 2147483648, "2038-01-19T03:14:08Z", false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string("expires ") + c.expires + ", the clock at " + c.when);
+    ServeRelease(5, c.expires,
+                 {{"FerroVan.Mobile.Client.Load.exe", "loader"},
+                  {"One.dll", "content of One.dll"},
+                  {"Two.exe", "content of Two.exe"},
+                  {"Three.dll", "content of Three.dll"}});
+    clock.now = c.now;
+    ForgetRelease(&context);
+    EXPECT_EQ(DownloadRequiredFiles(&context), c.taken)
+        << testing_support::Narrow(context.statusMessage);
+    if (!c.taken) {
+      EXPECT_STREQ(context.statusMessage, kReleaseExpiredText);
+    }
+  }
+}
+
 TEST_F(SignedFileUpdateTest, TheNewestLoaderMustCarryOneOfThisLoadersKeys) {
   const std::string keyLine =
       publisher.publicKeyText.substr(publisher.publicKeyText.find('\n') + 1, 56);

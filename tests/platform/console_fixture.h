@@ -50,9 +50,9 @@ class ConsoleFixture : public ::testing::Test {
   std::wstring editAtCommand;
 
  private:
-  // Ok or Cancel ends the dialog, noting the edit box's text at that moment.
-  static std::intptr_t Proc(platform::WindowHandle dialog, unsigned message, std::uintptr_t wParam,
-                            std::intptr_t) {
+  // Ok or Cancel ends the dialog, noting the edit box's text at that moment. The system's
+  // calling convention and types, as any dialog procedure: a 32-bit build tells them apart.
+  static INT_PTR CALLBACK Proc(platform::WindowHandle dialog, UINT message, WPARAM wParam, LPARAM) {
     ConsoleFixture& self = *current;
     if (message == WM_INITDIALOG) {
       self.thread = std::thread([&self, dialog] {

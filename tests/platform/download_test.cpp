@@ -492,7 +492,7 @@ TEST_F(DownloadContractTest, APartOfABrokenDownloadIsResumedByTheNextOne) {
     const char* name;
     std::function<void()> before;
     bool fetched;
-    std::uintmax_t partAfter;  // the bytes kept for the next call
+    std::size_t partAfter;  // the bytes kept for the next call
     const std::string* content;
     int restarts;
     const char* firstAnswer;  // the status of the call's first request

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "platform/clock.h"
+#include "platform/common/file_time.h"
 #include "platform/device_root.h"
 #include "platform/shell.h"
 #include "platform/system_info.h"
@@ -114,6 +115,27 @@ TEST(ClockTest, TellsTheTimeOfDayInUtcSecondsLikeTheSystemClock) {
                           .count();
   EXPECT_LE(std::abs(seconds - static_cast<std::int64_t>(system)), 5);
   EXPECT_GT(seconds, 1767225600) << "before 2026";
+}
+
+// The Win32 clock's conversion, on every build. The FILETIME halves are written out, not
+// computed: 1970, the first second past a signed 32-bit count, a leap day in 2040 and the first
+// second past an unsigned 32-bit count.
+TEST(ClockTest, FileTimesPast2038BecomeTheirSecondsSince1970) {
+  const struct {
+    const char* when;
+    std::uint32_t high;
+    std::uint32_t low;
+    std::int64_t seconds;
+  } cases[] = {
+      {"1970-01-01T00:00:00Z", 0x019DB1DE, 0xD53E8000, 0},
+      {"2038-01-19T03:14:08Z", 0x01E9FD1E, 0xD53E8000, 2147483648},
+      {"2040-02-29T23:59:59Z", 0x01EC5BA7, 0x9CCD2980, 2214172799},
+      {"2106-02-07T06:28:16Z", 0x0236485E, 0xD53E8000, 4294967296},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.when);
+    EXPECT_EQ(platform::SecondsSinceEpochOfFileTime(c.high, c.low), c.seconds);
+  }
 }
 
 }  // namespace

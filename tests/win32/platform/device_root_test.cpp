@@ -75,6 +75,26 @@ TEST(Win32DeviceRootTest, ChoosesOptionThenVariableThenProgramFolderThenLocalApp
   }
 }
 
+// Every Program Files of the system is refused as the root: both of a 64-bit system, whichever
+// one is this build's own (a 32-bit program is told of the 64-bit one only by ProgramW6432).
+TEST(Win32DeviceRootTest, RefusesEachProgramFilesOfTheSystem) {
+  int named = 0;
+  for (const wchar_t* variable : {L"ProgramFiles", L"ProgramFiles(x86)", L"ProgramW6432"}) {
+    wchar_t folder[MAX_PATH] = L"";
+    const DWORD length = GetEnvironmentVariableW(variable, folder, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) {
+      continue;
+    }
+    const std::string programFiles = platform::WideToUtf8(folder);
+    SCOPED_TRACE(programFiles);
+    ScopedVariable root(L"FERROVAN_DEVICE_ROOT", nullptr);
+    std::string chosen;
+    EXPECT_FALSE(platform::ChooseDeviceRoot(programFiles.c_str(), "", chosen));
+    ++named;
+  }
+  EXPECT_GT(named, 0) << "the system names no Program Files";
+}
+
 // The install folder of FERROVAN_TEST_TWO_VOLUME_ROOT is a volume of its own, mounted on that
 // folder: named, it is the root; as the folder around an installation, it is passed over.
 TEST(Win32DeviceRootMountedFolder, NamedIsTakenButNeverDerived) {
