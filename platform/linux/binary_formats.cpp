@@ -2,13 +2,11 @@
 
 #include <dirent.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
-#include <climits>
 #include <cstdlib>
 #include <string_view>
 
-#include "platform/linux/descriptors.h"
+#include "platform/host.h"
 
 namespace platform {
 namespace {
@@ -17,18 +15,11 @@ namespace {
 constexpr std::size_t kProgramHead = 256;
 constexpr std::size_t kEntryLimit = 4096;
 
+// Up to limit bytes of a regular file; empty when it cannot be read.
 std::string ReadStart(const std::string& path, std::size_t limit) {
-  const int fd = OpenToRead(path);
-  if (fd < 0) {
-    return {};
-  }
-  std::string content;
-  struct stat status {};
-  if (fstat(fd, &status) == 0 && S_ISREG(status.st_mode)) {
-    ReadUpTo(fd, limit, content, limit);
-  }
-  close(fd);
-  return content;
+  std::string bytes;
+  ReadFileStart(path, limit, bytes);
+  return bytes;
 }
 
 int HexDigit(char c) {
